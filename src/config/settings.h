@@ -1,0 +1,59 @@
+#pragma once
+// The settings values the program holds for the whole run, and the pure parts
+// of loading them. The window owns the values; CheckINI and GetINI live there
+// because GetINI also shows or hides the study-date range row.
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace morvanta {
+
+inline constexpr int kNodeSlots = 8;
+inline constexpr int kDefaultTimeoutSeconds = 30;
+
+struct SettingsValues {
+  std::string LocalAET;
+  std::string QueryAET;
+  std::string QueryIP;
+  std::int32_t QueryPort = 0;
+  bool ExtStudyDate = false;
+  std::string ActiveForwardAET;
+  std::array<std::string, kNodeSlots> ForwardNodes;
+  // [Query] Timeout, seconds: how long connecting, negotiating and each DICOM
+  // response may take. Optional key; 30 when missing or not a positive number.
+  int TimeoutSeconds = kDefaultTimeoutSeconds;
+};
+
+// <program dir>/Settings.ini
+std::filesystem::path SettingsPath(const std::filesystem::path& programDir);
+
+// A whole decimal number in the 32-bit range, nothing else (no sign-less
+// overflow, no trailing text). Spaces around it are ignored.
+std::optional<std::int32_t> ParseInt32(std::string_view text);
+// Any decimal number (non-zero is true) or the words True and False in any
+// letter case.
+std::optional<bool> ParseFlag(std::string_view text);
+
+// GetINI's reading steps: LocalAET, QueryAET, QueryIP, QueryPort, ExtStudyDate
+// (and TimeoutSeconds), each independent: a value that does not convert keeps
+// its previous content.
+void LoadArchiveSettings(SettingsValues& values,
+                         const std::filesystem::path& settingsFile);
+
+// A forward node entry: alias, "|", AE title. Pieces after a second "|" are
+// ignored; an entry without "|" is all alias with an empty AE title.
+struct NodeEntry {
+  std::string alias;
+  std::string aet;
+  bool hasBar = false;
+};
+NodeEntry ParseNodeEntry(std::string_view entry);
+std::string FormatNodeEntry(std::string_view alias, std::string_view aet);
+// "Node0" .. "Node7"
+std::string NodeKey(int slot);
+
+}  // namespace morvanta

@@ -1,0 +1,179 @@
+#pragma once
+// Morvanta's DICOM toolkit binding. The rest of the program sees only these
+// objects and the standard library; DCMTK stays behind them in src/dicom/.
+//
+// Data sets are plain values: attributes are kept in the order they were
+// added, texts are UTF-8. Every failure of the network objects is thrown as
+// dicom::Error with a stable number (see errors.h) and a description that
+// names the operation, the peer (AE title at host:port) and, for a DICOM
+// status, its value in hex.
+
+#include <atomic>
+#include <compare>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace morvanta::dicom {
+
+class Error : public std::runtime_error {
+ public:
+  Error(std::int32_t number, std::string description);
+  std::int32_t number() const noexcept { return number_; }
+  const std::string& description() const noexcept { return description_; }
+
+ private:
+  std::int32_t number_;
+  std::string description_;
+};
+
+struct Tag {
+  std::uint16_t group = 0;
+  std::uint16_t element = 0;
+  auto operator<=>(const Tag&) const = default;
+};
+
+class Attribute {
+ public:
+  Attribute() = default;  // a null attribute: absent, no value
+  Attribute(Tag tag, std::string value, bool isNull = false)
+      : tag_(tag), value_(std::move(value)), null_(isNull) {}
+  Tag tag() const { return tag_; }
+  // The value as text ("" for a null attribute). Multiple values are joined
+  // by "\" as DICOM writes them.
+  const std::string& Value() const { return value_; }
+  // True when the data set has no such attribute, or has it without a value.
+  bool IsNull() const { return null_; }
+
+ private:
+  Tag tag_;
+  std::string value_;
+  bool null_ = true;
+};
+
+class AttributeList {
+ public:
+  // Appends the attribute; the identifier is sent in the order of the Adds.
+  // Adding a tag that is already present appends a second entry; the binding
+  // sends the last one (a data set holds each tag once).
+  void Add(std::uint16_t group, std::uint16_t element, std::string value);
+  // Replaces the value of the first entry with that tag, or appends one.
+  void Set(std::uint16_t group, std::uint16_t element, std::string value,
+           bool isNull = false);
+  // The first entry with that tag; a null Attribute when there is none.
+  Attribute Item(std::uint16_t group, std::uint16_t element) const;
+  bool Contains(std::uint16_t group, std::uint16_t element) const;
+  const std::vector<Attribute>& items() const { return items_; }
+
+ private:
+  std::vector<Attribute> items_;
+};
+
+class DataSet {
+ public:
+  AttributeList& Attributes() { return attributes_; }
+  const AttributeList& Attributes() const { return attributes_; }
+
+  // (0010,0010), (0010,0020), (0010,0030): set on an identifier, read on results.
+  std::string PatientName() const;
+  void SetPatientName(std::string value);
+  std::string PatientID() const;
+  void SetPatientID(std::string value);
+  std::string BirthDate() const;
+  void SetBirthDate(std::string value);
+  // Read on results: (0020,000D), (0010,0040), (0008,1030), (0008,0050).
+  std::string StudyUID() const;
+  std::string PatientSex() const;
+  std::string StudyDescription() const;
+  std::string AccessionNumber() const;
+
+ private:
+  AttributeList attributes_;
+};
+
+class DataSetList {
+ public:
+  DataSetList() = default;
+  explicit DataSetList(std::vector<DataSet> items) : items_(std::move(items)) {}
+  std::size_t Count() const { return items_.size(); }
+  std::vector<DataSet>::const_iterator begin() const { return items_.begin(); }
+  std::vector<DataSet>::const_iterator end() const { return items_.end(); }
+  const DataSet& operator[](std::size_t i) const { return items_[i]; }
+  // Ends the program's use of the list and frees its data sets.
+  void Release() { std::vector<DataSet>().swap(items_); }
+
+ private:
+  std::vector<DataSet> items_;
+};
+
+inline constexpr int kDefaultTimeoutSeconds = 30;
+
+// One C-FIND at a time against one archive, Study Root, over its own
+// association per Find.
+class QueryClient {
+ public:
+  QueryClient();
+  ~QueryClient();
+  QueryClient(const QueryClient&) = delete;
+  QueryClient& operator=(const QueryClient&) = delete;
+
+  void SetPort(std::int32_t port);
+  void SetHost(std::string host);
+  void SetCalledAET(std::string aet);
+  void SetCallingAET(std::string aet);
+  void SetQueryRoot(std::string level);  // "STUDY"
+  // Connecting, negotiating and waiting for each response: at most this long.
+  void SetTimeout(int seconds);
+
+  // The data set that receives the query keys.
+  DataSet& Identifier();
+
+  // Runs one C-FIND with the identifier (plus the return keys the result grid
+  // shows, as empty keys where the identifier has none) and collects every
+  // pending response. Throws Error.
+  DataSetList Find(const DataSet& identifier);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// One storage association to the archive; forwarding requests go over it.
+class StoreClient {
+ public:
+  StoreClient();
+  // Aborts the association when Close was not called.
+  ~StoreClient();
+  StoreClient(const StoreClient&) = delete;
+  StoreClient& operator=(const StoreClient&) = delete;
+
+  void SetTimeout(int seconds);
+  // Negotiates Computed Radiography Image Storage (Explicit and Implicit VR
+  // Little Endian). Throws Error.
+  void Open(const std::string& host, std::int32_t port,
+            const std::string& callingAET, const std::string& calledAET);
+  // One C-STORE; (0008,0016) and (0008,0018) of the sent data set are set to
+  // the given UIDs. `option` is accepted for compatibility and has no effect.
+  // A failure status from the archive throws Error; warnings do not.
+  void Store(const DataSet& dataSet, std::int16_t option,
+             const std::string& sopInstanceUID,
+             const std::string& sopClassUID);
+  // Releases the association.
+  void Close();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+class UidGenerator {
+ public:
+  // "2.25." and a random 128-bit UUID in decimal (PS3.5 B.2): unique across
+  // stations without a registered root.
+  std::string NewUID();
+};
+
+}  // namespace morvanta::dicom

@@ -1,0 +1,50 @@
+#include "ui/ui.h"
+
+#include <QMessageBox>
+#include <QWidget>
+#include <cmath>
+
+namespace morvanta::ui {
+
+int Twips(int twips, qreal logicalDpi) {
+  return static_cast<int>(std::lround(twips * logicalDpi / 1440.0));
+}
+
+QRect TwipsRect(int left, int top, int width, int height, qreal logicalDpi) {
+  return {Twips(left, logicalDpi), Twips(top, logicalDpi),
+          Twips(width, logicalDpi), Twips(height, logicalDpi)};
+}
+
+void PlaceTwips(QWidget* w, int left, int top, int width, int height) {
+  w->setGeometry(TwipsRect(left, top, width, height, w->logicalDpiY()));
+}
+
+QFont Tahoma(qreal pointSize, bool bold) {
+  QFont font(QStringLiteral("Tahoma"));
+  font.setPointSizeF(pointSize);
+  font.setBold(bold);
+  return font;
+}
+
+void BoxMessageSink::Show(const Message& message) {
+  QMessageBox box(parent_);
+  box.setWindowTitle(message.title);
+  box.setText(message.text);
+  switch (message.icon) {
+    case MessageIcon::None: box.setIcon(QMessageBox::NoIcon); break;
+    case MessageIcon::Information: box.setIcon(QMessageBox::Information); break;
+    case MessageIcon::Warning: box.setIcon(QMessageBox::Warning); break;
+    case MessageIcon::Critical: box.setIcon(QMessageBox::Critical); break;
+  }
+  box.setStandardButtons(message.buttons == MessageButtons::OkHelp
+                             ? QMessageBox::Ok | QMessageBox::Help
+                             : QMessageBox::Ok);
+  box.setDefaultButton(QMessageBox::Ok);
+  box.exec();
+}
+
+QString ErrorText(int number, const QString& description) {
+  return QString::number(number) + QStringLiteral(" - ") + description;
+}
+
+}  // namespace morvanta::ui
