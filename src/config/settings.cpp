@@ -1,0 +1,91 @@
+#include "config/settings.h"
+
+#include <charconv>
+
+#include "config/profile.h"
+
+namespace morvanta {
+namespace {
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+bool IsDigits(std::string_view s) {
+  return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::filesystem::path SettingsPath(const std::filesystem::path& programDir) {
+  return programDir / "Settings.ini";
+}
+
+std::optional<std::int32_t> ParseInt32(std::string_view text) {
+  text = Trim(text);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  const std::string_view digits =
+      !text.empty() && text.front() == '-' ? text.substr(1) : text;
+  if (!IsDigits(digits)) return std::nullopt;
+  std::int32_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+std::optional<bool> ParseFlag(std::string_view text) {
+  text = Trim(text);
+  if (EqualsIgnoringCase(text, "true")) return true;
+  if (EqualsIgnoringCase(text, "false")) return false;
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) text.remove_prefix(1);
+  // A decimal number, possibly with a fraction: "1", "-1", "0", "0.0", "2.5".
+  const std::size_t dot = text.find('.');
+  const std::string_view whole = text.substr(0, dot);
+  const std::string_view fraction =
+      dot == std::string_view::npos ? std::string_view{} : text.substr(dot + 1);
+  if (whole.empty() && fraction.empty()) return std::nullopt;
+  if (!whole.empty() && !IsDigits(whole)) return std::nullopt;
+  if (dot != std::string_view::npos && !fraction.empty() && !IsDigits(fraction)) return std::nullopt;
+  if (dot != std::string_view::npos && whole.empty() && fraction.empty()) return std::nullopt;
+  return text.find_first_not_of("0.") != std::string_view::npos;
+}
+
+void LoadArchiveSettings(SettingsValues& values,
+                         const std::filesystem::path& settingsFile) {
+  const auto read = [&](const char* section, const char* key, const char* def) {
+    return ReadINI(section, key, def, settingsFile, kProfileBufferSize);
+  };
+  values.LocalAET = read("Local", "AET", "");
+  values.QueryAET = read("Query", "AET", "");
+  values.QueryIP = read("Query", "IP", "");
+  if (const auto port = ParseInt32(read("Query", "Port", "0"))) values.QueryPort = *port;
+  if (const auto flag = ParseFlag(read("GENERAL", "StudyDate", "0"))) values.ExtStudyDate = *flag;
+  const auto timeout = ParseInt32(read("Query", "Timeout", ""));
+  values.TimeoutSeconds = timeout && *timeout > 0 ? *timeout : kDefaultTimeoutSeconds;
+}
+
+NodeEntry ParseNodeEntry(std::string_view entry) {
+  const std::size_t bar = entry.find('|');
+  if (bar == std::string_view::npos) return {std::string(entry), "", false};
+  const std::string_view rest = entry.substr(bar + 1);
+  return {std::string(entry.substr(0, bar)), std::string(rest.substr(0, rest.find('|'))), true};
+}
+
+std::string FormatNodeEntry(std::string_view alias, std::string_view aet) {
+  return std::string(alias) + "|" + std::string(aet);
+}
+
+std::string NodeKey(int slot) { return "Node" + std::to_string(slot); }
+
+}  // namespace morvanta
