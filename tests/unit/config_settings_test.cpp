@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include "config/profile.h"
+#include "config/settings.h"
+#include "test_support.h"
+
+namespace morvanta {
+namespace {
+
+TEST(ParseInt32, Table) {
+  const struct {
+    const char* text;
+    std::optional<std::int32_t> expected;
+  } cases[] = {
+      {"104", 104},          {"0", 0},           {" 11112 ", 11112},
+      {"-5", -5},            {"+7", 7},          {"2147483647", 2147483647},
+      {"-2147483648", INT32_MIN},                {"2147483648", std::nullopt},
+      {"", std::nullopt},    {"abc", std::nullopt}, {"12abc", std::nullopt},
+      {"1.5", std::nullopt}, {"-", std::nullopt},   {"0x10", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseInt32(c.text), c.expected) << c.text;
+}
+
+TEST(ParseFlag, Table) {
+  const struct {
+    const char* text;
+    std::optional<bool> expected;
+  } cases[] = {
+      {"1", true},     {"-1", true},          {"0", false},  {"2", true},
+      {"0.0", false},  {"0.5", true},         {"True", true}, {"FALSE", false},
+      {"tRuE", true},  {"yes", std::nullopt}, {"", std::nullopt},
+      {".", std::nullopt}, {"1x", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseFlag(c.text), c.expected) << c.text;
+}
+
+TEST(LoadArchiveSettings, EachStepIsIndependent) {
+  testing::TempDir dir;
+  const auto file = SettingsPath(dir.path());
+  testing::WriteFile(file,
+                     "[Local]\r\nAET=WS1\r\n[Query]\r\nAET=ARCHIVE\r\nIP=10.0.0.5\r\n"
+                     "Port=abc\r\n[GENERAL]\r\nStudyDate=yes\r\n");
+  SettingsValues values;
+  values.QueryPort = 104;
+  values.ExtStudyDate = true;
+  LoadArchiveSettings(values, file);
+  EXPECT_EQ(values.LocalAET, "WS1");
+  EXPECT_EQ(values.QueryAET, "ARCHIVE");
+  EXPECT_EQ(values.QueryIP, "10.0.0.5");
+  EXPECT_EQ(values.QueryPort, 104) << "a port that does not convert keeps the old value";
+  EXPECT_TRUE(values.ExtStudyDate) << "a flag that does not convert keeps the old value";
+  EXPECT_EQ(values.TimeoutSeconds, kDefaultTimeoutSeconds);
+}
+
+TEST(LoadArchiveSettings, MissingKeysGiveDefaults) {
+  testing::TempDir dir;
+  const auto file = SettingsPath(dir.path());
+  testing::WriteFile(file, "[Size]\r\nSearchHeight=9000\r\n[Query]\r\nTimeout=5\r\n");
+  SettingsValues values;
+  values.LocalAET = "OLD";
+  values.QueryPort = 104;
+  values.ExtStudyDate = true;
+  LoadArchiveSettings(values, file);
+  EXPECT_EQ(values.LocalAET, "");
+  EXPECT_EQ(values.QueryPort, 0);
+  EXPECT_FALSE(values.ExtStudyDate);
+  EXPECT_EQ(values.TimeoutSeconds, 5);
+}
+
+TEST(ParseNodeEntry, Table) {
+  const struct {
+    const char* entry;
+    const char* alias;
+    const char* aet;
+    bool hasBar;
+  } cases[] = {
+      {"CT room|CTAE", "CT room", "CTAE", true},
+      {"A|B|C", "A", "B", true},
+      {"Alias|", "Alias", "", true},
+      {"|", "", "", true},
+      {"NoBar", "NoBar", "", false},
+      {"", "", "", false},
+  };
+  for (const auto& c : cases) {
+    const NodeEntry e = ParseNodeEntry(c.entry);
+    EXPECT_EQ(e.alias, c.alias) << c.entry;
+    EXPECT_EQ(e.aet, c.aet) << c.entry;
+    EXPECT_EQ(e.hasBar, c.hasBar) << c.entry;
+  }
+  EXPECT_EQ(FormatNodeEntry("CT room", "CTAE"), "CT room|CTAE");
+  EXPECT_EQ(NodeKey(7), "Node7");
+}
+
+}  // namespace
+}  // namespace morvanta

@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "log/codepage.h"
+#include "log/log.h"
+#include "test_support.h"
+
+namespace morvanta {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+const LocalDateTime kNow{2026, 12, 7, 15, 21, 53};
+Clock Fixed(LocalDateTime t = kNow) {
+  return [t] { return t; };
+}
+
+TEST(LogTime, FixedFormAndRotatedName) {
+  EXPECT_EQ(FormatDateTime(kNow), "07.12.2026 15:21:53");
+  EXPECT_EQ(FormatDateTime({2027, 1, 3, 4, 5, 6}), "03.01.2027 04:05:06");
+  EXPECT_EQ(RotatedLogName(kNow), "Error_07.12.2026-15.21.53.log");
+}
+
+TEST(LogError, CreatesFolderAndWritesBothLines) {
+  TempDir dir;
+  const Log log(dir.path(), Fixed());
+  ASSERT_TRUE(log.LogError(0, "Settings.ini existiert nicht.", "CheckInI"));
+  EXPECT_EQ(ReadFile(log.ErrorLogPath()),
+            "07.12.2026 15:21:53 - 0 - Settings.ini existiert nicht. - CheckInI\r\n");
+  EXPECT_EQ(ReadFile(log.DebugLogPath()),
+            "07.12.2026 15:21:53 - ERROR: Settings.ini existiert nicht.\r\n");
+}
+
+TEST(LogError, LineContents) {
+  const struct {
+    std::int32_t number;
+    const char* description;
+    const char* procedure;
+    const char* expected;
+  } cases[] = {
+      {-2147467259, "Failed", "Send", "07.12.2026 15:21:53 - -2147467259 - Failed - Send\r\n"},
+      {6, "a - b", "cmdSearch_Click", "07.12.2026 15:21:53 - 6 - a - b - cmdSearch_Click\r\n"},
+      // A line break must not forge a second entry.
+      {1, "one\r\n07.12.2026 00:00:00 - 0 - forged", "Send\n",
+       "07.12.2026 15:21:53 - 1 - one  07.12.2026 00:00:00 - 0 - forged - Send \r\n"},
+      {2, "M\xC3\xBCller \xE4\xB8\xAD", "Send", "07.12.2026 15:21:53 - 2 - M\xFCller ? - Send\r\n"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    const Log log(dir.path(), Fixed());
+    ASSERT_TRUE(log.LogError(c.number, c.description, c.procedure));
+    EXPECT_EQ(ReadFile(log.ErrorLogPath()), c.expected) << c.description;
+  }
+}
+
+TEST(LogError, RotatesOnlyAboveTheLimit) {
+  const struct {
+    std::uintmax_t size;
+    bool rotated;
+  } cases[] = {{1'000'000, false}, {1'000'001, true}};
+  for (const auto& c : cases) {
+    TempDir dir;
+    const Log log(dir.path(), Fixed());
+    fs::create_directories(log.LogDir());
+    WriteFile(log.ErrorLogPath(), std::string(c.size, 'x'));
+    ASSERT_TRUE(log.LogError(5, "later", "Send"));
+    const fs::path rotated = log.LogDir() / "Error_07.12.2026-15.21.53.log";
+    EXPECT_EQ(fs::exists(rotated), c.rotated) << c.size;
+    const std::string line = "07.12.2026 15:21:53 - 5 - later - Send\r\n";
+    if (c.rotated) {
+      EXPECT_EQ(fs::file_size(rotated), c.size);
+      EXPECT_EQ(ReadFile(log.ErrorLogPath()), line);
+    } else {
+      EXPECT_EQ(fs::file_size(log.ErrorLogPath()), c.size + line.size());
+    }
+  }
+}
+
+TEST(LogError, RotationInTheSameSecondKeepsEveryLog) {
+  TempDir dir;
+  const Log log(dir.path(), Fixed());
+  fs::create_directories(log.LogDir());
+  WriteFile(log.LogDir() / "Error_07.12.2026-15.21.53.log", "first");
+  WriteFile(log.LogDir() / "Error_07.12.2026-15.21.53_2.log", "second");
+  WriteFile(log.ErrorLogPath(), std::string(1'000'001, 'y'));
+  ASSERT_TRUE(log.LogError(1, "kept", "Send"));
+  EXPECT_EQ(ReadFile(log.LogDir() / "Error_07.12.2026-15.21.53.log"), "first");
+  EXPECT_EQ(ReadFile(log.LogDir() / "Error_07.12.2026-15.21.53_2.log"), "second");
+  EXPECT_EQ(fs::file_size(log.LogDir() / "Error_07.12.2026-15.21.53_3.log"), 1'000'001u);
+  EXPECT_EQ(ReadFile(log.ErrorLogPath()), "07.12.2026 15:21:53 - 1 - kept - Send\r\n");
+}
+
+TEST(LogDebug, AppendsAtAnySize) {
+  TempDir dir;
+  const Log log(dir.path(), Fixed());
+  fs::create_directories(log.LogDir());
+  WriteFile(log.DebugLogPath(), std::string(2'000'000, 'd'));
+  ASSERT_TRUE(log.LogDebug("hello"));
+  EXPECT_EQ(fs::file_size(log.DebugLogPath()),
+            2'000'000u + std::string("07.12.2026 15:21:53 - hello\r\n").size());
+  EXPECT_FALSE(fs::exists(log.ErrorLogPath()));
+}
+
+TEST(Log, UnwritableLogsAreReportedNotFatal) {
+  TempDir dir;
+  // A file where the Logs folder should be: no log can be written, even as root.
+  WriteFile(dir.path() / "Logs", "not a folder");
+  const Log log(dir.path(), Fixed());
+  const LogResult result = log.LogError(1, "x", "Send");
+  EXPECT_FALSE(result);
+  EXPECT_FALSE(result.error.empty());
+  EXPECT_FALSE(log.LogDebug("y"));
+}
+
+TEST(Codepage, RoundTripsEveryDefinedByte) {
+  for (int b = 1; b < 256; ++b) {
+    if (b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D) continue;
+    const std::string one(1, static_cast<char>(b));
+    EXPECT_EQ(Utf8ToCp1252(Cp1252ToUtf8(one)), one) << b;
+  }
+  EXPECT_EQ(Utf8ToCp1252("\xF0\x9F\x98\x80"), "?");
+  EXPECT_EQ(Utf8ToCp1252("a\xC3"), "a?") << "a cut sequence is one unknown character";
+}
+
+}  // namespace
+}  // namespace morvanta
