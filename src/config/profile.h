@@ -29,6 +29,9 @@ struct WriteResult {
 // Sets section/key = value, creating the file, the section or the key as
 // needed and leaving every other line as it was. The new content is written
 // beside the file and renamed over it, so a failure never leaves half a file.
+// A file without its owner's write permission is treated as read-only and
+// refused, whoever runs the program (root included); so are a folder in its
+// place and a missing folder.
 WriteResult WriteINI(std::string_view section, std::string_view key,
                      std::string_view value,
                      const std::filesystem::path& file);
