@@ -1,0 +1,459 @@
+#include "app/frmMain.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QTableView>
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <utility>
+
+#include "config/profile.h"
+#include "ui/optional_date_edit.h"
+
+namespace morvanta {
+
+namespace {
+
+// Designed client area, in twips.
+constexpr int kClientWidth = 12885;
+constexpr int kClientHeight = 7950;
+// Outer width set at load, default outer height, and the resize rule's margins.
+constexpr int kWindowWidth = 13000;
+constexpr const char* kDefaultHeight = "10000";
+constexpr int kGridWidthMargin = 250;
+constexpr int kGridHeightMargin = 4720;
+
+const QStringList kModalities{QString(),          QStringLiteral("CR"),
+                              QStringLiteral("CT"), QStringLiteral("DX"),
+                              QStringLiteral("MR"), QStringLiteral("MG"),
+                              QStringLiteral("US"), QStringLiteral("XA")};
+
+// Each load step stands alone: whatever goes wrong in one, the next runs.
+template <typename F>
+void Step(F&& step) {
+  try {
+    std::forward<F>(step)();
+  } catch (...) {
+  }
+}
+
+QIcon ProgramIcon() {
+  QPixmap pixmap(32, 32);
+  pixmap.fill(QColor(0, 90, 160));
+  QPainter painter(&pixmap);
+  painter.setPen(Qt::white);
+  painter.setFont(ui::Tahoma(18, true));
+  painter.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("M"));
+  return QIcon(pixmap);
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text,
+                  int left, int top) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(QString::fromLatin1(name));
+  ui::PlaceTwips(label, left, top, 0, 0);
+  label->adjustSize();  // sized to its text
+  return label;
+}
+
+QPushButton* MakeButton(QWidget* parent, const QString& name,
+                        const QString& caption, int left, int top, int width,
+                        int height) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(name);
+  ui::PlaceTwips(button, left, top, width, height);
+  return button;
+}
+
+QLineEdit* MakeText(QWidget* parent, const char* name, int left, int top,
+                    int width, int height) {
+  auto* text = new QLineEdit(parent);
+  text->setObjectName(QString::fromLatin1(name));
+  ui::PlaceTwips(text, left, top, width, height);
+  return text;
+}
+
+ui::OptionalDateEdit* MakeDate(QWidget* parent, const char* name, int left,
+                               int top, int width, int height) {
+  auto* date = new ui::OptionalDateEdit(parent);
+  date->setObjectName(QString::fromLatin1(name));
+  ui::PlaceTwips(date, left, top, width, height);
+  return date;
+}
+
+}  // namespace
+
+frmMain::frmMain(std::filesystem::path programDir, Clock clock,
+                 ui::MessageSink* messages, QWidget* parent)
+    : QMainWindow(parent),
+      programDir_(std::move(programDir)),
+      clock_(clock ? std::move(clock) : Clock(SystemNow)),
+      log_(programDir_, clock_),
+      messages_(messages) {
+  if (messages_ == nullptr) {
+    ownMessages_ = std::make_unique<ui::BoxMessageSink>(this);
+    messages_ = ownMessages_.get();
+  }
+  setObjectName(QStringLiteral("frmMain"));
+  setWindowTitle(ui::kAppTitle);
+  setWindowIcon(ProgramIcon());
+  setFont(ui::Tahoma(9));
+
+  CreateMenus();
+  auto* client = new QWidget(this);
+  client->setObjectName(QStringLiteral("client"));
+  setCentralWidget(client);
+  CreateControls(client);
+  SetTabOrder();
+  resize(ToPixels(kClientWidth),
+         ToPixels(kClientHeight) + menuBar()->sizeHint().height());
+
+  // A session that ends closes no window: the height is saved all the same.
+#ifndef QT_NO_SESSIONMANAGER
+  connect(qGuiApp, &QGuiApplication::commitDataRequest, this,
+          [this](QSessionManager&) { Form_Unload(); });
+#endif
+  connect(qGuiApp, &QCoreApplication::aboutToQuit, this, [this] {
+    if (!unloaded_) Form_Unload();
+  });
+
+  Form_Load();
+  txtPatID->setFocus();
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::CreateMenus() {
+  mnuFile = menuBar()->addMenu(QStringLiteral("&Datei"));
+  mnuFile->setObjectName(QStringLiteral("mnuFile"));
+  mnuClose = mnuFile->addAction(QStringLiteral("&Beenden"));
+  mnuClose->setObjectName(QStringLiteral("mnuClose"));
+  connect(mnuClose, &QAction::triggered, this, &frmMain::mnuClose_Click);
+
+  // "Settings" is a command on the bar itself, not a menu.
+  mnuSettings = menuBar()->addAction(QStringLiteral("&Settings"));
+  mnuSettings->setObjectName(QStringLiteral("mnuSettings"));
+  connect(mnuSettings, &QAction::triggered, this, &frmMain::mnuSettings_Click);
+
+  // Never on the bar: the grid opens it on a right click.
+  mnuMark = new QMenu(QStringLiteral("Select"), this);
+  mnuMark->setObjectName(QStringLiteral("mnuMark"));
+  mnuMarkAll = mnuMark->addAction(QStringLiteral("Select next 25 entries"));
+  mnuMarkAll->setObjectName(QStringLiteral("mnuMarkAll"));
+}
+
+void frmMain::CreateControls(QWidget* client) {
+  const QFont shortcutFont = ui::Tahoma(9.75, true);
+  cmdToday = MakeButton(client, QStringLiteral("cmdToday"),
+                        QStringLiteral("Today"), 45, 45, 2670, 510);
+  cmdYesterday = MakeButton(client, QStringLiteral("cmdYesterday"),
+                            QStringLiteral("Yesterday"), 2925, 45, 2625, 510);
+  cmdWeek = MakeButton(client, QStringLiteral("cmdWeek"),
+                       QStringLiteral("Week"), 5760, 45, 2670, 510);
+  for (QPushButton* b : {cmdToday, cmdYesterday, cmdWeek}) {
+    b->setFont(shortcutFont);
+  }
+  cmdSend = MakeButton(client, QStringLiteral("cmdSend"),
+                       QStringLiteral("Send"), 8595, 45, 4110, 3120);
+  cmdSend->setFont(ui::Tahoma(36, true));
+  cmdSend->setEnabled(false);
+
+  fraSearch = new QFrame(client);
+  fraSearch->setObjectName(QStringLiteral("fraSearch"));
+  fraSearch->setFrameStyle(QFrame::Box | QFrame::Sunken);
+  ui::PlaceTwips(fraSearch, 45, 585, 8385, 3210);
+
+  picSearch = new QWidget(fraSearch);
+  picSearch->setObjectName(QStringLiteral("picSearch"));
+  ui::PlaceTwips(picSearch, 90, 180, 8250, 2985);
+  CreateSearchPanel();
+
+  const QFont countFont = ui::Tahoma(15.75, true);
+  lblSearch[8] = new QLabel(QStringLiteral("Count:"), client);
+  lblSearch[8]->setObjectName(QStringLiteral("lblSearch_8"));
+  lblSearch[8]->setFont(countFont);
+  ui::PlaceTwips(lblSearch[8], 8595, 3330, 0, 0);
+  lblSearch[8]->adjustSize();
+  lblListCount = new QLabel(client);
+  lblListCount->setObjectName(QStringLiteral("lblListCount"));
+  lblListCount->setFont(countFont);
+  ui::PlaceTwips(lblListCount, 9765, 3330, 0, 0);
+  lblListCount->adjustSize();
+
+  grid1 = CreateGrid(client);
+  ui::PlaceTwips(grid1, 45, 3870, 11130, 3975);
+}
+
+void frmMain::CreateSearchPanel() {
+  QWidget* p = picSearch;
+  lblSearch[0] = MakeLabel(p, "lblSearch_0", QStringLiteral("Patient - ID:"), 90, 45);
+  txtPatID = MakeText(p, "txtPatID", 90, 315, 3030, 315);
+  lblSearch[3] = MakeLabel(p, "lblSearch_3", QStringLiteral("Date of Birth:"), 3420, 0);
+  dtpDOB = MakeDate(p, "dtpDOB", 3420, 270, 1725, 330);
+
+  cmdSearch = MakeButton(p, QStringLiteral("cmdSearch"),
+                         QStringLiteral("Search"), 7020, 225, 1185, 1050);
+  cmdSearch->setFont(ui::Tahoma(11.25, true));
+  cmdSearch->setDefault(true);
+  connect(cmdSearch, &QPushButton::clicked, this, &frmMain::cmdSearch_Click);
+
+  lblSearch[1] = MakeLabel(p, "lblSearch_1", QStringLiteral("Last Name:"), 90, 675);
+  txtLastName = MakeText(p, "txtLastName", 90, 945, 3075, 315);
+  lblSearch[2] = MakeLabel(p, "lblSearch_2", QStringLiteral("First Name:"), 3420, 675);
+  txtFirstName = MakeText(p, "txtFirstName", 3420, 945, 2355, 330);
+  lblSearch[5] = MakeLabel(p, "lblSearch_5", QStringLiteral("Modality:"), 6030, 675);
+  cboMod = new QComboBox(p);
+  cboMod->setObjectName(QStringLiteral("cboMod"));
+  cboMod->setEditable(true);
+  cboMod->setInsertPolicy(QComboBox::NoInsert);
+  ui::PlaceTwips(cboMod, 6030, 945, 825, 330);
+
+  lblSearch[6] = new QLabel(QStringLiteral("Study Date:"), p);
+  lblSearch[6]->setObjectName(QStringLiteral("lblSearch_6"));
+  lblSearch[6]->setFont(ui::Tahoma(9, true));
+  ui::PlaceTwips(lblSearch[6], 135, 1485, 0, 0);
+  lblSearch[6]->adjustSize();
+  dtpStudy1 = MakeDate(p, "dtpStudy1", 1440, 1395, 1725, 375);
+  lblSearch[7] = MakeLabel(p, "lblSearch_7", QStringLiteral("-"), 3285, 1485);
+  dtpStudy2 = MakeDate(p, "dtpStudy2", 3420, 1395, 1725, 375);
+
+  static constexpr std::array<int, 4> kNodeLeft{90, 2115, 4140, 6165};
+  for (int i = 0; i < kNodeSlots; ++i) {
+    const int left = kNodeLeft[static_cast<std::size_t>(i % 4)];
+    const int top = i < 4 ? 1935 : 2475;
+    QPushButton* button =
+        MakeButton(p, QStringLiteral("cmdNode_%1").arg(i), QString(), left,
+                   top, 1860, 420);
+    // The background colour of a button marks the active node.
+    button->setAutoFillBackground(true);
+    cmdNode[static_cast<std::size_t>(i)] = button;
+    connect(button, &QPushButton::clicked, this,
+            [this, i] { ActivateNode(static_cast<std::int16_t>(i)); });
+  }
+
+  // State of the search that the user never sees.
+  txtPatName = MakeText(p, "txtPatName", 0, 0, 0, 0);
+  txtPatName->hide();
+  dtpStudyDate = MakeDate(p, "dtpStudyDate", 0, 0, 0, 0);
+  dtpStudyDate->hide();
+}
+
+QTableView* frmMain::CreateGrid(QWidget* client) {
+  auto* grid = new QTableView(client);
+  grid->setObjectName(QStringLiteral("grid1"));
+  return grid;
+}
+
+void frmMain::SetTabOrder() {
+  const std::vector<QWidget*> order{
+      txtPatID, txtLastName, txtFirstName, cmdSearch,  grid1,
+      cmdSend,  cmdToday,    cmdYesterday, cmdWeek,    cmdNode[0],
+      cmdNode[1], cmdNode[2], cmdNode[3],  cmdNode[4], cmdNode[5],
+      cmdNode[6], cmdNode[7], dtpDOB,      cboMod,     dtpStudy1,
+      dtpStudy2};
+  for (std::size_t i = 1; i < order.size(); ++i) {
+    setTabOrder(order[i - 1], order[i]);
+  }
+}
+
+void frmMain::Form_Load() {
+  const std::filesystem::path ini = settingsPath();
+  Step([&] { settings_.ActiveForwardAET = ReadINI("Forward", "Active", "", ini); });
+  Step([&] { LoadNodeButtons(); });
+  Step([&] {
+    // Top-left corner; the frame's corner, not the client's.
+    move(0, 0);
+  });
+  Step([&] {
+    int heightPx = frameGeometry().height();
+    const auto stored =
+        ParseInt32(ReadINI("Size", "SearchHeight", kDefaultHeight, ini));
+    // A height that is not a number, or no height at all, leaves the
+    // designed one. A window taller than the screen could not be reached
+    // to make it smaller again, so it is fitted to the screen.
+    if (stored && *stored > 0) {
+      heightPx = ToPixels(*stored);
+      if (const QScreen* s = screen()) {
+        heightPx = std::min(heightPx, s->availableGeometry().height());
+      }
+    }
+    SetOuterSize(ToPixels(kWindowWidth), heightPx);
+  });
+  Step([&] {
+    for (ui::OptionalDateEdit* d : {dtpDOB, dtpStudy1, dtpStudy2, dtpStudyDate}) {
+      d->setShownDate(today());
+      d->clear();
+    }
+  });
+  Step([&] {
+    cboMod->clear();
+    cboMod->addItems(kModalities);
+    cboMod->setCurrentIndex(0);
+  });
+  try {
+    SetUpGrid();
+  } catch (const std::exception& e) {
+    ReportError(-1, QString::fromStdString(e.what()), "Form_Load");
+  }
+}
+
+void frmMain::SetUpGrid() {
+  // Columns and behaviour of the result grid are set up here.
+}
+
+void frmMain::Form_Resize() {
+  // Outer size, frame and menu bar included. A size that would be negative
+  // is not applied: the grid keeps its last size in that dimension.
+  const int width = ToPixels(OuterWidthTwips() - kGridWidthMargin);
+  const int height = ToPixels(OuterHeightTwips() - kGridHeightMargin);
+  QSize grid = grid1->size();
+  if (OuterWidthTwips() - kGridWidthMargin >= 0) grid.setWidth(width);
+  if (OuterHeightTwips() - kGridHeightMargin >= 0) grid.setHeight(height);
+  grid1->resize(grid);
+}
+
+void frmMain::Form_Unload() {
+  unloaded_ = true;
+  // Nothing is asked and closing is never refused; a failed write only
+  // loses the remembered height.
+  (void)WriteINI("Size", "SearchHeight", std::to_string(OuterHeightTwips()),
+                 settingsPath());
+}
+
+void frmMain::SetOuterSize(int widthPx, int heightPx) {
+  pendingOuterSize_ = PendingSize{widthPx, heightPx};
+  ApplyPendingOuterSize();
+}
+
+void frmMain::ApplyPendingOuterSize() {
+  if (!pendingOuterSize_) return;
+  if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen |
+                       Qt::WindowMinimized)) {
+    return;
+  }
+  const QSize frame = frameGeometry().size() - size();
+  resize(std::max(1, pendingOuterSize_->width - frame.width()),
+         std::max(1, pendingOuterSize_->height - frame.height()));
+  // Until the window is framed its frame counts as nothing; once the frame
+  // is known the size is right for good.
+  if (!frame.isNull()) pendingOuterSize_.reset();
+}
+
+void frmMain::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  ApplyPendingOuterSize();
+  Step([&] { Form_Resize(); });
+}
+
+void frmMain::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  ApplyPendingOuterSize();
+  Step([&] { Form_Resize(); });
+}
+
+void frmMain::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  // The window manager's frame becomes known about when it places us.
+  ApplyPendingOuterSize();
+  Step([&] { Form_Resize(); });
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+  Form_Unload();
+  event->accept();
+}
+
+void frmMain::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    // Enter presses the focused button; anywhere else it runs the default
+    // button, Search.
+    auto* focused = qobject_cast<QAbstractButton*>(focusWidget());
+    QAbstractButton* target = focused != nullptr ? focused : cmdSearch;
+    if (target->isEnabled() && target->isVisible()) target->click();
+    event->accept();
+    return;
+  }
+  QMainWindow::keyPressEvent(event);
+}
+
+void frmMain::cmdSearch_Click() { emit searchRequested(); }
+
+void frmMain::mnuSettings_Click() { emit settingsRequested(); }
+
+void frmMain::mnuClose_Click() { close(); }
+
+bool frmMain::CheckINI() {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(settingsPath(), ec)) {
+    ReportError(0, QStringLiteral("Settings.ini existiert nicht."), "CheckInI");
+    return false;
+  }
+  GetINI();
+  return true;
+}
+
+void frmMain::GetINI() {
+  LoadArchiveSettings(settings_, settingsPath());
+  SetDateRangeVisible(settings_.ExtStudyDate);
+}
+
+void frmMain::SetDateRangeVisible(bool visible) {
+  for (QWidget* w : {static_cast<QWidget*>(lblSearch[6]),
+                     static_cast<QWidget*>(dtpStudy1),
+                     static_cast<QWidget*>(lblSearch[7]),
+                     static_cast<QWidget*>(dtpStudy2)}) {
+    w->setVisible(visible);
+  }
+}
+
+modGlobal::NodeButtons frmMain::NodeContext() {
+  return modGlobal::NodeButtons{cmdNode, settings_, settingsPath()};
+}
+
+void frmMain::LoadNodeButtons() { modGlobal::LoadNodeButtons(NodeContext()); }
+
+void frmMain::ActivateNode(std::int16_t index) {
+  modGlobal::ActivateNode(NodeContext(), index);
+}
+
+void frmMain::ReportError(std::int32_t number, const QString& description,
+                          std::string_view procedure) {
+  // A log that cannot be written must not keep the user from the message.
+  (void)log_.LogError(number, description.toStdString(), procedure);
+  messages_->Show(ui::Message{ui::ErrorText(number, description), ui::kAppTitle,
+                              ui::MessageIcon::Critical, ui::MessageButtons::Ok});
+}
+
+std::filesystem::path frmMain::settingsPath() const {
+  return SettingsPath(programDir_);
+}
+
+QDate frmMain::today() const {
+  const LocalDateTime now = clock_();
+  return QDate(now.year, now.month, now.day);
+}
+
+int frmMain::OuterHeightTwips() const { return ToTwips(frameGeometry().height()); }
+
+int frmMain::OuterWidthTwips() const { return ToTwips(frameGeometry().width()); }
+
+int frmMain::ToPixels(int twips) const { return ui::Twips(twips, logicalDpiY()); }
+
+int frmMain::ToTwips(int pixels) const {
+  return static_cast<int>(std::lround(pixels * 1440.0 / logicalDpiY()));
+}
+
+}  // namespace morvanta

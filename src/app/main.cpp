@@ -1,0 +1,29 @@
+// Start-up: the environment DCMTK reads, the application, the main window.
+
+#include <QApplication>
+#include <QFile>
+#include <filesystem>
+
+#include "app/frmMain.h"
+
+namespace morvanta {
+
+int Main(int argc, char* argv[]) {
+  // DCMTK leaves Nagle's algorithm on unless this is set before the first
+  // association; with it on, each forwarding request waits for a delayed ACK.
+  qputenv("TCP_NODELAY", "1");
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(ui::kAppTitle);
+
+  // Settings.ini and Logs/ live beside the executable.
+  const std::filesystem::path programDir =
+      QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();
+  frmMain window(programDir);
+  window.show();
+  return QApplication::exec();
+}
+
+}  // namespace morvanta
+
+int main(int argc, char* argv[]) { return morvanta::Main(argc, argv); }

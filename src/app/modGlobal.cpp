@@ -1,0 +1,88 @@
+#include "app/modGlobal.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QVariant>
+
+#include "config/profile.h"
+
+namespace morvanta::modGlobal {
+
+namespace {
+
+constexpr const char* kTagProperty = "tag";
+
+void SetTag(QPushButton* button, const QString& tag) {
+  button->setProperty(kTagProperty, tag);
+}
+
+void ShowNormal(QPushButton* button) {
+  // Back to the application's button face: drop our own palette entirely.
+  button->setPalette(QPalette());
+  QFont font = button->font();
+  font.setBold(false);
+  button->setFont(font);
+}
+
+void ShowActive(QPushButton* button) {
+  QPalette palette = button->palette();
+  palette.setColor(QPalette::Button, kActiveNodeColour);
+  button->setPalette(palette);
+  QFont font = button->font();
+  font.setBold(true);
+  button->setFont(font);
+}
+
+}  // namespace
+
+QString NodeTag(const QPushButton* button) {
+  return button->property(kTagProperty).toString();
+}
+
+bool IsNodeHighlighted(const QPushButton* button) {
+  return button->palette().color(QPalette::Button) == kActiveNodeColour &&
+         button->font().bold();
+}
+
+void LoadNodeButtons(const NodeButtons& nodes) {
+  // A rebuild after the node list changed must not leave an old highlight
+  // on a button that now shows another node.
+  for (QPushButton* button : nodes.cmdNode) ShowNormal(button);
+
+  for (int i = 0; i < kNodeSlots; ++i) {
+    QPushButton* button = nodes.cmdNode[static_cast<std::size_t>(i)];
+    std::string entry =
+        ReadINI("Forward", NodeKey(i), "", nodes.settingsFile);
+    nodes.values.ForwardNodes[static_cast<std::size_t>(i)] = entry;
+    if (entry.empty()) {
+      button->setText(QString());
+      SetTag(button, QString());
+      button->hide();
+      continue;
+    }
+    const NodeEntry node = ParseNodeEntry(entry);
+    const QString aet = QString::fromStdString(node.aet);
+    button->setText(QString::fromStdString(node.alias));
+    SetTag(button, aet);
+    // A node without an AE title is never "the active one", even while no
+    // node has been chosen yet (both empty).
+    if (!node.aet.empty() && node.aet == nodes.values.ActiveForwardAET) {
+      ActivateNode(nodes, static_cast<std::int16_t>(i));
+    }
+    button->show();
+  }
+}
+
+void ActivateNode(const NodeButtons& nodes, std::int16_t index) {
+  if (index < 0 || index >= kNodeSlots) return;
+  for (QPushButton* button : nodes.cmdNode) ShowNormal(button);
+  QPushButton* chosen = nodes.cmdNode[static_cast<std::size_t>(index)];
+  ShowActive(chosen);
+  nodes.values.ActiveForwardAET = NodeTag(chosen).toStdString();
+  // The choice is remembered at once; a failed write only loses the memory
+  // of the choice, not the choice for this run, so it is not reported.
+  (void)WriteINI("Forward", "Active", nodes.values.ActiveForwardAET,
+                 nodes.settingsFile);
+}
+
+}  // namespace morvanta::modGlobal

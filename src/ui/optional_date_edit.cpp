@@ -1,0 +1,99 @@
+#include "ui/optional_date_edit.h"
+
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+
+namespace morvanta::ui {
+
+OptionalDateEdit::OptionalDateEdit(QWidget* parent)
+    : QWidget(parent), check_(new QCheckBox(this)), edit_(new QDateEdit(this)) {
+  auto* layout = new QHBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(2);
+  layout->addWidget(check_);
+  layout->addWidget(edit_, 1);
+
+  check_->setObjectName(QStringLiteral("check"));
+  edit_->setObjectName(QStringLiteral("edit"));
+  // One tab stop for the whole field: the date edit. The box is ticked with
+  // the mouse or with Space in the edit.
+  check_->setFocusPolicy(Qt::NoFocus);
+  setFocusPolicy(Qt::StrongFocus);
+  setFocusProxy(edit_);
+
+  edit_->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
+  edit_->setCalendarPopup(true);
+  edit_->installEventFilter(this);
+
+  connect(check_, &QCheckBox::toggled, this, [this](bool) {
+    UpdateLook();
+    if (!updating_) emit dateChanged(date());
+  });
+  connect(edit_, &QDateEdit::dateChanged, this, [this](QDate) {
+    if (updating_) return;
+    // A date typed, stepped or picked by the user is a date the user wants.
+    if (!check_->isChecked()) {
+      SetChecked(true);  // emits dateChanged through the box
+    } else {
+      emit dateChanged(date());
+    }
+  });
+  UpdateLook();
+}
+
+std::optional<QDate> OptionalDateEdit::date() const {
+  if (!check_->isChecked()) return std::nullopt;
+  return edit_->date();
+}
+
+void OptionalDateEdit::setDate(std::optional<QDate> date) {
+  const std::optional<QDate> before = this->date();
+  updating_ = true;
+  if (date && date->isValid()) {
+    edit_->setDate(*date);
+    check_->setChecked(true);
+  } else {
+    check_->setChecked(false);
+  }
+  updating_ = false;
+  UpdateLook();
+  if (this->date() != before) emit dateChanged(this->date());
+}
+
+void OptionalDateEdit::setShownDate(QDate date) {
+  if (!date.isValid()) return;
+  updating_ = true;
+  edit_->setDate(date);
+  updating_ = false;
+}
+
+QDate OptionalDateEdit::shownDate() const { return edit_->date(); }
+
+void OptionalDateEdit::SetChecked(bool checked) { check_->setChecked(checked); }
+
+void OptionalDateEdit::UpdateLook() {
+  // Greyed text says "no date" while the field stays focusable and typable.
+  QPalette palette = edit_->parentWidget()->palette();
+  if (!check_->isChecked()) {
+    palette.setColor(QPalette::Active, QPalette::Text,
+                     palette.color(QPalette::Disabled, QPalette::Text));
+    palette.setColor(QPalette::Inactive, QPalette::Text,
+                     palette.color(QPalette::Disabled, QPalette::Text));
+  }
+  edit_->setPalette(palette);
+}
+
+bool OptionalDateEdit::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == edit_ && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier) {
+      check_->toggle();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace morvanta::ui

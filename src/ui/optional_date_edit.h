@@ -1,0 +1,49 @@
+#pragma once
+// A date field that may hold no date: a check box beside a date edit. Cleared,
+// the box is empty and the date is shown greyed; ticking the box, pressing
+// Space, or typing or picking a date makes the shown date the value.
+
+#include <QDate>
+#include <QWidget>
+#include <optional>
+
+class QCheckBox;
+class QDateEdit;
+
+namespace morvanta::ui {
+
+class OptionalDateEdit : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit OptionalDateEdit(QWidget* parent = nullptr);
+
+  std::optional<QDate> date() const;
+  void setDate(std::optional<QDate> date);
+  void clear() { setDate(std::nullopt); }
+
+  // The date shown (greyed) while no date is held; ticking the box takes it.
+  void setShownDate(QDate date);
+  QDate shownDate() const;
+
+  QCheckBox* checkBox() const { return check_; }
+  QDateEdit* dateEdit() const { return edit_; }
+
+ signals:
+  void dateChanged(std::optional<QDate> date);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void SetChecked(bool checked);
+  void UpdateLook();
+
+  QCheckBox* check_;
+  QDateEdit* edit_;
+  // Set while the code itself changes the edit, so that only the user's
+  // changes tick the box.
+  bool updating_ = false;
+};
+
+}  // namespace morvanta::ui
