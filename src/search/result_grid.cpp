@@ -1,0 +1,333 @@
+#include "search/result_grid.h"
+
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <algorithm>
+#include <numeric>
+
+#include "ui/ui.h"
+
+namespace morvanta::search {
+
+namespace {
+
+constexpr Qt::Alignment kCentred = Qt::AlignCenter;
+constexpr Qt::Alignment kLeft = Qt::AlignLeft | Qt::AlignVCenter;
+
+// The menu opens a little right of and below the pointer, so the pointer does
+// not sit on its first entry: 35 and 30 twips.
+constexpr int kMenuOffsetXTwips = 35;
+constexpr int kMenuOffsetYTwips = 30;
+
+QString Text(const std::string& utf8) { return QString::fromStdString(utf8); }
+
+QString ItemText(const dicom::DataSet& ds, std::uint16_t group,
+                 std::uint16_t element) {
+  return Text(ds.Attributes().Item(group, element).Value());
+}
+
+}  // namespace
+
+const std::array<GridColumnSpec, kGridColumns>& GridColumns() {
+  static const std::array<GridColumnSpec, kGridColumns> columns{{
+      {"ID", 0, kCentred, false, false},
+      {"Study Date", 110, kCentred, true, true},
+      {"Time", 100, kCentred, true, true},
+      {"Patient ID", 150, kCentred, false, true},
+      {"Patient Name", 200, kCentred, false, true},
+      {"Sex", 35, kCentred, true, true},
+      {"Date of Birth", 100, kCentred, true, true},
+      {"Modality", 80, kCentred, true, true},
+      {"Bodypart", 100, kLeft, false, true},
+      {"Study Description", 160, kCentred, false, true},
+      {"Accession Number", 200, kCentred, false, true},
+  }};
+  return columns;
+}
+
+GridRow RowFromResult(const dicom::DataSet& ds) {
+  GridRow row;
+  auto& c = row.cells;
+  c[kColId - 1] = Text(ds.StudyUID());
+  c[kColStudyDate - 1] = ItemText(ds, 0x0008, 0x0020);
+  c[kColTime - 1] = ItemText(ds, 0x0008, 0x0030);
+  c[kColPatientId - 1] = Text(ds.PatientID());
+  c[kColPatientName - 1] = Text(ds.PatientName()).replace(QLatin1Char('^'), QLatin1Char(' '));
+  c[kColSex - 1] = Text(ds.PatientSex());
+  c[kColBirthDate - 1] = Text(ds.BirthDate());
+  // Modality (0008,0060) is a series attribute (PS3.3 C.7.3.1); at study
+  // level a standard archive answers with Modalities in Study (0008,0061)
+  // instead, so that is shown where the first is empty.
+  c[kColModality - 1] = ItemText(ds, 0x0008, 0x0060);
+  if (c[kColModality - 1].isEmpty()) c[kColModality - 1] = ItemText(ds, 0x0008, 0x0061);
+  c[kColBodypart - 1] = ItemText(ds, 0x0018, 0x0015);
+  c[kColStudyDescription - 1] = Text(ds.StudyDescription());
+  c[kColAccessionNumber - 1] = Text(ds.AccessionNumber());
+  return row;
+}
+
+// --- ResultModel -----------------------------------------------------------
+
+int ResultModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int ResultModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kGridColumns;
+}
+
+QVariant ResultModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount() || index.column() >= kGridColumns) {
+    return {};
+  }
+  const auto column = static_cast<std::size_t>(index.column());
+  switch (role) {
+    case Qt::DisplayRole:
+      return rows_[static_cast<std::size_t>(index.row())].cells[column];
+    case Qt::TextAlignmentRole:
+      if (GridColumns()[column].centredCells) return QVariant::fromValue(kCentred);
+      return {};
+    default:
+      return {};
+  }
+}
+
+QVariant ResultModel::headerData(int section, Qt::Orientation orientation,
+                                 int role) const {
+  if (orientation != Qt::Horizontal || section < 0 || section >= kGridColumns) {
+    return QAbstractTableModel::headerData(section, orientation, role);
+  }
+  const auto& spec = GridColumns()[static_cast<std::size_t>(section)];
+  switch (role) {
+    case Qt::DisplayRole: return QString::fromLatin1(spec.caption);
+    case Qt::TextAlignmentRole: return QVariant::fromValue(spec.header);
+    default: return {};
+  }
+}
+
+void ResultModel::setRows(std::vector<GridRow> rows) {
+  beginResetModel();
+  rows_ = std::move(rows);
+  endResetModel();
+}
+
+void ResultModel::sortByText(int column, Qt::SortOrder order) {
+  const auto col = static_cast<std::size_t>(column);
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  std::vector<std::size_t> order_(rows_.size());
+  std::iota(order_.begin(), order_.end(), std::size_t{0});
+  std::stable_sort(order_.begin(), order_.end(), [&](std::size_t a, std::size_t b) {
+    const int c = QString::compare(rows_[a].cells[col], rows_[b].cells[col],
+                                   Qt::CaseInsensitive);
+    return order == Qt::AscendingOrder ? c < 0 : c > 0;
+  });
+  std::vector<GridRow> sorted;
+  sorted.reserve(rows_.size());
+  std::vector<int> newRow(rows_.size());
+  for (std::size_t i = 0; i < order_.size(); ++i) {
+    sorted.push_back(std::move(rows_[order_[i]]));
+    newRow[order_[i]] = static_cast<int>(i);
+  }
+  rows_ = std::move(sorted);
+  // Selection and the current row are persistent indexes: they follow their
+  // rows to the new places.
+  const QModelIndexList from = persistentIndexList();
+  QModelIndexList to;
+  to.reserve(from.size());
+  for (const QModelIndex& index : from) {
+    to.append(index.isValid()
+                  ? createIndex(newRow[static_cast<std::size_t>(index.row())], index.column())
+                  : QModelIndex());
+  }
+  changePersistentIndexList(from, to);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+// --- ResultGrid ------------------------------------------------------------
+
+ResultGrid::ResultGrid(QWidget* parent)
+    : QTableView(parent), model_(new ResultModel(this)) {
+  setModel(model_);
+  setFont(ui::Tahoma(11.25));
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setSelectionMode(QAbstractItemView::ExtendedSelection);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setShowGrid(true);
+  setWordWrap(false);
+  setSortingEnabled(false);  // our own toggle sorts, see sortColumnClicked
+  verticalHeader()->hide();
+  horizontalHeader()->setSectionsClickable(true);
+  horizontalHeader()->setHighlightSections(false);
+  horizontalHeader()->setStretchLastSection(false);
+
+  for (int i = 0; i < kGridColumns; ++i) {
+    const auto& spec = GridColumns()[static_cast<std::size_t>(i)];
+    if (spec.shown) {
+      setColumnWidth(i, pixels(spec.width));
+    } else {
+      setColumnHidden(i, true);
+    }
+  }
+
+  connect(horizontalHeader(), &QHeaderView::sectionClicked, this,
+          [this](int section) { sortColumnClicked(section + 1); });
+  connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this](const QItemSelection& selected, const QItemSelection&) {
+            onSelectionChanged(selected);
+          });
+}
+
+int ResultGrid::pixels(int widthAt96) const {
+  return qRound(widthAt96 * logicalDpiX() / 96.0);
+}
+
+void ResultGrid::Fill(const dicom::DataSetList& results) {
+  std::vector<GridRow> rows;
+  if (results.Count() == 0) {
+    GridRow row;
+    row.noData = true;
+    row.cells[kColStudyDate - 1] = kNoDataText;
+    rows.push_back(std::move(row));
+  } else {
+    rows.reserve(results.Count());
+    for (const dicom::DataSet& ds : results) rows.push_back(RowFromResult(ds));
+  }
+  programmatic_ = true;
+  model_->setRows(std::move(rows));
+  programmatic_ = false;
+  scrollToTop();
+}
+
+void ResultGrid::Clear() {
+  programmatic_ = true;
+  model_->setRows({});
+  programmatic_ = false;
+}
+
+int ResultGrid::rowCount() const { return model_->rowCount(); }
+
+int ResultGrid::currentRow() const {
+  const QModelIndex current = currentIndex();
+  return current.isValid() ? current.row() + 1 : 0;
+}
+
+std::vector<int> ResultGrid::selectedRows() const {
+  std::vector<int> rows;
+  for (int r = 0; r < model_->rowCount(); ++r) {
+    if (selectionModel()->isRowSelected(r, {})) rows.push_back(r + 1);
+  }
+  return rows;
+}
+
+bool ResultGrid::isRowSelected(int row) const {
+  return row >= 1 && row <= rowCount() && selectionModel()->isRowSelected(row - 1, {});
+}
+
+QString ResultGrid::cellText(int row, int column) const {
+  if (row < 1 || row > rowCount() || column < 1 || column > kGridColumns) return {};
+  return model_->row(row - 1).cells[static_cast<std::size_t>(column - 1)];
+}
+
+QString ResultGrid::studyUid(int row) const { return cellText(row, kColId); }
+
+bool ResultGrid::isNoDataRow(int row) const {
+  return row >= 1 && row <= rowCount() && model_->row(row - 1).noData;
+}
+
+bool ResultGrid::addRowToSelection(int row) {
+  if (row < 1 || row > rowCount()) return false;
+  programmatic_ = true;
+  selectionModel()->select(model_->index(row - 1, 0),
+                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  programmatic_ = false;
+  return true;
+}
+
+QString ResultGrid::columnTag(int column) const {
+  if (column < 1 || column > kGridColumns) return {};
+  return tags_[static_cast<std::size_t>(column - 1)];
+}
+
+void ResultGrid::sortColumnClicked(int column) {
+  if (column < 1 || column > kGridColumns) return;
+  QString& tag = tags_[static_cast<std::size_t>(column - 1)];
+  Qt::SortOrder order;
+  if (tag.isEmpty()) {
+    tag = QStringLiteral("DESC");
+    order = Qt::AscendingOrder;
+  } else {
+    tag.clear();
+    order = Qt::DescendingOrder;
+  }
+  model_->sortByText(column - 1, order);
+}
+
+void ResultGrid::onSelectionChanged(const QItemSelection& selected) {
+  if (programmatic_ || inMousePress_) return;
+  reportUserSelection(selected);
+}
+
+void ResultGrid::reportUserSelection(const QItemSelection& selected) {
+  const int current = currentRow();
+  if (current > 0 && isRowSelected(current) && !isNoDataRow(current)) {
+    emit rowSelected(current);
+    return;
+  }
+  for (const QModelIndex& index : selected.indexes()) {
+    const int row = index.row() + 1;
+    if (!isNoDataRow(row)) {
+      emit rowSelected(row);
+      return;
+    }
+  }
+}
+
+void ResultGrid::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::RightButton) {
+    // A right-click never changes the selection: the "Select" menu adds a
+    // block to what is already selected, starting at the current row.
+    if (rowCount() > 0) requestMenuAt(event->position().toPoint());
+    event->accept();
+    return;
+  }
+  // One report per click, after the click has settled the selection: a click
+  // on a row that was already selected still counts as selecting it.
+  inMousePress_ = true;
+  QTableView::mousePressEvent(event);
+  inMousePress_ = false;
+  if (event->button() == Qt::LeftButton) reportUserSelection({});
+}
+
+void ResultGrid::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+    if (rowCount() > 0) {
+      const int row = std::max(currentRow(), 1) - 1;
+      requestMenuAt(QPoint(columnViewportPosition(kColStudyDate - 1),
+                           rowViewportPosition(row) + rowHeight(row)));
+    }
+    event->accept();
+    return;
+  }
+  QTableView::keyPressEvent(event);
+}
+
+void ResultGrid::contextMenuEvent(QContextMenuEvent* event) {
+  // The mouse case was answered on the press; the window system sends the
+  // Menu key as a keyboard context-menu event.
+  if (event->reason() == QContextMenuEvent::Keyboard && rowCount() > 0) {
+    const int row = std::max(currentRow(), 1) - 1;
+    requestMenuAt(QPoint(columnViewportPosition(kColStudyDate - 1),
+                         rowViewportPosition(row) + rowHeight(row)));
+  }
+  event->accept();
+}
+
+void ResultGrid::requestMenuAt(const QPoint& viewportPos) {
+  const QPoint offset(ui::Twips(kMenuOffsetXTwips, logicalDpiX()),
+                      ui::Twips(kMenuOffsetYTwips, logicalDpiY()));
+  emit contextMenuRequested(viewport()->mapToGlobal(viewportPos) + offset);
+}
+
+}  // namespace morvanta::search

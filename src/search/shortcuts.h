@@ -1,0 +1,28 @@
+#pragma once
+// The date shortcuts "Today", "Yesterday" and "Week": what each puts into the
+// hidden single-date picker (its date and its tag) for the one search it runs.
+
+#include <QDate>
+#include <QString>
+
+#include "log/clock.h"
+
+namespace morvanta::search {
+
+enum class Shortcut { Today, Yesterday, Week };
+
+// The hidden picker's contents while the shortcut's search runs.
+struct ShortcutDate {
+  QDate date;
+  QString tag;  // empty, or the "YYYYMMDD-YYYYMMDD" range the shortcut means
+  bool operator==(const ShortcutDate&) const = default;
+};
+
+// Today: today. Yesterday: today - 1. Week: today - 7, with the tag
+// "<today-7>-<today>", eight calendar days with both ends included.
+ShortcutDate ShortcutFor(Shortcut shortcut, const QDate& today);
+
+// The calendar date of a clock reading.
+QDate DateOf(const LocalDateTime& now);
+
+}  // namespace morvanta::search
