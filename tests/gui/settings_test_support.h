@@ -1,0 +1,101 @@
+#pragma once
+// Stand-ins for the main window in the settings dialogs' tests: a host that
+// keeps its settings values, reads the real Settings.ini in a temporary
+// program directory and records what the dialogs ask of it; a message sink
+// that records instead of blocking; and a way to act on a modal dialog once
+// exec() has shown it.
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDialog>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "config/profile.h"
+#include "config/settings.h"
+#include "settings_ui/settings_ui.h"
+#include "ui/ui.h"
+
+namespace morvanta::settings_ui::testing {
+
+class RecordingSink : public ui::MessageSink {
+ public:
+  void Show(const ui::Message& message) override { shown.push_back(message); }
+  std::vector<ui::Message> shown;
+};
+
+class FakeHost : public SettingsHost {
+ public:
+  FakeHost() : file(SettingsPath(dir.path().toStdString())) {}
+
+  void GetINI() override {
+    ++getIniCalls;
+    LoadArchiveSettings(settings, file);
+    dateRangeVisible = settings.ExtStudyDate;
+  }
+  const SettingsValues& values() const override { return settings; }
+  SettingsValues& values() override { return settings; }
+  void SetDateRangeVisible(bool visible) override { dateRangeVisible = visible; }
+  void LoadNodeButtons() override {
+    ++loadNodeButtonsCalls;
+    for (int i = 0; i < kNodeSlots; ++i) {
+      settings.ForwardNodes[static_cast<std::size_t>(i)] = ReadINI("Forward", NodeKey(i), "", file);
+    }
+  }
+  std::filesystem::path settingsFile() const override { return file; }
+  ui::MessageSink& messages() override { return sink; }
+
+  // Writes Settings.ini as given ("\n" becomes CR LF).
+  void WriteSettings(QByteArray text) const {
+    text.replace("\n", "\r\n");
+    QFile out(QString::fromStdString(file.string()));
+    if (out.open(QIODevice::WriteOnly)) out.write(text);
+  }
+  QByteArray SettingsText() const {
+    QFile in(QString::fromStdString(file.string()));
+    return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+  }
+  std::string Read(const char* section, const std::string& key,
+                   const char* fallback = "<missing>") const {
+    return ReadINI(section, key, fallback, file);
+  }
+
+  QTemporaryDir dir;
+  std::filesystem::path file;
+  SettingsValues settings;
+  RecordingSink sink;
+  int getIniCalls = 0;
+  int loadNodeButtonsCalls = 0;
+  std::optional<bool> dateRangeVisible;
+};
+
+// Runs `action` on the first modal dialog of type T that becomes active. If
+// none appears before the deadline, every modal dialog is rejected so the test
+// ends instead of hanging, and `*missed` is set.
+template <class T>
+void WhenModal(std::function<void(T*)> action, bool* missed = nullptr) {
+  auto* timer = new QTimer(qApp);
+  const QDeadlineTimer deadline(10000);
+  QObject::connect(timer, &QTimer::timeout, timer, [timer, deadline, action, missed] {
+    if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
+      timer->stop();
+      timer->deleteLater();
+      action(dialog);
+      return;
+    }
+    if (deadline.hasExpired()) {
+      timer->stop();
+      timer->deleteLater();
+      if (missed) *missed = true;
+      while (auto* open = qobject_cast<QDialog*>(QApplication::activeModalWidget())) open->reject();
+    }
+  });
+  timer->start(5);
+}
+
+}  // namespace morvanta::settings_ui::testing
