@@ -1,0 +1,164 @@
+// morvanta-archive: a small DICOM archive for demonstrations, tests and for
+// checking a workstation's configuration.
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+#include <iostream>
+#include <string>
+
+#include "server.h"
+
+namespace {
+
+const char* const kHelp = R"(Usage: morvanta-archive [options]
+
+A small DICOM archive: answers C-ECHO, C-FIND at STUDY level (Study Root) and
+C-STORE (forwarding requests and ordinary images).
+
+  --port P              TCP port to listen on (default 11112)
+  --aet AET             this archive's AE title (default ARCHIVE); associations
+                        calling another AE title are rejected
+  --accept-any-aet      accept any called AE title
+  --demo N              hold N made-up studies: deterministic, study dates on
+                        today and the four weeks before, several modalities,
+                        patient names with umlauts and other Latin-1 letters
+  --today YYYYMMDD      the date the demo studies count back from (default: today)
+  --data DIR            also hold the studies of the DICOM files in DIR (recursive)
+  --journal FILE        append one JSON object a line for every C-ECHO, C-FIND
+                        identifier and C-STORE received
+  --charset CS          character set of the answers: "ISO_IR 100" (default),
+                        "ISO_IR 192" (UTF-8), or "none" (Latin-1 without (0008,0005))
+  --max-associations N  associations served at the same time (default 32)
+  --help                this text
+
+Misbehaviours, for tests:
+  --refuse WHY          reject every association: called (called AE title not
+                        recognised), calling (calling AE title not recognised)
+                        or noreason
+  --delay MS            wait MS milliseconds before every response
+  --hang                accept associations but never answer a request
+  --hang-association    never answer an association request
+  --fail-store N[:HEX]  answer the N-th C-STORE (counted from 1) with failure
+                        status HEX (default A700, out of resources)
+  --find-status HEX     end every C-FIND with status HEX after the matches
+  --find-abort          abort the association after the matches instead of
+                        sending the final C-FIND response
+  --results N           answer every C-FIND with N made-up studies, whatever
+                        it asks for
+)";
+
+[[noreturn]] void Usage(const std::string& problem) {
+  std::cerr << "morvanta-archive: " << problem << "\nTry morvanta-archive --help\n";
+  std::exit(2);
+}
+
+int Number(const std::string& option, const std::string& text, int low, int high) {
+  try {
+    std::size_t used = 0;
+    const long value = std::stol(text, &used, 10);
+    if (used == text.size() && value >= low && value <= high) return static_cast<int>(value);
+  } catch (const std::exception&) {
+  }
+  Usage(option + " needs a number from " + std::to_string(low) + " to " + std::to_string(high) +
+        ", not \"" + text + "\"");
+}
+
+std::uint16_t Status(const std::string& option, const std::string& text) {
+  try {
+    std::size_t used = 0;
+    const std::string digits = text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0 ? text.substr(2) : text;
+    const unsigned long value = std::stoul(digits, &used, 16);
+    if (used == digits.size() && value <= 0xFFFF) return static_cast<std::uint16_t>(value);
+  } catch (const std::exception&) {
+  }
+  Usage(option + " needs a DICOM status in hex (for example A700), not \"" + text + "\"");
+}
+
+std::string Today() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[16];
+  std::strftime(text, sizeof text, "%Y%m%d", &local);
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using morvanta::archive::Refusal;
+  morvanta::archive::Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) Usage(arg + " needs a value");
+      return argv[++i];
+    };
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kHelp;
+      return 0;
+    } else if (arg == "--port") {
+      options.port = Number(arg, value(), 1, 65535);
+    } else if (arg == "--aet") {
+      options.aet = value();
+      if (options.aet.empty() || options.aet.size() > 16) Usage("--aet needs 1 to 16 characters");
+    } else if (arg == "--accept-any-aet") {
+      options.acceptAnyAET = true;
+    } else if (arg == "--demo") {
+      options.demo = Number(arg, value(), 0, 1000000);
+    } else if (arg == "--today") {
+      options.today = value();
+      if (options.today.size() != 8 || options.today.find_first_not_of("0123456789") != std::string::npos)
+        Usage("--today needs a date as YYYYMMDD");
+    } else if (arg == "--data") {
+      options.dataDir = value();
+    } else if (arg == "--journal") {
+      options.journal = value();
+    } else if (arg == "--charset") {
+      std::string cs = value();
+      for (char& c : cs)
+        if (c == '_') c = ' ';
+      if (cs == "ISO IR 100") cs = "ISO_IR 100";
+      if (cs == "ISO IR 192") cs = "ISO_IR 192";
+      if (cs == "none") cs.clear();
+      if (!cs.empty() && cs != "ISO_IR 100" && cs != "ISO_IR 192")
+        Usage("--charset takes \"ISO_IR 100\", \"ISO_IR 192\" or none");
+      options.charset = cs;
+    } else if (arg == "--max-associations") {
+      options.maxAssociations = Number(arg, value(), 1, 1000);
+    } else if (arg == "--refuse") {
+      const std::string why = value();
+      if (why == "called") options.refuse = Refusal::CalledAET;
+      else if (why == "calling") options.refuse = Refusal::CallingAET;
+      else if (why == "noreason") options.refuse = Refusal::NoReason;
+      else Usage("--refuse takes called, calling or noreason");
+    } else if (arg == "--delay") {
+      options.delayMs = Number(arg, value(), 0, 3600000);
+    } else if (arg == "--hang") {
+      options.hang = true;
+    } else if (arg == "--hang-association") {
+      options.hangAssociation = true;
+    } else if (arg == "--fail-store") {
+      const std::string spec = value();
+      const auto colon = spec.find(':');
+      options.failStoreAt = Number(arg, spec.substr(0, colon), 1, 1000000000);
+      if (colon != std::string::npos) options.failStoreStatus = Status(arg, spec.substr(colon + 1));
+    } else if (arg == "--find-status") {
+      options.findStatus = Status(arg, value());
+    } else if (arg == "--find-abort") {
+      options.findAbort = true;
+    } else if (arg == "--results") {
+      options.results = Number(arg, value(), 0, 1000000);
+    } else {
+      Usage("unknown option " + arg);
+    }
+  }
+  if (options.today.empty()) options.today = Today();
+
+  // DCMTK leaves Nagle's algorithm on unless this is set before the first
+  // association; with it on every response waits for a delayed ACK.
+  setenv("TCP_NODELAY", "1", 1);
+  // A client that disconnects mid-answer must not end the archive.
+  std::signal(SIGPIPE, SIG_IGN);
+  return morvanta::archive::Serve(options);
+}

@@ -1,0 +1,370 @@
+#include "server.h"
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcelem.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcuid.h>
+#include <dcmtk/dcmnet/diutil.h>
+#include <dcmtk/dcmnet/scppool.h>
+#include <dcmtk/dcmnet/scpthrd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "dicom/charset.h"
+#include "studies.h"
+
+namespace morvanta::archive {
+
+namespace {
+
+// The pool constructs one service object per thread without arguments, so
+// the shared state lives here, set once before the pool starts.
+struct State {
+  Options options;
+  StudyStore store;
+  std::atomic<int> storeCount{0};
+  std::mutex journalLock;
+  std::FILE* journal = nullptr;
+};
+State* g_state = nullptr;
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (byte < 0x20) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+          out += escaped;
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string TagText(TagKey key) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%04X,%04X", key >> 16, key & 0xFFFF);
+  return text;
+}
+
+std::string Hex(std::uint16_t status) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(status));
+  return text;
+}
+
+// One JSON object a line, flushed at once, so a test reads what happened so far.
+void Journal(const std::string& line) {
+  if (g_state->journal == nullptr) return;
+  std::lock_guard<std::mutex> guard(g_state->journalLock);
+  std::fputs(line.c_str(), g_state->journal);
+  std::fputc('\n', g_state->journal);
+  std::fflush(g_state->journal);
+}
+
+void Hang() {
+  for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
+void Delay() {
+  if (g_state->options.hang) Hang();
+  if (g_state->options.delayMs > 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(g_state->options.delayMs));
+}
+
+std::string ToText(const OFString& text) { return std::string(text.c_str(), text.length()); }
+
+// Texts of a received data set in UTF-8: by its own (0008,0005), and as
+// Latin-1 where it has none (what most senders that omit it mean).
+bool DecodeToUtf8(DcmDataset& dataset) {
+  OFString declared;
+  if (dataset.findAndGetOFStringArray(DCM_SpecificCharacterSet, declared).good() && !declared.empty())
+    return dataset.convertToUTF8().good();
+  for (unsigned long i = 0; i < dataset.card(); ++i) {
+    DcmElement* element = dataset.getElement(i);
+    if (element == nullptr || !element->isAffectedBySpecificCharacterSet()) continue;
+    OFString value;
+    if (element->getOFStringArray(value).bad() || dicom::IsAscii(ToText(value))) continue;
+    element->putString(dicom::Latin1ToUtf8(ToText(value)).c_str());
+  }
+  return true;
+}
+
+std::string Encode(const std::string& utf8) {
+  return g_state->options.charset == "ISO_IR 192" ? utf8 : dicom::Utf8ToLatin1(utf8);
+}
+
+Study StudyFromDataset(DcmDataset& dataset) {
+  Study study;
+  static const TagKey kStudyKeys[] = {kPatientName, kPatientID,   kBirthDate,      kPatientSex,
+                                      kStudyDate,   kStudyTime,   kAccessionNumber, kStudyID,
+                                      kStudyDescription, kStudyUID, kReferringPhysician};
+  for (TagKey key : kStudyKeys) {
+    OFString value;
+    if (dataset.findAndGetOFStringArray(DcmTagKey(key >> 16, key & 0xFFFF), value).good())
+      study.values[key] = ToText(value);
+  }
+  Series series;
+  OFString value;
+  if (dataset.findAndGetOFString(DCM_SeriesInstanceUID, value).good()) series.uid = ToText(value);
+  if (dataset.findAndGetOFString(DCM_Modality, value).good()) series.modality = ToText(value);
+  if (dataset.findAndGetOFString(DCM_BodyPartExamined, value).good()) series.bodyPart = ToText(value);
+  study.series.push_back(series);
+  return study;
+}
+
+class ArchiveSCP : public DcmThreadSCP {
+ protected:
+  void notifyAssociationRequest(const T_ASC_Parameters& /*params*/, DcmSCPActionType& action) override {
+    if (g_state->options.hangAssociation) Hang();
+    if (g_state->options.refuse == Refusal::NoReason) action = DCMSCP_ACTION_REFUSE_ASSOCIATION;
+  }
+
+  OFBool checkCalledAETitleAccepted(const OFString& calledAE) override {
+    if (g_state->options.refuse == Refusal::CalledAET) return OFFalse;
+    return g_state->options.acceptAnyAET || ToText(calledAE) == g_state->options.aet;
+  }
+
+  OFBool checkCallingAETitleAccepted(const OFString& /*callingAE*/) override {
+    return g_state->options.refuse != Refusal::CallingAET;
+  }
+
+  OFCondition handleIncomingCommand(T_DIMSE_Message* message,
+                                    const DcmPresentationContextInfo& info) override {
+    switch (message->CommandField) {
+      case DIMSE_C_ECHO_RQ:
+        Journal("{\"type\":\"echo\",\"calling\":" + JsonString(ToText(getPeerAETitle())) + "}");
+        Delay();
+        return handleECHORequest(message->msg.CEchoRQ, info.presentationContextID);
+      case DIMSE_C_FIND_RQ:
+        return HandleFind(message->msg.CFindRQ, info.presentationContextID);
+      case DIMSE_C_STORE_RQ:
+        return HandleStore(message->msg.CStoreRQ, info.presentationContextID);
+      default:
+        return DcmThreadSCP::handleIncomingCommand(message, info);
+    }
+  }
+
+ private:
+  OFCondition HandleFind(T_DIMSE_C_FindRQ& request, T_ASC_PresentationContextID presId) {
+    DcmDataset* raw = nullptr;
+    OFCondition cond = receiveFINDRequest(request, presId, raw);
+    std::unique_ptr<DcmDataset> query(raw);
+    if (cond.bad()) return cond;
+    const OFString sopClass = request.AffectedSOPClassUID;
+    const Options& options = g_state->options;
+
+    std::uint16_t failure = 0;
+    std::vector<QueryKey> keys;
+    std::string level;
+    if (query == nullptr) {
+      failure = 0xA900;  // no identifier: does not match the SOP class
+    } else {
+      if (!DecodeToUtf8(*query)) failure = 0xC000;  // a character set we cannot read
+      for (unsigned long i = 0; i < query->card(); ++i) {
+        DcmElement* element = query->getElement(i);
+        QueryKey key;
+        const DcmTagKey tag = element->getTag();
+        key.tag = Key(tag.getGroup(), tag.getElement());
+        key.vr = DcmVR(element->getVR()).getVRName();
+        if (element->ident() != EVR_SQ && element->getLength() > 0) {
+          OFString value;
+          element->getOFStringArray(value);
+          key.value = ToText(value);
+        }
+        if (key.tag == kQueryRetrieveLevel) level = key.value;
+        keys.push_back(std::move(key));
+      }
+    }
+    std::string line = "{\"type\":\"find\",\"calling\":" + JsonString(ToText(getPeerAETitle())) +
+                       ",\"called\":" + JsonString(ToText(getCalledAETitle())) + ",\"identifier\":{";
+    for (std::size_t i = 0; i < keys.size(); ++i)
+      line += (i ? "," : "") + JsonString(TagText(keys[i].tag)) + ":" + JsonString(keys[i].value);
+    Journal(line + "}}");
+
+    // Study level only (PS3.4 C.4.1.1.4: A900 for an identifier the model
+    // does not allow, C000 for what this archive cannot process).
+    if (failure == 0 && level.empty()) failure = 0xA900;
+    if (failure == 0 && level != "STUDY") failure = 0xC000;
+
+    std::vector<Study> matches;
+    if (failure == 0) {
+      if (options.results) {
+        for (int i = 0; i < *options.results; ++i) matches.push_back(MakeDemoStudy(i, options.today));
+      } else {
+        matches = g_state->store.Find(keys);
+      }
+    }
+    for (const Study& study : matches) {
+      std::unique_ptr<DcmDataset> answer = Answer(study, keys);
+      Delay();
+      cond = sendFINDResponse(presId, request.MessageID, sopClass, answer.get(), STATUS_FIND_Pending_MatchesAreContinuing);
+      if (cond.bad()) return cond;
+      if (checkForCANCEL(presId, request.MessageID).good()) {
+        return sendFINDResponse(presId, request.MessageID, sopClass, nullptr, STATUS_FIND_Cancel_MatchingTerminatedDueToCancelRequest);
+      }
+    }
+    Delay();
+    if (options.findAbort) {
+      abortAssociation();
+      // Tells the association loop the association is gone, without a second abort.
+      return DUL_PEERABORTEDASSOCIATION;
+    }
+    if (failure == 0 && options.findStatus) failure = *options.findStatus;
+    return sendFINDResponse(presId, request.MessageID, sopClass, nullptr, failure == 0 ? STATUS_Success : failure);
+  }
+
+  // The keys the request asked for, with this study's values (PS3.4 C.2.2.1.2).
+  std::unique_ptr<DcmDataset> Answer(const Study& study, const std::vector<QueryKey>& keys) {
+    auto answer = std::make_unique<DcmDataset>();
+    for (const QueryKey& key : keys) {
+      const DcmTagKey tagKey(key.tag >> 16, key.tag & 0xFFFF);
+      if (key.tag == kSpecificCharacterSet) continue;
+      if (key.vr == "SQ") {
+        answer->insertEmptyElement(tagKey);
+        continue;
+      }
+      std::string value;
+      if (key.tag == kQueryRetrieveLevel) {
+        value = "STUDY";
+      } else if (key.tag == kModality && !key.value.empty()) {
+        // The modality that matched, when the request named one.
+        for (const std::string& m : study.Modalities())
+          if (Matches(Study{{}, {Series{"", m, "", 1}}}, {key})) {
+            value = m;
+            break;
+          }
+      } else {
+        value = study.Value(key.tag).value_or("");
+      }
+      DcmTag tag(tagKey);
+      if (tag.getEVR() == EVR_UNKNOWN || tag.getEVR() == EVR_UN || tag.getEVR() == EVR_UNKNOWN2B)
+        tag.setVR(DcmVR(EVR_LO));
+      DcmElement* raw = nullptr;
+      if (DcmItem::newDicomElementWithVR(raw, tag).bad() || raw == nullptr) continue;
+      std::unique_ptr<DcmElement> element(raw);
+      const std::string encoded = Encode(value);
+      element->putString(encoded.c_str(), static_cast<Uint32>(encoded.size()));
+      if (answer->insert(element.get(), OFTrue).good()) element.release();
+    }
+    if (!g_state->options.charset.empty())
+      answer->putAndInsertString(DCM_SpecificCharacterSet, g_state->options.charset.c_str());
+    return answer;
+  }
+
+  OFCondition HandleStore(T_DIMSE_C_StoreRQ& request, T_ASC_PresentationContextID presId) {
+    DcmDataset* raw = nullptr;
+    OFCondition cond = receiveSTORERequest(request, presId, raw);
+    std::unique_ptr<DcmDataset> dataset(raw);
+    if (cond.bad()) return cond;
+    const int number = ++g_state->storeCount;
+    std::uint16_t status = STATUS_Success;
+    if (g_state->options.failStoreAt == number) status = g_state->options.failStoreStatus;
+
+    std::string creator, studyUid;
+    if (dataset) {
+      DecodeToUtf8(*dataset);
+      OFString value;
+      if (dataset->findAndGetOFString(DcmTagKey(0x0019, 0x0010), value).good()) creator = ToText(value);
+      if (creator == "REDIRECT") {
+        if (dataset->findAndGetOFString(DcmTagKey(0x0019, 0x0030), value).good()) studyUid = ToText(value);
+      } else if (dataset->findAndGetOFString(DCM_StudyInstanceUID, value).good()) {
+        studyUid = ToText(value);
+        // An ordinary image: the archive holds its study from now on.
+        if (status == STATUS_Success && !studyUid.empty()) g_state->store.Add(StudyFromDataset(*dataset));
+      }
+    }
+    Journal("{\"type\":\"store\",\"calling\":" + JsonString(ToText(getPeerAETitle())) +
+            ",\"called\":" + JsonString(ToText(getCalledAETitle())) +
+            ",\"number\":" + std::to_string(number) +
+            ",\"sop_class_uid\":" + JsonString(request.AffectedSOPClassUID) +
+            ",\"sop_instance_uid\":" + JsonString(request.AffectedSOPInstanceUID) +
+            ",\"creator\":" + JsonString(creator) + ",\"study_uid\":" + JsonString(studyUid) +
+            ",\"status\":" + JsonString(Hex(status)) + "}");
+    Delay();
+    return sendSTOREResponse(presId, request, status);
+  }
+};
+
+void LoadFolder(const std::string& folder, StudyStore& store) {
+  std::error_code error;
+  for (auto it = std::filesystem::recursive_directory_iterator(folder, error);
+       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+    if (!it->is_regular_file()) continue;
+    DcmFileFormat file;
+    if (file.loadFile(it->path().c_str()).bad()) continue;  // not a DICOM file: skipped
+    DcmDataset* dataset = file.getDataset();
+    if (!DecodeToUtf8(*dataset)) continue;
+    Study study = StudyFromDataset(*dataset);
+    if (!study.values[kStudyUID].empty()) store.Add(std::move(study));
+  }
+}
+
+}  // namespace
+
+int Serve(const Options& options) {
+  static State state;
+  state.options = options;
+  g_state = &state;
+  if (!options.journal.empty()) {
+    state.journal = std::fopen(options.journal.c_str(), "a");
+    if (state.journal == nullptr) {
+      std::cerr << "morvanta-archive: cannot open journal " << options.journal << "\n";
+      return 2;
+    }
+  }
+  for (int i = 0; i < options.demo; ++i) state.store.Add(MakeDemoStudy(i, options.today));
+  if (!options.dataDir.empty()) {
+    if (!std::filesystem::is_directory(options.dataDir)) {
+      std::cerr << "morvanta-archive: " << options.dataDir << " is not a folder\n";
+      return 2;
+    }
+    LoadFolder(options.dataDir, state.store);
+  }
+
+  DcmSCPPool<ArchiveSCP> pool;
+  pool.setMaxThreads(static_cast<Uint16>(options.maxAssociations));
+  DcmSCPConfig& config = pool.getConfig();
+  config.setPort(static_cast<Uint16>(options.port));
+  config.setAETitle(options.aet.c_str());
+  config.setRespondWithCalledAETitle(OFFalse);
+  config.setConnectionBlockingMode(DUL_BLOCK);
+  // An idle client gives its thread back after ten minutes.
+  config.setDIMSEBlockingMode(DIMSE_NONBLOCKING);
+  config.setDIMSETimeout(600);
+  config.setACSETimeout(30);
+  OFList<OFString> syntaxes;
+  syntaxes.push_back(UID_LittleEndianExplicitTransferSyntax);
+  syntaxes.push_back(UID_BigEndianExplicitTransferSyntax);
+  syntaxes.push_back(UID_LittleEndianImplicitTransferSyntax);
+  config.addPresentationContext(UID_VerificationSOPClass, syntaxes);
+  config.addPresentationContext(UID_FINDStudyRootQueryRetrieveInformationModel, syntaxes);
+  for (int i = 0; i < numberOfDcmAllStorageSOPClassUIDs; ++i)
+    config.addPresentationContext(dcmAllStorageSOPClassUIDs[i], syntaxes);
+
+  std::cout << "morvanta-archive: " << options.aet << " listening on port " << options.port << " with "
+            << state.store.Count() << " studies" << std::endl;
+  const OFCondition cond = pool.listen();
+  std::cerr << "morvanta-archive: " << (cond.text() ? cond.text() : "stopped") << "\n";
+  return cond.good() ? 0 : 1;
+}
+
+}  // namespace morvanta::archive

@@ -1,0 +1,39 @@
+#pragma once
+// The archive's DICOM service: C-ECHO, C-FIND (Study Root, STUDY level) and
+// C-STORE on a pool of association threads, with the misbehaviours tests ask
+// for.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace morvanta::archive {
+
+enum class Refusal { None, CalledAET, CallingAET, NoReason };
+
+struct Options {
+  int port = 11112;
+  std::string aet = "ARCHIVE";
+  bool acceptAnyAET = false;
+  int demo = 0;
+  std::string dataDir;
+  std::string journal;
+  std::string today;                  // "YYYYMMDD"; empty: the real current date
+  std::string charset = "ISO_IR 100";  // of responses: "ISO_IR 100", "ISO_IR 192" or "" (none)
+  int maxAssociations = 32;
+  // Misbehaviours.
+  Refusal refuse = Refusal::None;
+  int delayMs = 0;
+  bool hang = false;             // accept the association, never answer a request
+  bool hangAssociation = false;  // never answer the association request
+  int failStoreAt = 0;           // 1-based number of the C-STORE that fails
+  std::uint16_t failStoreStatus = 0xA700;
+  std::optional<std::uint16_t> findStatus;  // final C-FIND status instead of success
+  bool findAbort = false;                   // abort after the matches instead of the final status
+  std::optional<int> results;               // answer every C-FIND with this many made-up studies
+};
+
+// Runs until the process is ended. Returns a process exit code on failure to start.
+int Serve(const Options& options);
+
+}  // namespace morvanta::archive
