@@ -1,1 +1,616 @@
-int main() { return 0; }
+// The settings dialog and the node editor: loading, the character filters,
+// what Apply and OK write, the node list's editing, and the refusals that
+// keep the user's values when Settings.ini cannot take them.
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QtTest>
+#include <filesystem>
+
+#include "settings_test_support.h"
+#include "settings_ui/frm_change.h"
+#include "settings_ui/frm_settings.h"
+
+using namespace morvanta;
+using namespace morvanta::settings_ui;
+using morvanta::settings_ui::testing::FakeHost;
+using morvanta::settings_ui::testing::RecordingSink;
+using morvanta::settings_ui::testing::WhenModal;
+
+namespace {
+
+constexpr const char* kFullSettings =
+    "[Local]\nAET=STATION1\nPort=4006\n"
+    "[Query]\nAET=ARCHIVE\nIP=10.0.0.5\nPort=104\n"
+    "[GENERAL]\nStudyDate=0\n"
+    "[Forward]\nActive=CTAE\nNode0=CT room|CTAE\nNode1=MR room|MRAE\nNode2=PACS|PACSAE\n"
+    "Node3=Lab|LABAE\nNode4=Film|FILMAE\n"
+    "[Size]\nSearchHeight=9000\n";
+
+// The next widget Tab moves to.
+QWidget* NextFocus(QWidget* w) {
+  QWidget* next = w->nextInFocusChain();
+  while (next->focusPolicy() == Qt::NoFocus) next = next->nextInFocusChain();
+  return next;
+}
+
+template <class T>
+T* Child(QWidget* parent, const char* name) {
+  T* child = parent->findChild<T*>(QLatin1String(name));
+  if (!child) qFatal("no child %s", name);
+  return child;
+}
+
+// Dialog opened the way the window opens it: the node table filled from the
+// file first (LoadNodeButtons at start-up), then the dialog's own load.
+struct Opened {
+  explicit Opened(const char* settings) {
+    if (settings) host.WriteSettings(settings);
+    host.LoadNodeButtons();
+    host.loadNodeButtonsCalls = 0;
+    dialog = std::make_unique<frmSettings>(nullptr, host);
+    dialog->show();
+  }
+  QPushButton* button(const char* name) { return Child<QPushButton>(dialog.get(), name); }
+  QLineEdit* field(const char* name) { return Child<QLineEdit>(dialog.get(), name); }
+  QTreeWidget* list() { return Child<QTreeWidget>(dialog.get(), "lvNodes"); }
+  QCheckBox* check() { return Child<QCheckBox>(dialog.get(), "chkExtStudy"); }
+  bool applyEnabled() { return button("cmdApply")->isEnabled(); }
+  QStringList rows() {
+    QStringList out;
+    for (int i = 0; i < list()->topLevelItemCount(); ++i) {
+      out << list()->topLevelItem(i)->text(0) + "/" + list()->topLevelItem(i)->text(1);
+    }
+    return out;
+  }
+  void select(int row) { list()->setCurrentItem(list()->topLevelItem(row)); }
+  void click(const char* name) { QTest::mouseClick(button(name), Qt::LeftButton); }
+
+  FakeHost host;
+  std::unique_ptr<frmSettings> dialog;
+};
+
+}  // namespace
+
+class SettingsDialogTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void loadFillsFieldsAndLeavesApplyDisabled() {
+    Opened o(kFullSettings);
+    QCOMPARE(o.host.getIniCalls, 1);
+    QCOMPARE(o.field("txtLocAET")->text(), QStringLiteral("STATION1"));
+    QCOMPARE(o.field("txtQuAET")->text(), QStringLiteral("ARCHIVE"));
+    QCOMPARE(o.field("txtQuIP")->text(), QStringLiteral("10.0.0.5"));
+    QCOMPARE(o.field("txtQuPort")->text(), QStringLiteral("104"));
+    QVERIFY(!o.check()->isChecked());
+    QCOMPARE(o.rows(), (QStringList{"CT room/CTAE", "MR room/MRAE", "PACS/PACSAE", "Lab/LABAE",
+                                    "Film/FILMAE"}));
+    QCOMPARE(o.list()->headerItem()->text(0), QStringLiteral("Alias"));
+    QCOMPARE(o.list()->headerItem()->text(1), QStringLiteral("AET"));
+    QVERIFY(!o.applyEnabled());
+
+    // A file without the keys: port "0", box clear, still Apply disabled.
+    Opened empty(nullptr);
+    QCOMPARE(empty.field("txtQuPort")->text(), QStringLiteral("0"));
+    QVERIFY(!empty.check()->isChecked());
+    QVERIFY(empty.rows().isEmpty());
+    QVERIFY(!empty.applyEnabled());
+  }
+
+  void frameFocusOrderAndNoDefaultButton() {
+    Opened o(kFullSettings);
+    frmSettings& d = *o.dialog;
+    QCOMPARE(d.windowTitle(), QStringLiteral("Settings"));
+    const qreal dpi = d.logicalDpiY();
+    QCOMPARE(d.size(), QSize(ui::Twips(6555, dpi), ui::Twips(7140, dpi)));
+    QCOMPARE(d.minimumSize(), d.maximumSize());
+    QVERIFY(!(d.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+    QCOMPARE(Child<QGroupBox>(&d, "Frame1_0")->title(), QStringLiteral("Archive"));
+    QCOMPARE(Child<QGroupBox>(&d, "Frame1_1")->title(), QStringLiteral("Local"));
+    QVERIFY(Child<QGroupBox>(&d, "fraSettings")->title().isEmpty());
+    QVERIFY(!Child<QGroupBox>(&d, "Frame1_0")->font().bold());
+    QVERIFY(Child<QWidget>(&d, "lblSettings_2")->font().bold());
+    QVERIFY(o.check()->font().bold());
+    QVERIFY(!o.field("txtQuIP")->font().bold());
+
+    const char* order[] = {"cmdAdd",    "cmdEdit",  "cmdDelete", "txtLocAET", "txtQuAET", "txtQuIP",
+                           "txtQuPort", "cmdApply", "cmdCancel", "lvNodes",   "cmdOK",    "chkExtStudy"};
+    for (std::size_t i = 1; i < std::size(order); ++i) {
+      QCOMPARE(NextFocus(Child<QWidget>(&d, order[i - 1]))->objectName(),
+               QString::fromLatin1(order[i]));
+    }
+    QVERIFY(QTest::qWaitForWindowActive(&d));
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(o.button("cmdAdd")));
+    for (QPushButton* b : d.findChildren<QPushButton*>()) {
+      QVERIFY2(!b->isDefault() && !b->autoDefault(), qPrintable(b->objectName()));
+    }
+  }
+
+  void characterFilters_data() {
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<bool>("applyEnabled");
+    QTest::newRow("IP letter") << "txtQuIP" << "a" << "" << false;
+    QTest::newRow("IP space") << "txtQuIP" << " " << "" << false;
+    QTest::newRow("IP minus") << "txtQuIP" << "-" << "" << false;
+    QTest::newRow("IP bar") << "txtQuIP" << "|" << "" << false;
+    QTest::newRow("IP dot") << "txtQuIP" << "." << "." << true;
+    QTest::newRow("IP address among junk") << "txtQuIP" << "1x0. 0-.5" << "10.0.5" << true;
+    QTest::newRow("port dot") << "txtQuPort" << "." << "" << false;
+    QTest::newRow("port letter") << "txtQuPort" << "k" << "" << false;
+    QTest::newRow("port space and minus") << "txtQuPort" << " -" << "" << false;
+    QTest::newRow("port digits") << "txtQuPort" << "0104" << "0104" << true;
+  }
+  void characterFilters() {
+    QFETCH(QString, field);
+    QFETCH(QString, typed);
+    QFETCH(QString, expected);
+    QFETCH(bool, applyEnabled);
+    Opened o(kFullSettings);
+    QLineEdit* edit = o.field(qPrintable(field));
+    edit->clear();
+    QVERIFY(!o.applyEnabled());
+    QTest::keyClicks(edit, typed);
+    QCOMPARE(edit->text(), expected);
+    QCOMPARE(o.applyEnabled(), applyEnabled);
+  }
+
+  void deleteAndArrowsEditWithoutEnablingApply() {
+    Opened o(kFullSettings);
+    QLineEdit* port = o.field("txtQuPort");
+    QTest::keyClick(port, Qt::Key_Home);
+    QTest::keyClick(port, Qt::Key_Delete);
+    QTest::keyClick(port, Qt::Key_Right);
+    QCOMPARE(port->text(), QStringLiteral("04"));
+    QLineEdit* ip = o.field("txtQuIP");
+    QTest::keyClick(ip, Qt::Key_End);
+    QTest::keyClick(ip, Qt::Key_Left);
+    QTest::keyClick(ip, Qt::Key_Delete);
+    QCOMPARE(ip->text(), QStringLiteral("10.0.0."));
+    QVERIFY(!o.applyEnabled());
+
+    // OK still writes the changed fields, exactly as they stand.
+    o.click("cmdOK");
+    QCOMPARE(o.dialog->result(), int(QDialog::Accepted));
+    QCOMPARE(o.host.Read("Query", "Port"), "04");
+    QCOMPARE(o.host.Read("Query", "IP"), "10.0.0.");
+
+    // Backspace is a typed character: it enables Apply.
+    Opened again(kFullSettings);
+    QTest::keyClick(again.field("txtQuPort"), Qt::Key_Backspace);
+    QCOMPARE(again.field("txtQuPort")->text(), QStringLiteral("10"));
+    QVERIFY(again.applyEnabled());
+  }
+
+  void pasteIsFilteredToo() {
+    Opened o(kFullSettings);
+    QLineEdit* ip = o.field("txtQuIP");
+    ip->clear();
+    QGuiApplication::clipboard()->setText(QStringLiteral(" 192.168.a1.7-\n"));
+    QTest::keyClick(ip, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(ip->text(), QStringLiteral("192.168.1.7"));
+    QVERIFY(o.applyEnabled());
+
+    Opened p(kFullSettings);
+    QLineEdit* port = p.field("txtQuPort");
+    port->selectAll();
+    QGuiApplication::clipboard()->setText(QStringLiteral("abc"));
+    QTest::keyClick(port, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(port->text(), QStringLiteral("104"));  // nothing left to paste
+    QVERIFY(!p.applyEnabled());
+  }
+
+  void changesEnableApply() {
+    Opened o(kFullSettings);
+    o.field("txtLocAET")->setText(QStringLiteral("X"));  // any change of the AE titles
+    QVERIFY(o.applyEnabled());
+    o.click("cmdApply");
+    QVERIFY(!o.applyEnabled());
+    QTest::keyClick(o.field("txtQuAET"), Qt::Key_Z);
+    QVERIFY(o.applyEnabled());
+    o.click("cmdApply");
+    o.check()->click();
+    QVERIFY(o.applyEnabled());
+  }
+
+  // A fresh file shows the order of the writes: each missing section and key
+  // is appended when it is first written.
+  void applyWritesKeysInOrderIntoFreshFile() {
+    Opened o(nullptr);
+    o.field("txtLocAET")->setText(QStringLiteral("LOCAL"));
+    o.check()->setChecked(true);
+    o.field("txtQuAET")->setText(QStringLiteral("ARCH"));
+    o.field("txtQuIP")->setText(QStringLiteral("127.0.0.1"));
+    o.field("txtQuPort")->setText(QStringLiteral("11112"));
+    WhenModal<frmChange>([](frmChange* editor) {
+      QTest::keyClicks(Child<QLineEdit>(editor, "txtAlias"), QStringLiteral("CT room"));
+      QTest::keyClicks(Child<QLineEdit>(editor, "txtAET"), QStringLiteral("CTAE"));
+      QTest::keyClick(Child<QLineEdit>(editor, "txtAET"), Qt::Key_Return);
+    });
+    o.click("cmdAdd");
+    o.click("cmdApply");
+    QCOMPARE(o.host.SettingsText(),
+             QByteArray("[Local]\r\nAET=LOCAL\r\n[GENERAL]\r\nStudyDate=1\r\n"
+                        "[Query]\r\nAET=ARCH\r\nIP=127.0.0.1\r\nPort=11112\r\n"
+                        "[Forward]\r\nNode0=CT room|CTAE\r\nNode1=\r\nNode2=\r\nNode3=\r\n"
+                        "Node4=\r\nNode5=\r\nNode6=\r\nNode7=\r\n"));
+    QVERIFY(o.host.sink.shown.empty());
+  }
+
+  void applyWithThreeRowsEmptiesTheOtherSlots() {
+    Opened o(kFullSettings);
+    o.select(1);
+    o.click("cmdDelete");
+    o.select(3);
+    o.click("cmdDelete");
+    QCOMPARE(o.rows(), (QStringList{"CT room/CTAE", "PACS/PACSAE", "Lab/LABAE"}));
+    o.click("cmdApply");
+    QCOMPARE(o.host.Read("Forward", "Node0"), "CT room|CTAE");
+    QCOMPARE(o.host.Read("Forward", "Node1"), "PACS|PACSAE");
+    QCOMPARE(o.host.Read("Forward", "Node2"), "Lab|LABAE");
+    for (int i = 3; i < kNodeSlots; ++i) {
+      QCOMPARE(o.host.Read("Forward", NodeKey(i)), "");  // present, empty
+      QVERIFY(o.host.SettingsText().contains(QByteArray("\r\nNode") + QByteArray::number(i) +
+                                             "=\r\n"));
+    }
+    QCOMPARE(o.host.settings.ForwardNodes[1], "PACS|PACSAE");
+    QCOMPARE(o.host.settings.ForwardNodes[4], "");
+    QCOMPARE(o.host.loadNodeButtonsCalls, 1);
+    // Apply leaves alone what is not its own.
+    QCOMPARE(o.host.Read("Forward", "Active"), "CTAE");
+    QCOMPARE(o.host.Read("Local", "Port"), "4006");
+    QCOMPARE(o.host.Read("Size", "SearchHeight"), "9000");
+  }
+
+  void okWithoutChangeRewritesSameValues() {
+    Opened o(kFullSettings);
+    o.host.WriteSettings(kFullSettings);
+    const QByteArray before = o.host.SettingsText();
+    o.click("cmdOK");
+    QCOMPARE(o.dialog->result(), int(QDialog::Accepted));
+    QVERIFY(!o.dialog->isVisible());
+    // Every key existed and was rewritten in place with its value; only the
+    // empty slots Node5..Node7 are new.
+    QByteArray expected = before;
+    expected.replace("Node4=Film|FILMAE\r\n",
+                     "Node4=Film|FILMAE\r\nNode5=\r\nNode6=\r\nNode7=\r\n");
+    QCOMPARE(o.host.SettingsText(), expected);
+    QCOMPARE(o.host.loadNodeButtonsCalls, 1);
+  }
+
+  void emptyListEmptiesEverySlot() {
+    Opened o(kFullSettings);
+    while (o.list()->topLevelItemCount() > 0) {
+      o.select(0);
+      o.click("cmdDelete");
+    }
+    o.click("cmdOK");
+    for (int i = 0; i < kNodeSlots; ++i) QCOMPARE(o.host.Read("Forward", NodeKey(i)), "");
+    QVERIFY(o.host.settings.ForwardNodes == (std::array<std::string, kNodeSlots>{}));
+  }
+
+  void dateRangeRowFollowsTheBoxAtOnce() {
+    Opened o(kFullSettings);
+    QCOMPARE(o.host.dateRangeVisible, std::optional<bool>(false));  // GetINI at load
+    o.check()->click();
+    QCOMPARE(o.host.dateRangeVisible, std::optional<bool>(false));  // not before Apply
+    o.click("cmdApply");
+    QCOMPARE(o.host.dateRangeVisible, std::optional<bool>(true));
+    QCOMPARE(o.host.Read("GENERAL", "StudyDate"), "1");
+    o.check()->click();
+    o.click("cmdApply");
+    QCOMPARE(o.host.dateRangeVisible, std::optional<bool>(false));
+    QCOMPARE(o.host.Read("GENERAL", "StudyDate"), "0");
+    QCOMPARE(o.host.loadNodeButtonsCalls, 2);
+  }
+
+  void cancelAndEscDiscard() {
+    Opened o(kFullSettings);
+    const QByteArray before = o.host.SettingsText();
+    o.field("txtLocAET")->setText(QStringLiteral("CHANGED"));
+    o.select(0);
+    o.click("cmdDelete");
+    QTest::keyClick(o.field("txtLocAET"), Qt::Key_Escape);
+    QVERIFY(!o.dialog->isVisible());
+    QCOMPARE(o.dialog->result(), int(QDialog::Rejected));
+
+    Opened c(kFullSettings);
+    c.field("txtQuAET")->setText(QStringLiteral("CHANGED"));
+    c.click("cmdCancel");
+    QVERIFY(!c.dialog->isVisible());
+    QCOMPARE(o.host.SettingsText(), before);
+    QCOMPARE(c.host.SettingsText(), before);
+    QCOMPARE(o.host.loadNodeButtonsCalls + c.host.loadNodeButtonsCalls, 0);
+  }
+
+  // Every slot holding an entry becomes a row, in slot order; a bar-less
+  // entry is an alias without AE title; pieces after a second bar are dropped.
+  void listFilledFromEverySlot() {
+    Opened o("[Forward]\nNode0=\nNode1=CT room|CTAE\nNode2=Bare alias\n"
+             "Node4=A|B|C\nNode7=Last|LASTAE\n[Query]\nPort=104\n");
+    QCOMPARE(o.rows(), (QStringList{"CT room/CTAE", "Bare alias/", "A/B", "Last/LASTAE"}));
+    o.click("cmdOK");
+    QCOMPARE(o.host.Read("Forward", "Node0"), "CT room|CTAE");
+    QCOMPARE(o.host.Read("Forward", "Node1"), "Bare alias|");
+    QCOMPARE(o.host.Read("Forward", "Node2"), "A|B");
+    QCOMPARE(o.host.Read("Forward", "Node3"), "Last|LASTAE");
+    QCOMPARE(o.host.Read("Forward", "Node4"), "");
+  }
+
+  void addRefusedAtEightRows() {
+    Opened o(kFullSettings);
+    int opened = 0;
+    for (const char* alias : {"Six", "Seven", "Eight"}) {
+      bool missed = false;
+      WhenModal<frmChange>(
+          [&, alias](frmChange* editor) {
+            ++opened;
+            QCOMPARE(editor->windowTitle(), QStringLiteral("New Entry"));
+            QCOMPARE(Child<QPushButton>(editor, "cmdOK")->text(), QStringLiteral("Add"));
+            QVERIFY(Child<QLineEdit>(editor, "txtAlias")->text().isEmpty());
+            QTest::keyClicks(Child<QLineEdit>(editor, "txtAlias"), QLatin1String(alias));
+            QTest::keyClick(Child<QLineEdit>(editor, "txtAlias"), Qt::Key_Return);
+          },
+          &missed);
+      o.click("cmdAdd");
+      QVERIFY(!missed);
+    }
+    QCOMPARE(opened, 3);
+    QCOMPARE(o.list()->topLevelItemCount(), 8);
+    QCOMPARE(o.rows().last(), QStringLiteral("Eight/"));
+    QVERIFY(o.applyEnabled());
+
+    // An editor opened now would block the click; none may open.
+    o.click("cmdAdd");
+    QCOMPARE(o.host.sink.shown.size(), std::size_t{1});
+    QCOMPARE(o.host.sink.shown[0].text, QStringLiteral("You can\u00B4t add more then 8 nodes."));
+    QCOMPARE(o.host.sink.shown[0].title, QStringLiteral("Morvanta"));
+    QCOMPARE(o.host.sink.shown[0].icon, ui::MessageIcon::Information);
+    QCOMPARE(o.list()->topLevelItemCount(), 8);
+    o.click("cmdApply");
+    QCOMPARE(o.host.Read("Forward", "Node7"), "Eight|");
+  }
+
+  void editSavesRowAndEnablesApplyWithoutChange() {
+    Opened o(kFullSettings);
+    o.select(1);
+    QString title, okText, alias, aet;
+    WhenModal<frmChange>([&](frmChange* editor) {
+      title = editor->windowTitle();
+      okText = Child<QPushButton>(editor, "cmdOK")->text();
+      alias = Child<QLineEdit>(editor, "txtAlias")->text();
+      aet = Child<QLineEdit>(editor, "txtAET")->text();
+      QTest::mouseClick(Child<QPushButton>(editor, "cmdOK"), Qt::LeftButton);
+    });
+    o.click("cmdEdit");
+    QCOMPARE(title, QStringLiteral("Edit Entry"));
+    QCOMPARE(okText, QStringLiteral("Save"));
+    QCOMPARE(alias, QStringLiteral("MR room"));
+    QCOMPARE(aet, QStringLiteral("MRAE"));
+    QCOMPARE(o.rows().at(1), QStringLiteral("MR room/MRAE"));
+    QVERIFY(o.applyEnabled());
+
+    // A double-click edits too; emptied fields are allowed and store "|".
+    WhenModal<frmChange>([&](frmChange* editor) {
+      Child<QLineEdit>(editor, "txtAlias")->clear();
+      Child<QLineEdit>(editor, "txtAET")->clear();
+      QTest::keyClick(Child<QLineEdit>(editor, "txtAET"), Qt::Key_Return);
+    });
+    QTreeWidget* list = o.list();
+    const QRect rect = list->visualItemRect(list->topLevelItem(2));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+    QCOMPARE(o.rows().at(2), QStringLiteral("/"));
+    o.click("cmdApply");
+    QCOMPARE(o.host.Read("Forward", "Node2"), "|");
+  }
+
+  void cancelInEditorChangesNothing() {
+    Opened o(kFullSettings);
+    o.select(0);
+    WhenModal<frmChange>([&](frmChange* editor) {
+      Child<QLineEdit>(editor, "txtAlias")->setText(QStringLiteral("Other"));
+      QTest::mouseClick(Child<QPushButton>(editor, "cmdCancel"), Qt::LeftButton);
+    });
+    o.click("cmdEdit");
+    QCOMPARE(o.rows().at(0), QStringLiteral("CT room/CTAE"));
+    QVERIFY(!o.applyEnabled());
+  }
+
+  void editAndDeleteNeedASelectedRow() {
+    Opened o(kFullSettings);
+    o.click("cmdEdit");  // would block on an editor if one opened
+    o.click("cmdDelete");
+    QCOMPARE(o.list()->topLevelItemCount(), 5);
+    QVERIFY(!o.applyEnabled());
+    o.select(0);
+    o.click("cmdDelete");
+    o.click("cmdDelete");  // the selection went with the row
+    QCOMPARE(o.rows().first(), QStringLiteral("MR room/MRAE"));
+    QCOMPARE(o.list()->topLevelItemCount(), 4);
+    QVERIFY(o.applyEnabled());
+
+    Opened e(nullptr);
+    e.click("cmdEdit");
+    e.click("cmdDelete");
+    QVERIFY(e.rows().isEmpty());
+  }
+
+  void editorFields() {
+    RecordingSink sink;
+    frmChange editor(nullptr, frmChange::Mode::New, sink);
+    editor.show();
+    auto* alias = Child<QLineEdit>(&editor, "txtAlias");
+    auto* aet = Child<QLineEdit>(&editor, "txtAET");
+    QCOMPARE(editor.windowTitle(), QStringLiteral("New Entry"));
+    const qreal dpi = editor.logicalDpiY();
+    QCOMPARE(editor.size(), QSize(ui::Twips(4635, dpi), ui::Twips(2280, dpi)));
+    QVERIFY(Child<QPushButton>(&editor, "cmdOK")->isDefault());
+    QCOMPARE(NextFocus(alias), static_cast<QWidget*>(aet));
+    QCOMPARE(NextFocus(aet), Child<QWidget>(&editor, "cmdOK"));
+    QCOMPARE(NextFocus(Child<QWidget>(&editor, "cmdOK")), Child<QWidget>(&editor, "cmdCancel"));
+
+    QTest::keyClicks(aet, QStringLiteral("ABCDEFGHIJKLMNOPQ"));
+    QCOMPARE(aet->text(), QStringLiteral("ABCDEFGHIJKLMNOP"));  // the 17th is refused
+    const QString longAlias(40, QLatin1Char('x'));
+    QTest::keyClicks(alias, longAlias);
+    QCOMPARE(alias->text(), longAlias);
+
+    // "|" would split the stored entry: never taken, typed or pasted.
+    alias->clear();
+    QTest::keyClicks(alias, QStringLiteral("CT|room"));
+    QCOMPARE(alias->text(), QStringLiteral("CTroom"));
+    aet->clear();
+    QGuiApplication::clipboard()->setText(QStringLiteral("A|B|C"));
+    QTest::keyClick(aet, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(aet->text(), QStringLiteral("ABC"));
+
+    // Focus puts the caret after the last character, nothing selected.
+    QVERIFY(QTest::qWaitForWindowActive(&editor));
+    aet->setFocus(Qt::TabFocusReason);
+    QVERIFY(!aet->hasSelectedText());
+    QCOMPARE(aet->cursorPosition(), 3);
+
+    // Esc leaves the editor open.
+    QTest::keyClick(alias, Qt::Key_Escape);
+    QVERIFY(editor.isVisible());
+  }
+
+  void newEntryNeedsOneFilledField_data() {
+    QTest::addColumn<QString>("alias");
+    QTest::addColumn<QString>("aet");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("both empty") << "" << "" << false;
+    QTest::newRow("space in alias") << " " << "" << true;
+    QTest::newRow("space in AET") << "" << " " << true;
+    QTest::newRow("alias only") << "CT" << "" << true;
+    QTest::newRow("AET only") << "" << "CTAE" << true;
+  }
+  void newEntryNeedsOneFilledField() {
+    QFETCH(QString, alias);
+    QFETCH(QString, aet);
+    QFETCH(bool, accepted);
+    RecordingSink sink;
+    frmChange editor(nullptr, frmChange::Mode::New, sink);
+    editor.show();
+    QTest::keyClicks(Child<QLineEdit>(&editor, "txtAlias"), alias);
+    QTest::keyClicks(Child<QLineEdit>(&editor, "txtAET"), aet);
+    QTest::keyClick(Child<QLineEdit>(&editor, "txtAlias"), Qt::Key_Return);
+    QCOMPARE(editor.isVisible(), !accepted);
+    QCOMPARE(editor.result(), int(accepted ? QDialog::Accepted : QDialog::Rejected));
+    if (accepted) {
+      QVERIFY(sink.shown.empty());
+      QCOMPARE(editor.alias(), alias);
+      QCOMPARE(editor.aet(), aet);
+    } else {
+      QCOMPARE(sink.shown.size(), std::size_t{1});
+      QCOMPARE(sink.shown[0].text, QStringLiteral("Please fill the fields with data."));
+      QCOMPARE(sink.shown[0].title, QStringLiteral("Morvanta"));
+      QCOMPARE(sink.shown[0].icon, ui::MessageIcon::Information);
+    }
+  }
+
+  // Settings.ini that cannot be written: the user hears which file and why,
+  // and the dialog stays open with every value. Made to fail in ways that
+  // hold for root too: a file without write permission (WriteINI honours the
+  // mode bits itself), a directory where the file should be, a folder that
+  // has vanished.
+  void failedWriteKeepsDialogAndValues_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("read-only file") << "readonly" << "read-only";
+    QTest::newRow("directory in its place") << "directory" << "not a file";
+    QTest::newRow("folder vanished") << "vanished" << "folder does not exist";
+  }
+  void failedWriteKeepsDialogAndValues() {
+    QFETCH(QString, how);
+    QFETCH(QString, reason);
+    Opened o(kFullSettings);
+    const auto ini = o.host.file;
+    if (how == "readonly") {
+      std::filesystem::permissions(ini, std::filesystem::perms::owner_read |
+                                            std::filesystem::perms::group_read |
+                                            std::filesystem::perms::others_read);
+    } else if (how == "directory") {
+      std::filesystem::remove(ini);
+      std::filesystem::create_directory(ini);
+    } else {
+      o.host.file = ini.parent_path() / "gone" / "Settings.ini";
+    }
+    o.field("txtLocAET")->setText(QStringLiteral("NEWSTATION"));
+    o.select(0);
+    o.click("cmdDelete");
+    o.click("cmdOK");
+
+    QVERIFY(o.dialog->isVisible());
+    QCOMPARE(o.dialog->result(), int(QDialog::Rejected));
+    QCOMPARE(o.host.sink.shown.size(), std::size_t{1});
+    const ui::Message& m = o.host.sink.shown[0];
+    QVERIFY2(m.text.contains(QString::fromStdString(o.host.file.string())), qPrintable(m.text));
+    QVERIFY2(m.text.contains(reason), qPrintable(m.text));
+    QCOMPARE(m.icon, ui::MessageIcon::Critical);
+    QCOMPARE(o.field("txtLocAET")->text(), QStringLiteral("NEWSTATION"));
+    QCOMPARE(o.list()->topLevelItemCount(), 4);
+    QVERIFY(o.applyEnabled());
+    QCOMPARE(o.host.loadNodeButtonsCalls, 0);
+    QCOMPARE(o.host.settings.ForwardNodes[0], "CT room|CTAE");
+
+    // Once the file can be written again, OK saves what the dialog kept.
+    if (how == "readonly") {
+      std::filesystem::permissions(ini, std::filesystem::perms::owner_write,
+                                   std::filesystem::perm_options::add);
+    } else if (how == "directory") {
+      std::filesystem::remove(ini);
+    } else {
+      o.host.file = ini;
+    }
+    o.click("cmdOK");
+    QCOMPARE(o.dialog->result(), int(QDialog::Accepted));
+    QCOMPARE(o.host.Read("Local", "AET"), "NEWSTATION");
+    QCOMPARE(o.host.Read("Forward", "Node0"), "MR room|MRAE");
+  }
+
+  void portOutsideRangeIsRefused_data() {
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("zero") << "0" << false;
+    QTest::newRow("65536") << "65536" << false;
+    QTest::newRow("beyond 32 bits") << "99999999999" << false;
+    QTest::newRow("negative from file") << "-104" << false;
+    QTest::newRow("1") << "1" << true;
+    QTest::newRow("65535") << "65535" << true;
+    QTest::newRow("leading zeros kept") << "00104" << true;
+  }
+  void portOutsideRangeIsRefused() {
+    QFETCH(QString, port);
+    QFETCH(bool, accepted);
+    Opened o(kFullSettings);
+    const QByteArray before = o.host.SettingsText();
+    o.field("txtQuPort")->setText(port);
+    o.field("txtLocAET")->setText(QStringLiteral("CHANGED"));
+    o.click("cmdOK");
+    if (accepted) {
+      QCOMPARE(o.dialog->result(), int(QDialog::Accepted));
+      QCOMPARE(o.host.Read("Query", "Port"), port.toStdString());
+      QVERIFY(o.host.sink.shown.empty());
+      return;
+    }
+    QVERIFY(o.dialog->isVisible());
+    QCOMPARE(o.host.SettingsText(), before);  // nothing written
+    QCOMPARE(o.host.sink.shown.size(), std::size_t{1});
+    QVERIFY(o.host.sink.shown[0].text.contains(QStringLiteral("1 to 65535")));
+    QCOMPARE(o.field("txtQuPort")->text(), port);
+    QVERIFY(o.applyEnabled());
+    QCOMPARE(o.host.loadNodeButtonsCalls, 0);
+  }
+};
+
+QTEST_MAIN(SettingsDialogTest)
+#include "settings_dialog_test.moc"
