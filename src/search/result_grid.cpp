@@ -265,7 +265,7 @@ void ResultGrid::sortColumnClicked(int column) {
 }
 
 void ResultGrid::onSelectionChanged(const QItemSelection& selected) {
-  if (programmatic_ || inMousePress_) return;
+  if (programmatic_ || inMouseClick_) return;
   reportUserSelection(selected);
 }
 
@@ -292,15 +292,23 @@ void ResultGrid::mousePressEvent(QMouseEvent* event) {
     event->accept();
     return;
   }
-  // One report per click, after the click has settled the selection: a click
-  // on a row that was already selected still counts as selecting it.
-  inMousePress_ = true;
+  // One report per click, once the click has settled the selection (a press
+  // on a row that is already selected changes the selection only on release);
+  // a click on a row that was already selected still counts as selecting it.
+  if (event->button() == Qt::LeftButton) inMouseClick_ = true;
   QTableView::mousePressEvent(event);
-  inMousePress_ = false;
-  if (event->button() == Qt::LeftButton) reportUserSelection({});
+}
+
+void ResultGrid::mouseReleaseEvent(QMouseEvent* event) {
+  QTableView::mouseReleaseEvent(event);
+  if (inMouseClick_ && event->button() == Qt::LeftButton) {
+    inMouseClick_ = false;
+    reportUserSelection({});
+  }
 }
 
 void ResultGrid::keyPressEvent(QKeyEvent* event) {
+  inMouseClick_ = false;  // a release lost to another window must not mute the keyboard
   if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
     if (rowCount() > 0) {
       const int row = std::max(currentRow(), 1) - 1;

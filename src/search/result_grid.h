@@ -116,6 +116,7 @@ class ResultGrid : public QTableView {
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
 
@@ -128,7 +129,7 @@ class ResultGrid : public QTableView {
   ResultModel* model_;
   std::array<QString, kGridColumns> tags_;
   bool programmatic_ = false;  // selection changes made by the program itself
-  bool inMousePress_ = false;
+  bool inMouseClick_ = false;  // a left button press until its release
 };
 
 }  // namespace morvanta::search
