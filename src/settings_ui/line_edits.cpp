@@ -1,14 +1,11 @@
 #include "settings_ui/line_edits.h"
 
-#include <QAction>
 #include <QClipboard>
-#include <QContextMenuEvent>
 #include <QFocusEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QMenu>
+#include <QScopeGuard>
 #include <QValidator>
-#include <memory>
 
 namespace morvanta::settings_ui {
 
@@ -43,6 +40,7 @@ CharFilterEdit::CharFilterEdit(QString allowed, QWidget* parent)
   setAcceptDrops(false);
   // Composed input would bypass keyPressEvent and with it the filter.
   setAttribute(Qt::WA_InputMethodEnabled, false);
+  connect(this, &QLineEdit::textEdited, this, &CharFilterEdit::OnTextEdited);
 }
 
 QString CharFilterEdit::Filtered(const QString& text) const {
@@ -54,6 +52,8 @@ QString CharFilterEdit::Filtered(const QString& text) const {
 }
 
 void CharFilterEdit::keyPressEvent(QKeyEvent* event) {
+  inKeyPress_ = true;
+  const auto done = qScopeGuard([this] { inKeyPress_ = false; });
   if (event->matches(QKeySequence::Paste)) {
     event->accept();
     PasteFiltered();
@@ -61,7 +61,7 @@ void CharFilterEdit::keyPressEvent(QKeyEvent* event) {
   }
   if (TypesCharacter(event)) {
     const bool backspace = event->key() == Qt::Key_Backspace;
-    if (!backspace && !allowed_.contains(event->text())) {
+    if (!backspace && Filtered(event->text()) != event->text()) {
       event->accept();  // discarded before it reaches the field
       return;
     }
@@ -72,15 +72,16 @@ void CharFilterEdit::keyPressEvent(QKeyEvent* event) {
   QLineEdit::keyPressEvent(event);
 }
 
-void CharFilterEdit::contextMenuEvent(QContextMenuEvent* event) {
-  std::unique_ptr<QMenu> menu(createStandardContextMenu());
-  for (QAction* action : menu->actions()) {
-    if (action->objectName() == QLatin1String("edit-paste")) {
-      disconnect(action, &QAction::triggered, nullptr, nullptr);
-      connect(action, &QAction::triggered, this, &CharFilterEdit::PasteFiltered);
-    }
+void CharFilterEdit::OnTextEdited(const QString& text) {
+  const QString filtered = Filtered(text);
+  if (filtered != text) {
+    const int cursor = cursorPosition();
+    const int dropped = static_cast<int>(cursor - Filtered(text.left(cursor)).size());
+    setText(filtered);
+    setCursorPosition(cursor - dropped);
   }
-  menu->exec(event->globalPos());
+  // Inside a key press the key handling above has decided about Apply.
+  if (!inKeyPress_) emit characterAccepted();
 }
 
 void CharFilterEdit::PasteFiltered() {

@@ -4,7 +4,6 @@
 #include <QLineEdit>
 #include <QString>
 
-class QContextMenuEvent;
 class QFocusEvent;
 class QKeyEvent;
 
@@ -13,8 +12,9 @@ namespace morvanta::settings_ui {
 // A field that takes only the characters in `allowed` when they are typed.
 // Keys that type no character (Delete, the arrows, Home, End, shortcuts) edit
 // the field as usual. Backspace counts as a typed character. Pasted text
-// (Ctrl+V, Shift+Insert or the context menu) is filtered the same way: the
-// characters not allowed are dropped and the rest inserted. Drops are refused.
+// (Ctrl+V, Shift+Insert, the context menu) is filtered the same way: the
+// characters not allowed are dropped, the rest inserted, and the paste counts
+// as typed. Drops are refused. Text set by the program is taken as it is.
 class CharFilterEdit : public QLineEdit {
   Q_OBJECT
 
@@ -30,12 +30,14 @@ class CharFilterEdit : public QLineEdit {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
-  void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
   void PasteFiltered();
+  // Catches what reaches the text without a key press (the context menu).
+  void OnTextEdited(const QString& text);
 
   QString allowed_;
+  bool inKeyPress_ = false;
 };
 
 // A node editor field: "|" separates alias and AE title in the stored entry,

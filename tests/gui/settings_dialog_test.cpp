@@ -204,6 +204,14 @@ class SettingsDialogTest : public QObject {
     QTest::keyClick(port, Qt::Key_V, Qt::ControlModifier);
     QCOMPARE(port->text(), QStringLiteral("104"));  // nothing left to paste
     QVERIFY(!p.applyEnabled());
+
+    // The context menu's Paste calls paste() without a key press.
+    QGuiApplication::clipboard()->setText(QStringLiteral("8 0-x"));
+    port->setCursorPosition(1);
+    port->paste();
+    QCOMPARE(port->text(), QStringLiteral("18004"));
+    QCOMPARE(port->cursorPosition(), 3);
+    QVERIFY(p.applyEnabled());
   }
 
   void changesEnableApply() {
