@@ -92,6 +92,19 @@ bool OptionalDateEdit::eventFilter(QObject* watched, QEvent* event) {
       check_->toggle();
       return true;
     }
+    // The field is one tab stop: Tab leaves it instead of stepping through
+    // day, month and year (the arrow keys and the separator do that).
+    if (key->key() == Qt::Key_Backtab ||
+        (key->key() == Qt::Key_Tab &&
+         (key->modifiers() & ~Qt::KeypadModifier) == Qt::ShiftModifier)) {
+      focusNextPrevChild(false);
+      return true;
+    }
+    if (key->key() == Qt::Key_Tab &&
+        (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+      focusNextPrevChild(true);
+      return true;
+    }
   }
   return QWidget::eventFilter(watched, event);
 }
