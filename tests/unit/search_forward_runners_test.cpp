@@ -1,0 +1,263 @@
+// The search and send workers against morvanta-archive on a free loopback
+// port: what the archive received, and what came back to the UI thread.
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <set>
+
+#include "dicom/errors.h"
+#include "forward/send.h"
+#include "search/query.h"
+#include "search/search_worker.h"
+#include "search/shortcuts.h"
+
+using namespace morvanta;
+using search::SearchOutcome;
+using forward::SendOutcome;
+
+namespace {
+
+// A port nobody listens on right now: bound to 0, read back, released.
+int FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = 0;
+  socklen_t len = sizeof addr;
+  int port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+    port = ntohs(addr.sin_port);
+  }
+  ::close(fd);
+  return port;
+}
+
+bool Accepts(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<std::uint16_t>(port));
+  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  ::close(fd);
+  return ok;
+}
+
+class Archive {
+ public:
+  explicit Archive(QStringList options) {
+    port_ = FreePort();
+    journal_ = dir_.filePath("journal.jsonl");
+    options << "--port" << QString::number(port_) << "--aet" << "ARCHIVE" << "--journal"
+            << journal_;
+    process_.setProcessChannelMode(QProcess::MergedChannels);
+    process_.start(QStringLiteral(MORVANTA_ARCHIVE_PATH), options);
+    QByteArray output;
+    QDeadlineTimer deadline(20000);
+    while (!output.contains("listening") && !deadline.hasExpired() &&
+           process_.state() != QProcess::NotRunning) {
+      process_.waitForReadyRead(200);
+      output += process_.readAll();
+    }
+    // The banner comes just before the archive listens: wait for the port too.
+    ready_ = output.contains("listening") &&
+             QTest::qWaitFor([this] { return Accepts(port_); }, 20000);
+    if (!ready_) qWarning("archive did not start: %s", output.constData());
+  }
+  ~Archive() {
+    process_.kill();
+    process_.waitForFinished(5000);
+  }
+  bool ready() const { return ready_; }
+  search::ArchiveAddress address() const {
+    return {"127.0.0.1", port_, "ARCHIVE", "MORVANTA", 10};
+  }
+  QList<QJsonObject> journal(const QString& type) const {
+    QFile file(journal_);
+    QList<QJsonObject> entries;
+    if (!file.open(QIODevice::ReadOnly)) return entries;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+      const QJsonObject entry = QJsonDocument::fromJson(line).object();
+      if (entry.value("type").toString() == type) entries << entry;
+    }
+    return entries;
+  }
+
+ private:
+  QTemporaryDir dir_;
+  QString journal_;
+  QProcess process_;
+  int port_ = 0;
+  bool ready_ = false;
+};
+
+SearchOutcome RunSearchRunner(search::SearchRunner& runner, const search::ArchiveAddress& address,
+                              const dicom::DataSet& identifier) {
+  QSignalSpy finished(&runner, &search::SearchRunner::finished);
+  if (!runner.start(address, identifier)) return {};
+  if (!finished.wait(30000) || finished.isEmpty()) return {};
+  return finished.at(0).at(0).value<SearchOutcome>();
+}
+
+}  // namespace
+
+class RunnersTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    qRegisterMetaType<SearchOutcome>();
+    qRegisterMetaType<SendOutcome>();
+  }
+
+  void weekSearchSendsOneStudyDateAndFindsItsStudies() {
+    Archive archive({"--demo", "60", "--today", "20261207"});
+    QVERIFY(archive.ready());
+    search::SearchCriteria criteria;
+    const auto week = search::ShortcutFor(search::Shortcut::Week, QDate(2026, 12, 7));
+    criteria.shortcutDate = week.date;
+    criteria.shortcutTag = week.tag;
+    criteria.rangeStart = QDate(2026, 12, 3);  // the user's range narrows the week
+    const auto plan = search::BuildIdentifier(criteria);
+    QVERIFY(!plan.matchesNothing);
+
+    search::SearchRunner runner;
+    const SearchOutcome outcome =
+        RunSearchRunner(runner, archive.address(), search::MakeIdentifier(plan.keys));
+    QVERIFY2(outcome.ok(), outcome.error ? outcome.error->description.c_str() : "");
+    QVERIFY(!runner.isRunning());
+    QCOMPARE(outcome.count, outcome.results.Count());
+    QVERIFY(outcome.count > 0);
+    for (const auto& study : outcome.results) {
+      QCOMPARE(QString::fromStdString(study.Attributes().Item(0x0008, 0x0020).Value()),
+               QString("20261203"));
+    }
+    const auto finds = archive.journal("find");
+    QCOMPARE(finds.size(), 1);
+    const QJsonObject identifier = finds[0].value("identifier").toObject();
+    QCOMPARE(identifier.value("0008,0020").toString(), QString("20261203"));
+    QCOMPARE(identifier.value("0010,0010").toString(), QString("*"));
+    QCOMPARE(identifier.value("0008,0052").toString(), QString("STUDY"));
+    QCOMPARE(finds[0].value("calling").toString(), QString("MORVANTA"));
+  }
+
+  void manyResultsAreCountedNotOverflowed() {
+    Archive archive({"--results", "33000"});
+    QVERIFY(archive.ready());
+    search::SearchCriteria criteria;
+    criteria.patientId = "*";
+    search::SearchRunner runner;
+    const SearchOutcome outcome = RunSearchRunner(
+        runner, archive.address(), search::MakeIdentifier(search::BuildIdentifier(criteria).keys));
+    QVERIFY2(outcome.ok(), outcome.error ? outcome.error->description.c_str() : "");
+    QCOMPARE(outcome.count, std::size_t{33000});
+    QVERIFY(search::IsTooMany(outcome.count));
+  }
+
+  void secondSearchRefusedWhileOneRuns() {
+    Archive archive({"--demo", "3", "--delay", "300"});
+    QVERIFY(archive.ready());
+    search::SearchRunner runner;
+    QSignalSpy finished(&runner, &search::SearchRunner::finished);
+    const auto identifier = search::MakeIdentifier(search::BuildIdentifier({}).keys);
+    QVERIFY(runner.start(archive.address(), identifier));
+    QVERIFY(runner.isRunning());
+    QVERIFY(!runner.start(archive.address(), identifier));
+    QVERIFY(finished.wait(30000));
+    QCOMPARE(finished.size(), 1);
+    QVERIFY(!runner.isRunning());
+    QCOMPARE(archive.journal("find").size(), 1);
+  }
+
+  void refusedAssociationComesBackAsError() {
+    Archive archive({"--refuse", "called"});
+    QVERIFY(archive.ready());
+    search::SearchRunner runner;
+    const SearchOutcome outcome = RunSearchRunner(
+        runner, archive.address(), search::MakeIdentifier(search::BuildIdentifier({}).keys));
+    QVERIFY(outcome.error.has_value());
+    QCOMPARE(outcome.error->number,
+             static_cast<std::int32_t>(dicom::ErrorCode::AssociationRejected));
+    QVERIFY(!outcome.error->description.empty());
+    QCOMPARE(outcome.count, std::size_t{0});
+
+    const SendOutcome sent = forward::SendStudies(archive.address(), {"1.2.3"});
+    QVERIFY(sent.error.has_value());
+    QCOMPARE(sent.stored, 0);
+    QCOMPARE(archive.journal("store").size(), 0);
+  }
+
+  void sendStoresOneRequestPerStudyInOrderSkippingEmptyUids() {
+    Archive archive({"--demo", "1"});
+    QVERIFY(archive.ready());
+    forward::SendRunner runner;
+    QSignalSpy progress(&runner, &forward::SendRunner::progress);
+    QSignalSpy finished(&runner, &forward::SendRunner::finished);
+    QVERIFY(runner.start(archive.address(), {"1.2.3", "", "1.2.4", "1.2.5"}));
+    QVERIFY(runner.isRunning());
+    QVERIFY(!runner.start(archive.address(), {"9.9"}));
+    QVERIFY(finished.wait(30000));
+    QVERIFY(!runner.isRunning());
+    const auto outcome = finished.at(0).at(0).value<SendOutcome>();
+    QVERIFY2(outcome.ok(), outcome.error ? outcome.error->description.c_str() : "");
+    QCOMPARE(outcome.stored, 3);
+    QCOMPARE(outcome.total, 3);
+    QCOMPARE(outcome.skipped, 1);
+    QVERIFY(!progress.isEmpty());
+    QCOMPARE(progress.last().at(0).toInt(), 3);
+    QCOMPARE(progress.last().at(1).toInt(), 3);
+
+    const auto stores = archive.journal("store");
+    QCOMPARE(stores.size(), 3);
+    QStringList studies;
+    std::set<QString> instances;
+    for (const auto& store : stores) {
+      studies << store.value("study_uid").toString();
+      instances.insert(store.value("sop_instance_uid").toString());
+      QCOMPARE(store.value("creator").toString(), QString("REDIRECT"));
+      QCOMPARE(store.value("sop_class_uid").toString(), QString("1.2.840.10008.5.1.4.1.1.1"));
+      QCOMPARE(store.value("status").toString(), QString("0x0000"));
+    }
+    QCOMPARE(studies, (QStringList{"1.2.3", "1.2.4", "1.2.5"}));
+    QCOMPARE(instances.size(), std::size_t{3});
+  }
+
+  void failedStoreStopsTheRest() {
+    Archive archive({"--fail-store", "3"});
+    QVERIFY(archive.ready());
+    const SendOutcome outcome =
+        forward::SendStudies(archive.address(), {"1.1", "1.2", "1.3", "1.4", "1.5"});
+    QVERIFY(outcome.error.has_value());
+    QCOMPARE(outcome.error->number, static_cast<std::int32_t>(dicom::ErrorCode::StoreFailed));
+    QCOMPARE(outcome.stored, 2);
+    QCOMPARE(outcome.total, 5);
+    QStringList studies;
+    for (const auto& store : archive.journal("store")) studies << store.value("study_uid").toString();
+    QCOMPARE(studies, (QStringList{"1.1", "1.2", "1.3"}));  // the third was refused, no more tried
+  }
+
+  void nothingToSendStillOpensAndCloses() {
+    Archive archive({});
+    QVERIFY(archive.ready());
+    const SendOutcome outcome = forward::SendStudies(archive.address(), {"", ""});
+    QVERIFY(outcome.ok());
+    QCOMPARE(outcome.stored, 0);
+    QCOMPARE(outcome.total, 0);
+    QCOMPARE(outcome.skipped, 2);
+    QCOMPARE(archive.journal("store").size(), 0);
+  }
+};
+
+QTEST_GUILESS_MAIN(RunnersTest)
+#include "search_forward_runners_test.moc"
