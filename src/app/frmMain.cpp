@@ -237,8 +237,6 @@ void frmMain::CreateSearchPanel() {
     QPushButton* button =
         MakeButton(p, QStringLiteral("cmdNode_%1").arg(i), QString(), left,
                    top, 1860, 420);
-    // The background colour of a button marks the active node.
-    button->setAutoFillBackground(true);
     cmdNode[static_cast<std::size_t>(i)] = button;
     connect(button, &QPushButton::clicked, this,
             [this, i] { ActivateNode(static_cast<std::int16_t>(i)); });

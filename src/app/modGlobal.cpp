@@ -16,21 +16,36 @@ void SetTag(QPushButton* button, const QString& tag) {
   button->setProperty(kTagProperty, tag);
 }
 
-void ShowNormal(QPushButton* button) {
-  // Back to the application's button face: drop our own palette entirely.
-  button->setPalette(QPalette());
+// Node buttons are drawn flat in one colour, so that the active node shows
+// exactly the green it is given (the platform style would shade it into a
+// gradient). Normal buttons get the application's button face.
+QString ButtonSheet(const QString& colour) {
+  return QStringLiteral(
+             "QPushButton { background-color: %1; border: 1px solid "
+             "palette(dark); border-radius: 2px; padding: 2px; }"
+             "QPushButton:pressed { border: 2px inset palette(dark); }"
+             "QPushButton:focus { border: 1px dotted palette(text); }")
+      .arg(colour);
+}
+
+void SetBold(QPushButton* button, bool bold) {
   QFont font = button->font();
-  font.setBold(false);
+  font.setBold(bold);
   button->setFont(font);
 }
 
+void ShowNormal(QPushButton* button) {
+  button->setStyleSheet(ButtonSheet(QStringLiteral("palette(button)")));
+  button->setPalette(QPalette());
+  SetBold(button, false);
+}
+
 void ShowActive(QPushButton* button) {
+  button->setStyleSheet(ButtonSheet(kActiveNodeColour.name()));
   QPalette palette = button->palette();
   palette.setColor(QPalette::Button, kActiveNodeColour);
   button->setPalette(palette);
-  QFont font = button->font();
-  font.setBold(true);
-  button->setFont(font);
+  SetBold(button, true);
 }
 
 }  // namespace
