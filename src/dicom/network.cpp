@@ -179,7 +179,8 @@ class Association {
         Drop();
         Throw(ErrorCode::AssociationRejected,
               RejectedText(peer_, static_cast<int>(reject.result), static_cast<int>(reject.source),
-                           static_cast<int>(reject.reason)));
+                           // DCMTK folds the source into the reason's high byte.
+                           static_cast<int>(reject.reason) & 0xFF));
       }
       Drop();
       ThrowTransport(cond, "the association request", true);

@@ -178,7 +178,12 @@ class ArchiveSCP : public DcmThreadSCP {
     if (query == nullptr) {
       failure = 0xA900;  // no identifier: does not match the SOP class
     } else {
+      // The journal shows the character set as received; decoding rewrites it.
+      OFString declared;
+      query->findAndGetOFStringArray(DCM_SpecificCharacterSet, declared);
       if (!DecodeToUtf8(*query)) failure = 0xC000;  // a character set we cannot read
+      if (query->tagExists(DCM_SpecificCharacterSet))
+        query->putAndInsertString(DCM_SpecificCharacterSet, declared.c_str());
       for (unsigned long i = 0; i < query->card(); ++i) {
         DcmElement* element = query->getElement(i);
         QueryKey key;
