@@ -62,7 +62,7 @@ class Dcmqrscp : public ::testing::Test {
            << "AETable BEGIN\nDCMQR " << dir_.path().string() << "/db" << " RW (50, 100mb) ANY\nAETable END\n";
     config.close();
     server_ = std::make_unique<Process>(
-        std::vector<std::string>{"/usr/bin/dcmqrscp", "--single-process", "-c", dir_ / "dcmqrscp.cfg",
+        std::vector<std::string>{"/usr/bin/dcmqrscp", "-c", dir_ / "dcmqrscp.cfg",
                                  std::to_string(port_)},
         dir_ / "dcmqrscp.out");
     ASSERT_TRUE(WaitForPort(port_)) << "dcmqrscp did not start";

@@ -1,0 +1,136 @@
+// The binding's pure parts: UIDs, error texts, character sets, data sets.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <unordered_set>
+
+#include "dicom/charset.h"
+#include "dicom/dicom.h"
+#include "dicom/errors.h"
+
+namespace morvanta::dicom {
+namespace {
+
+TEST(UidGenerator, HundredThousandUidsAreWellFormedAndDistinct) {
+  // PS3.5 B.2: "2.25." and the UUID as an integer without leading zeros;
+  // 64 characters at most (PS3.5 9.1).
+  const std::regex form(R"(2\.25\.(0|[1-9][0-9]{0,38}))");
+  UidGenerator generator;
+  std::unordered_set<std::string> seen;
+  seen.reserve(100000);
+  for (int i = 0; i < 100000; ++i) {
+    const std::string uid = generator.NewUID();
+    ASSERT_TRUE(std::regex_match(uid, form)) << uid;
+    ASSERT_LE(uid.size(), 64u);
+    ASSERT_TRUE(seen.insert(uid).second) << "repeated " << uid;
+  }
+}
+
+TEST(UidGenerator, TwoGeneratorsDoNotRepeatEachOther) {
+  UidGenerator a, b;
+  EXPECT_NE(a.NewUID(), b.NewUID());
+}
+
+TEST(ErrorTexts, NameThePeerAndTheStatusInHex) {
+  const Peer archive{"ARCHIVE", "10.0.0.5", 104};
+  struct Case {
+    std::string actual;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {RejectedText(archive, 1, 1, 7), "Association rejected by ARCHIVE at 10.0.0.5:104: called AE title not recognised"},
+      {RejectedText(archive, 1, 1, 3), "Association rejected by ARCHIVE at 10.0.0.5:104: calling AE title not recognised"},
+      {RejectedText(archive, 2, 3, 2),
+       "Association rejected by ARCHIVE at 10.0.0.5:104: local limit exceeded (transient: try again later)"},
+      {RejectedText(archive, 1, 1, 1), "Association rejected by ARCHIVE at 10.0.0.5:104: no reason given"},
+      {TimeoutText(archive, 30), "No answer from ARCHIVE at 10.0.0.5:104 within 30 s"},
+      {FailureStatusText("C-STORE", archive, 0xA700),
+       "C-STORE refused by ARCHIVE at 10.0.0.5:104: status 0xA700 (out of resources)"},
+      {FailureStatusText("C-FIND", archive, 0xC001),
+       "C-FIND refused by ARCHIVE at 10.0.0.5:104: status 0xC001 (unable to process)"},
+      {FailureStatusText("C-FIND", archive, 0xA900),
+       "C-FIND refused by ARCHIVE at 10.0.0.5:104: status 0xA900 (data set does not match SOP class)"},
+      {ConnectFailedText(archive, "connection refused"), "Could not connect to ARCHIVE at 10.0.0.5:104: connection refused"},
+      {AbortedText(archive, "the study search"), "Connection aborted by ARCHIVE at 10.0.0.5:104 during the study search"},
+      {UnknownHostText({"ARCHIVE", "pacs.invalid", 104}), "Unknown host \"pacs.invalid\" for ARCHIVE (port 104)"},
+      {Describe({"", "10.0.0.5", 104}), "the archive at 10.0.0.5:104"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.actual, c.expected);
+}
+
+TEST(ErrorTexts, ErrorCarriesNumberAndDescription) {
+  const Error error(1004, "No answer from ARCHIVE at 10.0.0.5:104 within 30 s");
+  EXPECT_EQ(error.number(), 1004);
+  EXPECT_EQ(error.description(), "No answer from ARCHIVE at 10.0.0.5:104 within 30 s");
+  EXPECT_STREQ(error.what(), "1004 - No answer from ARCHIVE at 10.0.0.5:104 within 30 s");
+}
+
+TEST(Status, FailureRangesAreFailuresAndWarningsAreNot) {
+  struct Case {
+    std::uint16_t status;
+    bool failure;
+  };
+  const std::vector<Case> cases = {{0x0000, false}, {0xFF00, false}, {0xFF01, false}, {0xFE00, false},
+                                   {0x0001, false}, {0xB000, false}, {0xB007, false}, {0x0107, false},
+                                   {0xA700, true},  {0xA7FF, true},  {0xA900, true},  {0xC000, true},
+                                   {0xCFFF, true},  {0x0110, true},  {0x0122, true},  {0x0211, true}};
+  for (const Case& c : cases) EXPECT_EQ(IsFailureStatus(c.status), c.failure) << HexStatus(c.status);
+}
+
+TEST(Charset, NarrowestSetThatHoldsEveryText) {
+  struct Case {
+    std::vector<std::string> texts;
+    Charset expected;
+    const char* term;
+  };
+  const std::vector<Case> cases = {
+      {{"Smith^John", "", "STUDY"}, Charset::Ascii, ""},
+      {{}, Charset::Ascii, ""},
+      {{"Müller^Jürgen", "STUDY"}, Charset::Latin1, "ISO_IR 100"},
+      {{"STUDY", "Ørsted^Zoë"}, Charset::Latin1, "ISO_IR 100"},
+      {{"Müller", "Łukasz"}, Charset::Utf8, "ISO_IR 192"},
+      {{"山田^太郎"}, Charset::Utf8, "ISO_IR 192"},
+      {{"Stra\xDF" "e"}, Charset::Utf8, "ISO_IR 192"},  // not UTF-8: sent as it is
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ChooseCharset(c.texts), c.expected) << (c.texts.empty() ? "" : c.texts[0]);
+    EXPECT_EQ(DefinedTerm(c.expected), c.term);
+  }
+}
+
+TEST(Charset, Latin1RoundTripAndReplacement) {
+  EXPECT_EQ(Utf8ToLatin1("Müller^Jürgen"), "M\xFCller^J\xFCrgen");
+  EXPECT_EQ(Latin1ToUtf8("M\xFCller^J\xFCrgen"), "Müller^Jürgen");
+  EXPECT_EQ(Utf8ToLatin1("Łukasz"), "?ukasz");
+  EXPECT_EQ(Latin1ToUtf8(Utf8ToLatin1("ÀÿßØ")), "ÀÿßØ");
+  EXPECT_EQ(Utf32ToUtf8(Utf8ToUtf32("Zoë 山 😀")), "Zoë 山 😀");
+  EXPECT_TRUE(IsValidUtf8("Zoë"));
+  EXPECT_FALSE(IsValidUtf8("Zo\xEB"));
+  EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));  // overlong "/"
+}
+
+TEST(AttributeList, SetReplacesAddAppendsItemFindsTheFirst) {
+  DataSet d;
+  d.SetPatientName("A");
+  d.SetPatientName("B");
+  d.Attributes().Add(0x0008, 0x0020, "20261206");
+  d.Attributes().Add(0x0008, 0x0020, "20261207");
+  ASSERT_EQ(d.Attributes().items().size(), 3u);
+  EXPECT_EQ(d.PatientName(), "B");
+  EXPECT_EQ(d.Attributes().Item(0x0008, 0x0020).Value(), "20261206");
+  EXPECT_FALSE(d.Attributes().Item(0x0008, 0x0020).IsNull());
+  const Attribute missing = d.Attributes().Item(0x0008, 0x0060);
+  EXPECT_TRUE(missing.IsNull());
+  EXPECT_EQ(missing.Value(), "");
+  EXPECT_FALSE(d.Attributes().Contains(0x0008, 0x0060));
+}
+
+TEST(DataSetList, ReleaseEmptiesTheList) {
+  DataSetList list(std::vector<DataSet>(3));
+  EXPECT_EQ(list.Count(), 3u);
+  list.Release();
+  EXPECT_EQ(list.Count(), 0u);
+}
+
+}  // namespace
+}  // namespace morvanta::dicom
