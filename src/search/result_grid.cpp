@@ -221,6 +221,12 @@ std::vector<int> ResultGrid::selectedRows() const {
   return rows;
 }
 
+std::vector<std::string> ResultGrid::selectedStudyUids() const {
+  std::vector<std::string> uids;
+  for (int row : selectedRows()) uids.push_back(studyUid(row).toStdString());
+  return uids;
+}
+
 bool ResultGrid::isRowSelected(int row) const {
   return row >= 1 && row <= rowCount() && selectionModel()->isRowSelected(row - 1, {});
 }

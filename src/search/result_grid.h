@@ -12,6 +12,7 @@
 #include <QString>
 #include <QTableView>
 #include <array>
+#include <string>
 #include <vector>
 
 #include "dicom/dicom.h"
@@ -93,6 +94,9 @@ class ResultGrid : public QTableView {
   // The selected rows in row order, top to bottom (the order shown).
   std::vector<int> selectedRows() const;
   bool isRowSelected(int row) const;
+  // The study UIDs of the selected rows, in the order of selectedRows();
+  // "" for the "No Data" row (Send leaves such rows out).
+  std::vector<std::string> selectedStudyUids() const;
   // Empty for a row that does not exist and for the "No Data" row.
   QString studyUid(int row) const;
   QString cellText(int row, int column) const;

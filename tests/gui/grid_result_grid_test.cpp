@@ -187,6 +187,7 @@ class ResultGridTest : public QObject {
     QSignalSpy selected(grid_.get(), &ResultGrid::rowSelected);
     click(1);
     QCOMPARE(grid_->selectedRows(), std::vector<int>{1});
+    QCOMPARE(grid_->selectedStudyUids(), std::vector<std::string>{""});
     QCOMPARE(selected.count(), 0);
   }
 
@@ -201,6 +202,7 @@ class ResultGridTest : public QObject {
     click(9, Qt::ControlModifier);
     click(2, Qt::ControlModifier);
     QCOMPARE(grid_->selectedRows(), (std::vector<int>{2, 4, 9}));  // row order, not click order
+    QCOMPARE(grid_->selectedStudyUids(), (std::vector<std::string>{"1.2.2", "1.2.4", "1.2.9"}));
     QCOMPARE(selected.last().at(0).toInt(), 2);
 
     click(3);
