@@ -1,0 +1,143 @@
+#!/bin/bash
+# The real binary in a real X server with a window manager: it starts from a
+# program directory of its own (with and without Settings.ini), its window is
+# closed as a user would close it, and Settings.ini then holds the window's
+# height with CR LF line ends.
+#
+# usage: main_window_close.sh <path of the built morvanta binary>
+# exit 77 (skipped) only when there is no X server to run it in.
+
+set -u
+binary=${1:?usage: main_window_close.sh <morvanta binary>}
+
+if ! command -v Xvfb >/dev/null; then
+  echo "SKIP: Xvfb is not installed"
+  exit 77
+fi
+for tool in openbox wmctrl xdotool; do
+  command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 1; }
+done
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*"; exit 1; }
+
+# wait_until <seconds> <what> <command...>: polls the command until it
+# succeeds, or fails the test at the deadline.
+wait_until() {
+  local seconds=$1 what=$2
+  shift 2
+  local deadline=$((SECONDS + seconds))
+  until "$@"; do
+    ((SECONDS < deadline)) || fail "timed out after ${seconds}s waiting for $what"
+    sleep 0.1
+  done
+}
+
+# A display number the server picks itself, so parallel runs never collide.
+Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp 9>"$work/display" \
+  2>"$work/xvfb.log" &
+pids+=($!)
+wait_until 20 "Xvfb to report its display" test -s "$work/display"
+export DISPLAY=":$(head -n1 "$work/display")"
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
+export XDG_RUNTIME_DIR="$work/runtime"
+mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+
+openbox --sm-disable >"$work/openbox.log" 2>&1 &
+pids+=($!)
+wait_until 20 "the window manager" wmctrl -m >/dev/null 2>&1
+
+window_listed() { wmctrl -l | grep -q " Morvanta$"; }
+is_active() { [[ $(xdotool getactivewindow 2>/dev/null) == "$1" ]]; }
+process_ended() { ! kill -0 "$1" 2>/dev/null; }
+
+# run_and_close <program dir> <how: closebox | menu>: starts the program,
+# waits for its window, closes it, and checks that it ended cleanly.
+run_and_close() {
+  local dir=$1 how=$2
+  (cd / && exec "$dir/morvanta") >"$dir/stdout.log" 2>"$dir/stderr.log" &
+  local pid=$!
+  pids+=("$pid")
+  wait_until 60 "the Morvanta window" window_listed
+  kill -0 "$pid" 2>/dev/null || fail "morvanta ended by itself: $(cat "$dir/stderr.log")"
+  case $how in
+    closebox) wmctrl -c Morvanta ;;
+    menu)
+      # Alt+D opens "Datei", B is "Beenden"; typed into the active window.
+      # The managed window, as the window manager lists it (Qt also has a
+      # hidden leader window of the same name).
+      local wid
+      wid=$(($(wmctrl -l | awk '$NF == "Morvanta" { print $1; exit }')))
+      wmctrl -a Morvanta
+      wait_until 20 "the Morvanta window to be active" is_active "$wid"
+      xdotool key alt+d b
+      ;;
+  esac
+  wait_until 30 "morvanta to exit after closing ($how)" process_ended "$pid"
+  wait "$pid"
+  local rc=$?
+  [[ $rc -eq 0 ]] || fail "morvanta exited with $rc: $(cat "$dir/stderr.log")"
+}
+
+# search_height <file>: the [Size] SearchHeight value.
+search_height() {
+  tr -d '\r' <"$1" | awk -F= '
+    /^\[/ { section = tolower($0) }
+    section == "[size]" && tolower($1) == "searchheight" { print $2; exit }'
+}
+
+check_crlf() {
+  local file=$1
+  local lines crlf
+  lines=$(wc -l <"$file")
+  crlf=$(grep -c $'\r$' "$file")
+  [[ $lines -gt 0 && $lines -eq $crlf ]] || fail "$file: $crlf of $lines lines end in CR LF"
+}
+
+near() { (( $1 >= $2 - 30 && $1 <= $2 + 30 )); }
+
+# 1. No Settings.ini: the program starts, and closing it by its close box
+#    creates the file with the height alone.
+dir1="$work/first"
+mkdir -p "$dir1"
+cp "$binary" "$dir1/morvanta"
+run_and_close "$dir1" closebox
+[[ -f $dir1/Settings.ini ]] || fail "closing did not create Settings.ini"
+check_crlf "$dir1/Settings.ini"
+height=$(search_height "$dir1/Settings.ini")
+[[ $height =~ ^[0-9]+$ ]] || fail "SearchHeight is '$height'"
+# The default height is 10000 twips, frame and caption included.
+near "$height" 10000 || fail "SearchHeight $height, expected about 10000"
+[[ $(grep -c . "$dir1/Settings.ini") -eq 2 ]] || fail "Settings.ini holds more than the height"
+echo "ok: first start without Settings.ini, closed by the close box, SearchHeight=$height"
+
+# 2. A station's file: the stored height is the outer height the window opens
+#    with, it is written back on "Beenden", and every other line stays.
+dir2="$work/second"
+mkdir -p "$dir2"
+cp "$binary" "$dir2/morvanta"
+printf '; station file\r\n[Forward]\r\nNode0=CT|CTAE\r\nActive=CTAE\r\n[Size]\r\nSearchHeight=9000\r\n' \
+  >"$dir2/Settings.ini"
+run_and_close "$dir2" menu
+check_crlf "$dir2/Settings.ini"
+height=$(search_height "$dir2/Settings.ini")
+near "$height" 9000 || fail "SearchHeight $height, expected about 9000"
+head -n4 "$dir2/Settings.ini" | tr -d '\r' | diff - <(printf '; station file\n[Forward]\nNode0=CT|CTAE\nActive=CTAE\n') \
+  || fail "the other lines of Settings.ini changed"
+echo "ok: stored height 9000 came back as $height after Beenden"
+
+# 3. The same program directory again, closed by the close box.
+run_and_close "$dir2" closebox
+height=$(search_height "$dir2/Settings.ini")
+near "$height" 9000 || fail "SearchHeight $height after a second run, expected about 9000"
+echo "ok: second run kept the height ($height)"
