@@ -13,13 +13,20 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
-#include <QTableView>
+#include <QStatusBar>
 #include <algorithm>
 #include <cmath>
 #include <exception>
 #include <utility>
 
 #include "config/profile.h"
+#include "forward/batch.h"
+#include "forward/send.h"
+#include "search/archive.h"
+#include "search/query.h"
+#include "search/result_grid.h"
+#include "search/search_worker.h"
+#include "settings_ui/settings_ui.h"
 #include "ui/optional_date_edit.h"
 
 namespace morvanta {
@@ -93,7 +100,36 @@ ui::OptionalDateEdit* MakeDate(QWidget* parent, const char* name, int left,
   return date;
 }
 
+const QString kTooManyText = QStringLiteral(
+    "There was to many entries.\r\nPlease constrain your search.");
+const QString kSendDoneText = QStringLiteral(
+    "Request(s) completed.\r\nThis process might take a few seconds.");
+const QString kBusyNote =
+    QStringLiteral("Please wait until the search or Send has ended.");
+constexpr int kNoteMs = 5000;
+
 }  // namespace
+
+// The settings dialogs see the window through this: its own settings values,
+// its date-range row, its node buttons and its message sink.
+class frmMain::SettingsAdapter : public settings_ui::SettingsHost {
+ public:
+  explicit SettingsAdapter(frmMain& window) : window_(window) {}
+  void GetINI() override { window_.GetINI(); }
+  const SettingsValues& values() const override { return window_.settings_; }
+  SettingsValues& values() override { return window_.settings_; }
+  void SetDateRangeVisible(bool visible) override {
+    window_.SetDateRangeVisible(visible);
+  }
+  void LoadNodeButtons() override { window_.LoadNodeButtons(); }
+  std::filesystem::path settingsFile() const override {
+    return window_.settingsPath();
+  }
+  ui::MessageSink& messages() override { return window_.messages(); }
+
+ private:
+  frmMain& window_;
+};
 
 frmMain::frmMain(std::filesystem::path programDir, Clock clock,
                  ui::MessageSink* messages, QWidget* parent)
@@ -110,6 +146,18 @@ frmMain::frmMain(std::filesystem::path programDir, Clock clock,
   setWindowTitle(ui::kAppTitle);
   setWindowIcon(ProgramIcon());
   setFont(ui::Tahoma(9));
+
+  qRegisterMetaType<search::SearchOutcome>();
+  qRegisterMetaType<forward::SendOutcome>();
+  settingsHost_ = std::make_unique<SettingsAdapter>(*this);
+  searchRunner_ = std::make_unique<search::SearchRunner>();
+  sendRunner_ = std::make_unique<forward::SendRunner>();
+  connect(searchRunner_.get(), &search::SearchRunner::finished, this,
+          &frmMain::ApplySearchOutcome);
+  connect(sendRunner_.get(), &forward::SendRunner::progress, this,
+          &frmMain::SendProgress);
+  connect(sendRunner_.get(), &forward::SendRunner::finished, this,
+          &frmMain::ApplySendOutcome);
 
   CreateMenus();
   auto* client = new QWidget(this);
@@ -133,7 +181,13 @@ frmMain::frmMain(std::filesystem::path programDir, Clock clock,
   txtPatID->setFocus();
 }
 
-frmMain::~frmMain() = default;
+frmMain::~frmMain() {
+  // The runners wait for their workers (at most the network time-out) when
+  // they go; what those report is dropped with the window.
+  searchRunner_->disconnect(this);
+  sendRunner_->disconnect(this);
+  if (busyCursor_) QApplication::restoreOverrideCursor();
+}
 
 void frmMain::CreateMenus() {
   mnuFile = menuBar()->addMenu(QStringLiteral("&Datei"));
@@ -152,6 +206,17 @@ void frmMain::CreateMenus() {
   mnuMark->setObjectName(QStringLiteral("mnuMark"));
   mnuMarkAll = mnuMark->addAction(QStringLiteral("Select next 25 entries"));
   mnuMarkAll->setObjectName(QStringLiteral("mnuMarkAll"));
+  connect(mnuMarkAll, &QAction::triggered, this, &frmMain::mnuMarkAll_Click);
+
+  // Shown only while it has something to say (a Send's progress, a note),
+  // so the designed layout keeps its full height otherwise.
+  statusBar()->setObjectName(QStringLiteral("statusBar"));
+  statusBar()->setSizeGripEnabled(false);
+  statusBar()->hide();
+  connect(statusBar(), &QStatusBar::messageChanged, this,
+          [this](const QString& text) {
+            if (text.isEmpty()) statusBar()->hide();
+          });
 }
 
 void frmMain::CreateControls(QWidget* client) {
@@ -169,6 +234,10 @@ void frmMain::CreateControls(QWidget* client) {
                        QStringLiteral("Send"), 8595, 45, 4110, 3120);
   cmdSend->setFont(ui::Tahoma(36, true));
   cmdSend->setEnabled(false);
+  connect(cmdToday, &QPushButton::clicked, this, &frmMain::cmdToday_Click);
+  connect(cmdYesterday, &QPushButton::clicked, this, &frmMain::cmdYesterday_Click);
+  connect(cmdWeek, &QPushButton::clicked, this, &frmMain::cmdWeek_Click);
+  connect(cmdSend, &QPushButton::clicked, this, &frmMain::Send);
 
   fraSearch = new QFrame(client);
   fraSearch->setObjectName(QStringLiteral("fraSearch"));
@@ -248,8 +317,8 @@ void frmMain::CreateSearchPanel() {
   dtpStudyDate->hide();
 }
 
-QTableView* frmMain::CreateGrid(QWidget* client) {
-  auto* grid = new QTableView(client);
+search::ResultGrid* frmMain::CreateGrid(QWidget* client) {
+  auto* grid = new search::ResultGrid(client);
   grid->setObjectName(QStringLiteral("grid1"));
   return grid;
 }
@@ -308,7 +377,15 @@ void frmMain::Form_Load() {
 }
 
 void frmMain::SetUpGrid() {
-  // Columns and behaviour of the result grid are set up here.
+  // The grid lays out its own columns; the window wires what its rows do.
+  grid1->Clear();
+  connect(grid1, &search::ResultGrid::rowSelected, this, [this](int) {
+    // A row picked while a search or Send runs must not let a second Send
+    // start; the operation's end leaves Send disabled anyway.
+    if (!busy()) cmdSend->setEnabled(true);
+  });
+  connect(grid1, &search::ResultGrid::contextMenuRequested, this,
+          [this](const QPoint& globalPos) { mnuMark->popup(globalPos); });
 }
 
 void frmMain::Form_Resize() {
@@ -386,9 +463,183 @@ void frmMain::keyPressEvent(QKeyEvent* event) {
   QMainWindow::keyPressEvent(event);
 }
 
-void frmMain::cmdSearch_Click() { emit searchRequested(); }
+bool frmMain::busy() const {
+  return searchRunner_->isRunning() || sendRunner_->isRunning();
+}
+
+search::SearchCriteria frmMain::CurrentCriteria() const {
+  search::SearchCriteria c;
+  c.patientId = txtPatID->text();
+  c.lastName = txtLastName->text();
+  c.firstName = txtFirstName->text();
+  c.birthDate = dtpDOB->date();
+  c.modality = cboMod->currentText();
+  c.shortcutDate = dtpStudyDate->date();
+  c.shortcutTag = dtpStudyDateTag;
+  c.rangeStart = dtpStudy1->date();
+  c.rangeEnd = dtpStudy2->date();
+  return c;
+}
+
+void frmMain::cmdSearch_Click() {
+  emit searchRequested();
+  // One operation at a time: a second search (or one during a Send) is
+  // refused and leaves the window as it is.
+  if (busy()) return;
+  cmdSend->setEnabled(false);
+  // What is typed now decides, the names included; an empty form never
+  // runs a search of the whole archive.
+  const search::SearchCriteria criteria = CurrentCriteria();
+  if (!search::HasCriteria(criteria)) return;
+  if (!CheckINI()) return;
+  try {
+    cmdSearch->setFocus();
+    // The identifier is complete before the worker starts, so the shortcuts
+    // may clear the hidden date as soon as this returns.
+    const search::IdentifierPlan plan = search::BuildIdentifier(criteria);
+    txtPatName->setText(plan.composedName);
+    if (plan.matchesNothing) {
+      // The shortcut's days and the range do not meet: no study can match,
+      // and the archive is not asked.
+      lblListCount->setText(QStringLiteral("0"));
+      lblListCount->adjustSize();
+      grid1->Fill(dicom::DataSetList{});
+      emit searchFinished();
+      return;
+    }
+    const dicom::DataSet identifier = search::MakeIdentifier(plan.keys);
+    if (searchRunner_->start(search::ArchiveAddressFrom(settings_), identifier)) {
+      BeginBusy();
+    }
+  } catch (...) {
+    const search::ToolkitError error = search::CurrentToolkitError();
+    ReportError(error.number, QString::fromStdString(error.description),
+                "cmdSearch_Click");
+  }
+}
+
+void frmMain::ApplySearchOutcome(const search::SearchOutcome& outcome) {
+  EndBusy();
+  cmdSend->setEnabled(false);
+  try {
+    if (!outcome.ok()) {
+      // Grid, count and the previous result list stay as they were.
+      ReportError(outcome.error->number,
+                  QString::fromStdString(outcome.error->description),
+                  "cmdSearch_Click");
+    } else {
+      results_ = outcome.results;
+      lblListCount->setText(QString::number(outcome.count));
+      lblListCount->adjustSize();
+      if (search::IsTooMany(outcome.count)) {
+        // The grid keeps the previous search's rows; the label shows the
+        // new count.
+        messages_->Show(ui::Message{kTooManyText, ui::kAppTitle,
+                                    ui::MessageIcon::None,
+                                    ui::MessageButtons::OkHelp});
+      } else {
+        grid1->Fill(results_);
+        results_.Release();
+      }
+    }
+  } catch (...) {
+    const search::ToolkitError error = search::CurrentToolkitError();
+    ReportError(error.number, QString::fromStdString(error.description),
+                "cmdSearch_Click");
+  }
+  emit searchFinished();
+}
+
+void frmMain::RunShortcut(search::Shortcut shortcut) {
+  if (busy()) return;
+  const search::ShortcutDate when = search::ShortcutFor(shortcut, today());
+  dtpStudyDate->setDate(when.date);
+  dtpStudyDateTag = when.tag;
+  cmdSearch_Click();
+  // The search has built its identifier already: the shortcut leaves no
+  // trace for the next one.
+  dtpStudyDateTag.clear();
+  dtpStudyDate->clear();
+}
+
+void frmMain::cmdToday_Click() { RunShortcut(search::Shortcut::Today); }
+void frmMain::cmdYesterday_Click() { RunShortcut(search::Shortcut::Yesterday); }
+void frmMain::cmdWeek_Click() { RunShortcut(search::Shortcut::Week); }
+
+void frmMain::Send() {
+  if (busy()) return;
+  cmdSend->setEnabled(false);
+  if (!CheckINI()) return;
+  try {
+    // In the order the grid shows them; rows without a study UID (the
+    // "No Data" row) are left out by the sender.
+    std::vector<std::string> uids = grid1->selectedStudyUids();
+    if (sendRunner_->start(search::ArchiveAddressFrom(settings_), std::move(uids))) {
+      BeginBusy();
+    }
+  } catch (...) {
+    const search::ToolkitError error = search::CurrentToolkitError();
+    ReportError(error.number, QString::fromStdString(error.description), "Send");
+  }
+}
+
+void frmMain::SendProgress(int k, int n) {
+  ShowStatus(forward::SendingText(k, n));
+}
+
+void frmMain::ApplySendOutcome(const forward::SendOutcome& outcome) {
+  EndBusy();
+  statusBar()->clearMessage();
+  cmdSend->setEnabled(false);
+  if (!outcome.ok()) {
+    // Requests already stored stay stored; the rest were not attempted.
+    ReportError(outcome.error->number,
+                QString::fromStdString(outcome.error->description), "Send");
+  } else {
+    setWindowTitle(ui::kAppTitle);
+    messages_->Show(ui::Message{kSendDoneText, ui::kAppTitle,
+                                ui::MessageIcon::Information,
+                                ui::MessageButtons::Ok});
+  }
+  emit sendFinished();
+}
+
+void frmMain::mnuMarkAll_Click() {
+  try {
+    if (forward::SelectBatch(*grid1) && !busy()) cmdSend->setEnabled(true);
+  } catch (...) {
+    // Batch selection goes on as far as it can; a failure only stops it.
+  }
+}
+
+void frmMain::BeginBusy() {
+  if (!busyCursor_) {
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    busyCursor_ = true;
+  }
+}
+
+void frmMain::EndBusy() {
+  if (busyCursor_) {
+    QApplication::restoreOverrideCursor();
+    busyCursor_ = false;
+  }
+}
+
+void frmMain::ShowStatus(const QString& text, int timeoutMs) {
+  statusBar()->show();
+  statusBar()->showMessage(text, timeoutMs);
+}
 
 void frmMain::mnuSettings_Click() { emit settingsRequested(); }
+
+void frmMain::OpenSettings() {
+  if (busy()) {
+    ShowStatus(kBusyNote, kNoteMs);
+    return;
+  }
+  settings_ui::OpenSettingsFromMenu(this, *settingsHost_);
+}
 
 void frmMain::mnuClose_Click() { close(); }
 

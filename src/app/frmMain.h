@@ -7,11 +7,15 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "app/modGlobal.h"
 #include "config/settings.h"
+#include "dicom/dicom.h"
 #include "log/clock.h"
 #include "log/log.h"
+#include "search/result_grid.h"
+#include "search/shortcuts.h"
 #include "ui/ui.h"
 
 class QAction;
@@ -21,10 +25,21 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
-class QTableView;
 
 namespace morvanta::ui {
 class OptionalDateEdit;
+}
+namespace morvanta::search {
+class SearchRunner;
+struct SearchOutcome;
+struct SearchCriteria;
+}  // namespace morvanta::search
+namespace morvanta::forward {
+class SendRunner;
+struct SendOutcome;
+}  // namespace morvanta::forward
+namespace morvanta::settings_ui {
+class SettingsHost;
 }
 
 namespace morvanta {
@@ -68,6 +83,12 @@ class frmMain : public QMainWindow {
   const Clock& clock() const { return clock_; }
   QDate today() const;
 
+  // True while a search or a Send runs in its worker: no second operation
+  // (search, shortcut, Send, settings) starts until it has ended.
+  bool busy() const;
+  // The search panel as the user left it (with the hidden shortcut date).
+  search::SearchCriteria CurrentCriteria() const;
+
   // The window's outer size (frame, caption and menu bar included) in twips.
   int OuterHeightTwips() const;
   int OuterWidthTwips() const;
@@ -87,7 +108,7 @@ class frmMain : public QMainWindow {
   QWidget* picSearch = nullptr;
   std::array<QLabel*, 9> lblSearch{};
   QLabel* lblListCount = nullptr;
-  QTableView* grid1 = nullptr;
+  search::ResultGrid* grid1 = nullptr;
 
   QLineEdit* txtPatID = nullptr;
   QLineEdit* txtLastName = nullptr;
@@ -97,6 +118,8 @@ class frmMain : public QMainWindow {
   ui::OptionalDateEdit* dtpStudy1 = nullptr;
   ui::OptionalDateEdit* dtpStudy2 = nullptr;
   ui::OptionalDateEdit* dtpStudyDate = nullptr;  // never shown: one study date
+  // dtpStudyDate's tag: the "YYYYMMDD-YYYYMMDD" range "Week" means, else "".
+  QString dtpStudyDateTag;
   QComboBox* cboMod = nullptr;
   QPushButton* cmdSearch = nullptr;
   modGlobal::NodeButtonArray cmdNode{};
@@ -104,13 +127,27 @@ class frmMain : public QMainWindow {
  signals:
   // Emitted when Search starts (the button, or Enter in the search panel).
   void searchRequested();
-  // Emitted by the "Settings" menu-bar command.
+  // Emitted by the "Settings" menu-bar command, before the password prompt
+  // opens (see OpenSettings).
   void settingsRequested();
+  // A search's outcome has been applied to the window (or it failed).
+  void searchFinished();
+  // A Send has ended and its outcome has been reported.
+  void sendFinished();
 
  public slots:
   void cmdSearch_Click();
+  void cmdToday_Click();
+  void cmdYesterday_Click();
+  void cmdWeek_Click();
+  // Send: one forwarding request per selected study.
+  void Send();
+  void mnuMarkAll_Click();
   void mnuSettings_Click();
   void mnuClose_Click();
+  // The settings dialogs behind the password prompt, modal over this window.
+  // Refused (with a note in the status bar) while a search or Send runs.
+  void OpenSettings();
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -120,16 +157,26 @@ class frmMain : public QMainWindow {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  class SettingsAdapter;
+
   void CreateMenus();
   void CreateControls(QWidget* client);
   void CreateSearchPanel();
-  QTableView* CreateGrid(QWidget* client);
+  search::ResultGrid* CreateGrid(QWidget* client);
   void SetTabOrder();
 
   void Form_Load();
   void SetUpGrid();
   void Form_Resize();
   void Form_Unload();
+
+  void RunShortcut(search::Shortcut shortcut);
+  void ApplySearchOutcome(const search::SearchOutcome& outcome);
+  void SendProgress(int k, int n);
+  void ApplySendOutcome(const forward::SendOutcome& outcome);
+  void BeginBusy();
+  void EndBusy();
+  void ShowStatus(const QString& text, int timeoutMs = 0);
 
   // Sets the outer size; applied again once the window system tells us the
   // frame's size (unknown until the window is framed).
@@ -144,6 +191,8 @@ class frmMain : public QMainWindow {
   Clock clock_;
   Log log_;
   SettingsValues settings_;
+  // The latest search's results until they are in the grid.
+  dicom::DataSetList results_;
   std::unique_ptr<ui::MessageSink> ownMessages_;
   ui::MessageSink* messages_;
 
@@ -153,6 +202,13 @@ class frmMain : public QMainWindow {
   };
   std::optional<PendingSize> pendingOuterSize_;
   bool unloaded_ = false;
+  bool busyCursor_ = false;
+
+  // Declared last: destroyed first, each waiting for a worker still running
+  // while everything it reports to is still there.
+  std::unique_ptr<settings_ui::SettingsHost> settingsHost_;
+  std::unique_ptr<search::SearchRunner> searchRunner_;
+  std::unique_ptr<forward::SendRunner> sendRunner_;
 };
 
 }  // namespace morvanta

@@ -20,6 +20,9 @@ int Main(int argc, char* argv[]) {
   const std::filesystem::path programDir =
       QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();
   frmMain window(programDir);
+  // The Settings menu command opens the password prompt and the dialogs.
+  QObject::connect(&window, &frmMain::settingsRequested, &window,
+                   &frmMain::OpenSettings);
   window.show();
   return QApplication::exec();
 }
