@@ -34,9 +34,11 @@ std::filesystem::path SettingsPath(const std::filesystem::path& programDir) {
 
 std::optional<std::int32_t> ParseInt32(std::string_view text) {
   text = Trim(text);
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  const bool plus = !text.empty() && text.front() == '+';
+  if (plus) text.remove_prefix(1);
+  // One sign at most: "+-5" is no number.
   const std::string_view digits =
-      !text.empty() && text.front() == '-' ? text.substr(1) : text;
+      !plus && !text.empty() && text.front() == '-' ? text.substr(1) : text;
   if (!IsDigits(digits)) return std::nullopt;
   std::int32_t value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);

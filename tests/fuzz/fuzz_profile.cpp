@@ -1,0 +1,146 @@
+// The profile reader and writer over any Settings.ini bytes and any section
+// and key names.
+//
+// Input, read with FuzzedDataProvider: section, key, value to write, a second
+// section and key, the buffer size for one more read, then the file's bytes.
+//
+// Properties:
+// - ReadINI never returns more than size - 1 single-byte characters;
+// - after WriteINI(section, key, value), ReadINI(section, key) gives the value
+//   as the file holds it: Windows-1252 ("?" for what it cannot hold), CR and
+//   LF as spaces, surrounding blanks and one pair of double quotes dropped,
+//   cut to 255 characters; this only holds for names the file format can
+//   carry (see NameCanRoundTrip);
+// - WriteINI changes no other key: the second section and key read the same
+//   before and after, unless they name the written key.
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#include "config/profile.h"
+#include "fuzz_common.h"
+#include "log/codepage.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using morvanta::Cp1252ToUtf8;
+using morvanta::ReadINI;
+using morvanta::Utf8ToCp1252;
+
+// One folder per process, removed at exit; memory-backed when possible so
+// the fuzzer is not held up by the disk.
+const fs::path& WorkDir() {
+  static const fs::path dir = [] {
+    std::error_code ec;
+    fs::path base = fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm")
+                                                     : fs::temp_directory_path();
+    std::string templ = (base / "morvanta-fuzz-XXXXXX").string();
+    if (mkdtemp(templ.data()) == nullptr) std::abort();
+    std::atexit([] {
+      std::error_code ignored;
+      fs::remove_all(WorkDir(), ignored);
+    });
+    return fs::path(templ);
+  }();
+  return dir;
+}
+
+void WriteFile(const fs::path& file, std::string_view bytes) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) std::abort();
+}
+
+bool Blank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && Blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && Blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  return std::ranges::equal(a, b, [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) ==
+           std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+// A section name survives "[name]" when it has no line break, no "]" and no
+// blanks at its ends (which the reader drops). A key survives "key=value"
+// when it has no line break, no "=", no blanks at its ends and does not read
+// as a comment or a section line.
+bool SectionCanRoundTrip(std::string_view name) {
+  return name.find_first_of("\r\n]") == std::string_view::npos && Trim(name) == name;
+}
+bool KeyCanRoundTrip(std::string_view name) {
+  return name.find_first_of("\r\n=") == std::string_view::npos && Trim(name) == name &&
+         !name.starts_with(';') && !name.starts_with('[');
+}
+
+// What a value reads back as once written.
+std::string ExpectedValue(std::string_view utf8) {
+  std::string oneLine(utf8);
+  std::ranges::replace(oneLine, '\r', ' ');
+  std::ranges::replace(oneLine, '\n', ' ');
+  const std::string stored = Utf8ToCp1252(oneLine);
+  std::string_view value = Trim(stored);
+  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+    value = value.substr(1, value.size() - 2);
+  }
+  value = value.substr(0, std::min<std::size_t>(value.size(), morvanta::kProfileBufferSize - 1));
+  return Cp1252ToUtf8(value);
+}
+
+// A default that tells "key not found" apart from any value written here
+// (a value holding exactly these bytes only hides a fault, never fakes one).
+constexpr std::string_view kAbsent("\0absent", 7);
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  FuzzedDataProvider input(data, size);
+  const std::string section = input.ConsumeRandomLengthString(64);
+  const std::string key = input.ConsumeRandomLengthString(64);
+  const std::string value = input.ConsumeRandomLengthString(600);
+  const std::string otherSection = input.ConsumeRandomLengthString(64);
+  const std::string otherKey = input.ConsumeRandomLengthString(64);
+  const int bufferSize = input.ConsumeIntegralInRange<int>(-2, 300);
+  const std::string bytes = input.ConsumeRemainingBytesAsString();
+
+  const fs::path file = WorkDir() / "Settings.ini";
+  WriteFile(file, bytes);
+
+  // Any bytes, any names, any buffer size.
+  const std::string sized = ReadINI(section, key, value, file, bufferSize);
+  FUZZ_CHECK(Utf8ToCp1252(sized).size() <=
+             static_cast<std::size_t>(std::max(bufferSize - 1, 0)));
+  const std::string before = ReadINI(section, key, "", file);
+  FUZZ_CHECK(Utf8ToCp1252(before).size() <= morvanta::kProfileBufferSize - 1);
+  const std::string otherBefore = ReadINI(otherSection, otherKey, kAbsent, file);
+
+  const morvanta::WriteResult written = morvanta::WriteINI(section, key, value, file);
+  FUZZ_CHECK(written.ok);
+
+  const std::string sectionBytes = Utf8ToCp1252(section);
+  const std::string keyBytes = Utf8ToCp1252(key);
+  if (!SectionCanRoundTrip(sectionBytes) || !KeyCanRoundTrip(keyBytes)) return 0;
+
+  FUZZ_CHECK(ReadINI(section, key, kAbsent, file) == ExpectedValue(value));
+
+  const bool sameKey = SameName(Utf8ToCp1252(otherSection), sectionBytes) &&
+                       SameName(Utf8ToCp1252(otherKey), keyBytes);
+  if (!sameKey) FUZZ_CHECK(ReadINI(otherSection, otherKey, kAbsent, file) == otherBefore);
+  return 0;
+}
