@@ -704,4 +704,9 @@ int frmMain::ToTwips(int pixels) const {
   return static_cast<int>(std::lround(pixels * 1440.0 / logicalDpiY()));
 }
 
+void ConnectSettingsMenu(frmMain& window) {
+  QObject::connect(&window, &frmMain::settingsRequested, &window,
+                   &frmMain::OpenSettings);
+}
+
 }  // namespace morvanta

@@ -211,4 +211,10 @@ class frmMain : public QMainWindow {
   std::unique_ptr<forward::SendRunner> sendRunner_;
 };
 
+// Makes the "Settings" menu command open the password prompt and the
+// settings dialogs over `window` (the program does this at start-up; the
+// window alone only signals settingsRequested, so it can be tested without
+// modal dialogs).
+void ConnectSettingsMenu(frmMain& window);
+
 }  // namespace morvanta

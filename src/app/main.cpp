@@ -21,8 +21,7 @@ int Main(int argc, char* argv[]) {
       QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();
   frmMain window(programDir);
   // The Settings menu command opens the password prompt and the dialogs.
-  QObject::connect(&window, &frmMain::settingsRequested, &window,
-                   &frmMain::OpenSettings);
+  ConnectSettingsMenu(window);
   window.show();
   return QApplication::exec();
 }
