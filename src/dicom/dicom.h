@@ -9,6 +9,7 @@
 // status, its value in hex.
 
 #include <atomic>
+#include <chrono>
 #include <compare>
 #include <cstdint>
 #include <functional>
@@ -16,6 +17,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "dicom/errors.h"
 
 namespace morvanta::dicom {
 
@@ -97,16 +100,22 @@ class DataSet {
 class DataSetList {
  public:
   DataSetList() = default;
-  explicit DataSetList(std::vector<DataSet> items) : items_(std::move(items)) {}
+  explicit DataSetList(std::vector<DataSet> items, bool truncated = false)
+      : items_(std::move(items)), truncated_(truncated) {}
   std::size_t Count() const { return items_.size(); }
   std::vector<DataSet>::const_iterator begin() const { return items_.begin(); }
   std::vector<DataSet>::const_iterator end() const { return items_.end(); }
   const DataSet& operator[](std::size_t i) const { return items_[i]; }
   // Ends the program's use of the list and frees its data sets.
   void Release() { std::vector<DataSet>().swap(items_); }
+  // True when the search stopped at its result limit while the archive still
+  // had matches to send (it answered the C-CANCEL with 0xFE00, or had to be
+  // aborted): the list holds exactly the limit, and there are more.
+  bool Truncated() const { return truncated_; }
 
  private:
   std::vector<DataSet> items_;
+  bool truncated_ = false;
 };
 
 inline constexpr int kDefaultTimeoutSeconds = 30;
@@ -133,8 +142,24 @@ class QueryClient {
 
   // Runs one C-FIND with the identifier (plus the return keys the result grid
   // shows, as empty keys where the identifier has none) and collects every
-  // pending response. Throws Error.
+  // pending response. Throws Error; a cancel throws Error number 1012
+  // (ErrorCode::Cancelled), which is no failure and is not to be logged.
   DataSetList Find(const DataSet& identifier);
+
+  // Stops receiving at the limit-th result: C-CANCEL (PS3.7 9.3.2.3), then
+  // an abort if the archive goes on for more than a second. The list then
+  // holds `limit` results and says Truncated(). 0 (the default): no limit.
+  void SetResultLimit(std::size_t limit);
+  // A flag another thread sets to end a running Find; read, never written;
+  // must outlive the client. Checked every 50 ms while waiting, so a Find
+  // ends within about a second and a half of the flag being set, whatever
+  // the archive does: C-CANCEL, and an abort when the archive does not
+  // answer it within a second; while the association is being negotiated,
+  // the connection is shut.
+  void SetCancelFlag(const std::atomic<bool>* flag);
+  // The same from any thread without a flag of one's own: ends the running
+  // Find, and every later one of this client, as cancelled.
+  void Cancel();
 
  private:
   struct Impl;
@@ -168,6 +193,50 @@ class StoreClient {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// Study Root C-MOVE at STUDY level (PS3.4 C.4.2) over one association; the
+// archive sends the study's instances to the destination AE title, which it
+// must know in its own list of nodes.
+class MoveClient {
+ public:
+  MoveClient();
+  // Aborts the association when Close was not called.
+  ~MoveClient();
+  MoveClient(const MoveClient&) = delete;
+  MoveClient& operator=(const MoveClient&) = delete;
+
+  // Waiting for the association and for each response: at most this long.
+  // Between pending responses the archive is sending images; each response
+  // restarts the wait.
+  void SetTimeout(int seconds);
+  // As for QueryClient: a running Move sends C-CANCEL and throws Error 1012.
+  void SetCancelFlag(const std::atomic<bool>* flag);
+  void Cancel();
+
+  // Negotiates Study Root Query/Retrieve - MOVE. Throws Error.
+  void Open(const std::string& host, std::int32_t port, const std::string& callingAET,
+            const std::string& calledAET);
+  // Moves one study to destinationAET. `progress` gets the counts of every
+  // pending response. Returns the final counts: status 0x0000, or 0xB000
+  // (a warning: some images were not taken; counts.failed says how many).
+  // A failure status throws Error 1013 (ErrorCode::MoveFailed) with a text
+  // naming cause and remedy (MoveFailureText).
+  MoveCounts Move(const std::string& studyUid, const std::string& destinationAET,
+                  const std::function<void(const MoveCounts&)>& progress = {});
+  // Releases the association.
+  void Close();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// One C-ECHO (PS3.7 9.1.5) over an association of its own: the time from
+// connecting to the echo's answer. Throws Error with the numbers of the
+// table: 1001 refused, 1002 unknown host, 1003 rejected (called or calling
+// AE title not recognised), 1004 no answer within timeoutSeconds.
+std::chrono::milliseconds Echo(const std::string& host, std::int32_t port, const std::string& callingAET,
+                               const std::string& calledAET, int timeoutSeconds = kDefaultTimeoutSeconds);
 
 class UidGenerator {
  public:

@@ -1,5 +1,6 @@
 #include "dicom/errors.h"
 
+#include <cctype>
 #include <cstdio>
 
 namespace morvanta::dicom {
@@ -83,22 +84,29 @@ std::string RejectReason(int result, int source, int reason) {
 }
 
 std::string ConnectFailedText(const Peer& peer, const std::string& detail) {
-  std::string text = "Could not connect to " + Describe(peer);
-  if (!detail.empty()) text += ": " + detail;
-  return text;
+  return "Could not connect to " + Describe(peer) + (detail.empty() ? "" : " (" + detail + ")") +
+         ": check that the archive is running and the port is right.";
 }
 
 std::string UnknownHostText(const Peer& peer) {
   return "Unknown host \"" + peer.host + "\" for " + (peer.aet.empty() ? "the archive" : peer.aet) +
-         " (port " + std::to_string(peer.port) + ")";
+         " (port " + std::to_string(peer.port) + "): check Remote IP.";
 }
 
 std::string RejectedText(const Peer& peer, int result, int source, int reason) {
-  return "Association rejected by " + Describe(peer) + ": " + RejectReason(result, source, reason);
+  const std::string why = RejectReason(result, source, reason);
+  // The two rejections a site can mend by its settings (PS3.8 9.3.4).
+  if (source == 1 && reason == 7)
+    return "Association rejected by " + Describe(peer) + " (" + why + "): check Remote AET.";
+  if (source == 1 && reason == 3)
+    return "Association rejected by " + Describe(peer) + " (" + why +
+           "): add this station's AE title to the archive.";
+  return "Association rejected by " + Describe(peer) + ": " + why;
 }
 
 std::string TimeoutText(const Peer& peer, int seconds) {
-  return "No answer from " + Describe(peer) + " within " + std::to_string(seconds) + " s";
+  return "No answer from " + Describe(peer) + " within " + std::to_string(seconds) +
+         " s: the archive or network is slow or down; [Query] Timeout sets the wait.";
 }
 
 std::string AbortedText(const Peer& peer, const std::string& during) {
@@ -113,6 +121,63 @@ std::string FailureStatusText(const std::string& operation, const Peer& peer,
 
 std::string NoPresentationContextText(const Peer& peer, const std::string& what) {
   return Describe(peer) + " accepted the association but does not support " + what;
+}
+
+std::string CancelledText(const std::string& operation) {
+  std::string text = operation + " was cancelled.";
+  if (!text.empty()) text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+  return text;
+}
+
+namespace {
+std::string CountsText(const MoveCounts& counts) {
+  return std::to_string(counts.completed) + " sent, " + std::to_string(counts.failed) + " failed";
+}
+}  // namespace
+
+std::string MoveFailureText(const Peer& peer, const std::string& destination, std::uint16_t status,
+                            const MoveCounts& counts) {
+  const std::string hex = HexStatus(status);
+  // PS3.4 C.4.2.1.4.1, the C-MOVE statuses a site meets.
+  switch (status) {
+    case 0xA801:
+      return "The archive does not know the destination " + destination + " (" + hex +
+             "): add it to the archive's list of nodes.";
+    case 0xA701:
+      return Describe(peer) + " is out of resources and could not count the images to move (" + hex +
+             "): try again later.";
+    case 0xA702:
+      return Describe(peer) + " is out of resources and could not send the images to " + destination + " (" +
+             hex + ", " + CountsText(counts) + "): check that " + destination +
+             " is running and accepts images from the archive, then try again.";
+    case 0x0122:
+      return Describe(peer) + " does not support moving studies (" + hex +
+             "): use [Forward] Method REDIRECT.";
+    case 0x0124:
+      return Describe(peer) + " does not allow this station to move studies (" + hex +
+             "): ask the archive's administrator to allow it.";
+    case 0xA900:
+      return Describe(peer) + " did not understand the move request (" + hex +
+             ", data set does not match SOP class).";
+    default:
+      break;
+  }
+  if ((status & 0xF000) == 0xC000)
+    return Describe(peer) + " could not process the move to " + destination + " (" + hex +
+           "): the archive's log tells why.";
+  return FailureStatusText("C-MOVE", peer, status);
+}
+
+std::string SubOperationsFailedText(const Peer& peer, const std::string& destination,
+                                    const MoveCounts& counts) {
+  const int total = counts.completed + counts.failed + counts.warning;
+  return destination + " did not take " + std::to_string(counts.failed) + " of " + std::to_string(total) +
+         " images from " + Describe(peer) + " (" + HexStatus(counts.status) + "): check that " + destination +
+         " is running and accepts images from the archive.";
+}
+
+std::string EchoWorksText(const Peer& peer, long long milliseconds) {
+  return "Connection to " + Describe(peer) + " works (" + std::to_string(milliseconds) + " ms).";
 }
 
 }  // namespace morvanta::dicom

@@ -21,6 +21,19 @@ enum class ErrorCode : std::int32_t {
   NetworkError = 1009,         // any other transport or protocol failure
   InvalidArgument = 1010,      // bad port, AE title, tag or value; store without Open
   EncodingFailed = 1011,       // a data set that could not be built or decoded
+  Cancelled = 1012,            // the user ended the operation: not a failure, not logged
+  MoveFailed = 1013,           // C-MOVE response with a failure status
+  EchoFailed = 1014,           // C-ECHO response with a status other than success
+};
+
+// The counts of a C-MOVE's sub-operations (PS3.7 9.3.4.2: (0000,1020) to
+// (0000,1023)). `remaining` is -1 where the response did not carry it.
+struct MoveCounts {
+  int remaining = -1;
+  int completed = 0;
+  int failed = 0;
+  int warning = 0;
+  std::uint16_t status = 0;  // of the response the counts came with
 };
 
 struct Peer {
@@ -56,5 +69,18 @@ std::string AbortedText(const Peer& peer, const std::string& during);
 std::string FailureStatusText(const std::string& operation, const Peer& peer,
                               std::uint16_t status);
 std::string NoPresentationContextText(const Peer& peer, const std::string& what);
+
+// Where a remedy is known a text reads "what happened (detail): remedy."
+std::string CancelledText(const std::string& operation);
+// A C-MOVE that ended in a failure status, its counts as far as they came.
+std::string MoveFailureText(const Peer& peer, const std::string& destination, std::uint16_t status,
+                            const MoveCounts& counts);
+// A C-MOVE that ended, some of its images not taken by the destination
+// (0xB000, or a success that still counts failures): for the completion
+// message; the move itself is no error.
+std::string SubOperationsFailedText(const Peer& peer, const std::string& destination,
+                                    const MoveCounts& counts);
+// "Connection to ARCHIVE at 10.0.0.5:104 works (12 ms)."
+std::string EchoWorksText(const Peer& peer, long long milliseconds);
 
 }  // namespace morvanta::dicom

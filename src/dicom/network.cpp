@@ -2,6 +2,7 @@
 // association (ASC_) and message (DIMSE_) layers. Every DCMTK allocation is
 // owned by an RAII holder from the line it arrives on.
 #include <netdb.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <dcmtk/config/osconfig.h>
@@ -10,11 +11,18 @@
 #include <dcmtk/dcmdata/dcelem.h>
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmnet/assoc.h>
+#include <dcmtk/dcmnet/dcmlayer.h>
+#include <dcmtk/dcmnet/dcmtrans.h>
 #include <dcmtk/dcmnet/dimse.h>
 #include <dcmtk/dcmnet/dul.h>
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <stop_token>
+#include <thread>
 
 #include "dicom/charset.h"
 #include "dicom/dicom.h"
@@ -37,6 +45,39 @@ const DcmTagKey kReturnKeys[] = {
 [[noreturn]] void Throw(ErrorCode code, std::string description) {
   throw Error(static_cast<std::int32_t>(code), std::move(description));
 }
+
+using SteadyClock = std::chrono::steady_clock;
+
+// How long a cancelled operation waits for the archive to answer its
+// C-CANCEL before the association is aborted; with the 50 ms polling this
+// keeps a cancel within about 1.1 s whatever the archive does.
+constexpr auto kCancelGrace = std::chrono::seconds(1);
+constexpr int kPollMilliseconds = 50;
+
+// What ends an operation early: the client's own Cancel(), or a flag the
+// caller owns.
+struct CancelSource {
+  const std::atomic<bool>* flag = nullptr;
+  std::atomic<bool> own{false};
+  bool Requested() const {
+    return own.load(std::memory_order_relaxed) ||
+           (flag != nullptr && flag->load(std::memory_order_relaxed));
+  }
+};
+
+// DCMTK's default TCP transport, which also tells us the socket as soon as it
+// is connected, so a cancel can shut it while the association request waits.
+class WatchedLayer : public DcmTransportLayer {
+ public:
+  explicit WatchedLayer(std::atomic<int>* socket) : socket_(socket) {}
+  DcmTransportConnection* createConnection(DcmNativeSocketType openSocket, OFBool useSecureLayer) override {
+    socket_->store(static_cast<int>(openSocket));
+    return DcmTransportLayer::createConnection(openSocket, useSecureLayer);
+  }
+
+ private:
+  std::atomic<int>* socket_;
+};
 
 // A data set built from the program's attribute list. Values arrive as UTF-8;
 // the narrowest character set that holds them is chosen and declared.
@@ -129,7 +170,8 @@ struct DatasetDeleter {
 // One association to one peer; aborts in its destructor unless released.
 class Association {
  public:
-  Association(Peer peer, int timeoutSeconds) : peer_(std::move(peer)), timeout_(timeoutSeconds) {}
+  Association(Peer peer, int timeoutSeconds, const CancelSource* cancel = nullptr)
+      : peer_(std::move(peer)), timeout_(timeoutSeconds), cancel_(cancel) {}
   ~Association() { Abort(); }
   Association(const Association&) = delete;
   Association& operator=(const Association&) = delete;
@@ -138,6 +180,7 @@ class Association {
             const std::vector<std::pair<const char*, std::vector<const char*>>>& contexts,
             const std::string& what) {
     Validate(callingAET);
+    if (Cancelled()) Throw(ErrorCode::Cancelled, CancelledText(what));
     Resolve();
 
     T_ASC_Network* rawNetwork = nullptr;
@@ -161,16 +204,45 @@ class Association {
       id += 2;
     }
 
+    // A cancel while the archive keeps us waiting for its A-ASSOCIATE-AC:
+    // the watcher shuts the socket, which ends the wait at once.
+    ASC_setTransportLayer(network_.get(), new WatchedLayer(&socket_), 1);
+    std::jthread watcher;
+    if (cancel_ != nullptr) {
+      watcher = std::jthread([this](std::stop_token stop) {
+        while (!stop.stop_requested()) {
+          const int fd = socket_.load();
+          if (fd >= 0 && cancel_->Requested()) {
+            ::shutdown(fd, SHUT_RDWR);
+            return;
+          }
+          std::this_thread::sleep_for(std::chrono::milliseconds(kPollMilliseconds / 2));
+        }
+      });
+    }
+
     T_ASC_Association* rawAssoc = nullptr;
     {
+      // The connect time-out is process-wide; it is set just before the
+      // request but not held over it, so a search that waits on a silent
+      // archive does not hold up a connection test. A concurrent request
+      // may connect with the other's value: only the TCP connect is affected.
       std::lock_guard<std::mutex> guard(ConnectLock());
       dcmConnectionTimeout.set(timeout_);
-      // The association takes the parameters over, also when the request fails.
-      cond = ASC_requestAssociation(network_.get(), params.get(), &rawAssoc);
+    }
+    // The association takes the parameters over, also when the request fails.
+    cond = ASC_requestAssociation(network_.get(), params.get(), &rawAssoc);
+    if (watcher.joinable()) {
+      watcher.request_stop();
+      watcher.join();
     }
     if (rawAssoc != nullptr) {
       params.release();
       assoc_ = rawAssoc;
+    }
+    if (cond.bad() && Cancelled()) {
+      Abort();
+      Throw(ErrorCode::Cancelled, CancelledText(what));
     }
     if (cond.bad()) {
       if (cond == DUL_ASSOCIATIONREJECTED) {
@@ -196,6 +268,12 @@ class Association {
   T_ASC_Association* get() const { return assoc_; }
   const Peer& peer() const { return peer_; }
   int timeout() const { return timeout_; }
+  bool Cancelled() const { return cancel_ != nullptr && cancel_->Requested(); }
+
+  // The association's socket, for waiting on it in short slices; -1 when gone.
+  int Socket() const {
+    return assoc_ != nullptr ? socket_.load() : -1;
+  }
 
   T_ASC_PresentationContextID ContextFor(const char* abstractSyntax) const {
     return ASC_findAcceptedPresentationContextID(assoc_, abstractSyntax);
@@ -283,6 +361,10 @@ class Association {
 
   Peer peer_;
   int timeout_;
+  const CancelSource* cancel_;
+  // The connected socket, told by the transport layer (DCMTK keeps its own
+  // copy out of reach).
+  std::atomic<int> socket_{-1};
   std::unique_ptr<T_ASC_Network, NetworkDeleter> network_;
   T_ASC_Association* assoc_ = nullptr;
 };
@@ -297,31 +379,107 @@ const char* FindModel(const std::string& queryRoot) {
                                 : UID_FINDStudyRootQueryRetrieveInformationModel;
 }
 
-struct FindState {
-  std::vector<DataSet> results;
-  // Room for stopping early (C-CANCEL, PS3.7 9.3.2.3): a limit the callback
-  // checks. Zero collects every response.
-  std::size_t stopAfter = 0;
-  bool cancelSent = false;
-  T_ASC_Association* assoc = nullptr;
-  T_ASC_PresentationContextID presId = 0;
-  std::string decodeError;
+// The responses of one request (C-FIND or C-MOVE) on an open association,
+// read in slices of 50 ms so that a cancel is seen while the archive is
+// silent; the cancel itself goes out as C-CANCEL (PS3.7 9.3.2.3, 9.3.4.3).
+class Exchange {
+ public:
+  Exchange(Association& association, const CancelSource& cancel, T_ASC_PresentationContextID presId,
+           DIC_US messageId, std::string during)
+      : association_(association), cancel_(cancel), presId_(presId), messageId_(messageId),
+        during_(std::move(during)) {}
+
+  void Send(T_DIMSE_Message& request, DcmDataset* dataset) {
+    const OFCondition cond = DIMSE_sendMessageUsingMemoryData(association_.get(), presId_, &request, nullptr,
+                                                              dataset, nullptr, nullptr);
+    if (cond.bad()) association_.ThrowTransport(cond, during_, false);
+  }
+
+  void SendCancel() {
+    if (cancelSent_) return;
+    // A cancel that cannot be sent changes nothing: the grace ends in an abort.
+    DIMSE_sendCancelRequest(association_.get(), presId_, messageId_);
+    cancelSent_ = true;
+    cancelDeadline_ = SteadyClock::now() + kCancelGrace;
+  }
+
+  bool cancelSent() const { return cancelSent_; }
+  bool userCancelled() const { return userCancelled_; }
+
+  // The next response and its data set (null when it has none). False: the
+  // archive let the cancel's grace pass, or broke off after a cancel; the
+  // caller aborts.
+  bool Receive(T_DIMSE_Message& message, std::unique_ptr<DcmDataset>& dataset) {
+    const auto deadline = SteadyClock::now() + std::chrono::seconds(association_.timeout());
+    int wait = association_.timeout();
+    for (;;) {
+      if (!userCancelled_ && cancel_.Requested()) {
+        userCancelled_ = true;
+        SendCancel();
+      }
+      if (ASC_dataWaiting(association_.get(), 0)) break;
+      const auto now = SteadyClock::now();
+      if (cancelSent_ && now >= cancelDeadline_) return false;
+      // DUL may hold PDVs of a PDU it has read already, which the socket no
+      // longer shows: a read that does not wait (0 s) finds them before the
+      // time-out is reported.
+      if (!cancelSent_ && now >= deadline) {
+        wait = 0;
+        break;
+      }
+      pollfd waiting{association_.Socket(), POLLIN, 0};
+      if (waiting.fd < 0) break;
+      ::poll(&waiting, 1, kPollMilliseconds);
+    }
+    if (cancelSent_) wait = 1;
+    T_ASC_PresentationContextID presId = 0;
+    DcmDataset* rawDetail = nullptr;
+    OFCondition cond = DIMSE_receiveCommand(association_.get(), DIMSE_NONBLOCKING, wait, &presId, &message, &rawDetail);
+    delete rawDetail;
+    if (cond.bad()) {
+      if (cancelSent_) return false;
+      association_.ThrowTransport(cond, during_, false);
+    }
+    dataset.reset();
+    if (DataSetTypeOf(message) != DIMSE_DATASET_NULL) {
+      DcmDataset* raw = nullptr;
+      // The data set follows its command at once; a slice of 0 s must not end it.
+      cond = DIMSE_receiveDataSetInMemory(association_.get(), DIMSE_NONBLOCKING, std::max(wait, 1), &presId, &raw, nullptr,
+                                          nullptr);
+      dataset.reset(raw);
+      if (cond.bad()) {
+        if (cancelSent_) return false;
+        association_.ThrowTransport(cond, during_, false);
+      }
+    }
+    return true;
+  }
+
+ private:
+  static T_DIMSE_DataSetType DataSetTypeOf(const T_DIMSE_Message& message) {
+    switch (message.CommandField) {
+      case DIMSE_C_FIND_RSP: return message.msg.CFindRSP.DataSetType;
+      case DIMSE_C_MOVE_RSP: return message.msg.CMoveRSP.DataSetType;
+      default: return DIMSE_DATASET_NULL;
+    }
+  }
+
+  Association& association_;
+  const CancelSource& cancel_;
+  T_ASC_PresentationContextID presId_;
+  DIC_US messageId_;
+  std::string during_;
+  bool cancelSent_ = false;
+  bool userCancelled_ = false;
+  SteadyClock::time_point cancelDeadline_{};
 };
 
-void OnFindResponse(void* data, T_DIMSE_C_FindRQ* request, int /*responseCount*/,
-                    T_DIMSE_C_FindRSP* /*response*/, DcmDataset* identifier) {
-  auto* state = static_cast<FindState*>(data);
-  if (identifier == nullptr) return;
-  try {
-    state->results.push_back(ToDataSet(*identifier));
-  } catch (const std::exception& e) {
-    // Exceptions must not cross DCMTK's C-style callback.
-    state->decodeError = e.what();
-  }
-  if (state->stopAfter != 0 && !state->cancelSent && state->results.size() >= state->stopAfter) {
-    DIMSE_sendCancelRequest(state->assoc, state->presId, request->MessageID);
-    state->cancelSent = true;
-  }
+[[noreturn]] void ThrowUnexpected(Association& association, const T_DIMSE_Message& message,
+                                  const std::string& during) {
+  association.Abort();
+  Throw(ErrorCode::NetworkError, "Network error with " + Describe(association.peer()) + " during " + during +
+                                     ": unexpected message (command field " +
+                                     HexStatus(static_cast<std::uint16_t>(message.CommandField)) + ")");
 }
 
 }  // namespace
@@ -333,6 +491,8 @@ struct QueryClient::Impl {
   std::string callingAET;
   std::string queryRoot = "STUDY";
   int timeout = kDefaultTimeoutSeconds;
+  std::size_t limit = 0;
+  CancelSource cancel;
   DataSet identifier;
 };
 
@@ -345,9 +505,13 @@ void QueryClient::SetCalledAET(std::string aet) { impl_->peer.aet = std::move(ae
 void QueryClient::SetCallingAET(std::string aet) { impl_->callingAET = std::move(aet); }
 void QueryClient::SetQueryRoot(std::string level) { impl_->queryRoot = std::move(level); }
 void QueryClient::SetTimeout(int seconds) { impl_->timeout = seconds > 0 ? seconds : kDefaultTimeoutSeconds; }
+void QueryClient::SetResultLimit(std::size_t limit) { impl_->limit = limit; }
+void QueryClient::SetCancelFlag(const std::atomic<bool>* flag) { impl_->cancel.flag = flag; }
+void QueryClient::Cancel() { impl_->cancel.own.store(true); }
 DataSet& QueryClient::Identifier() { return impl_->identifier; }
 
 DataSetList QueryClient::Find(const DataSet& identifier) {
+  static const std::string kDuring = "the study search";
   std::unique_ptr<DcmDataset> query = BuildDataset(identifier.Attributes());
   // Return keys the grid shows, empty, where the program set no value.
   for (const DcmTagKey& key : kReturnKeys)
@@ -356,36 +520,74 @@ DataSetList QueryClient::Find(const DataSet& identifier) {
     query->putAndInsertString(DCM_QueryRetrieveLevel, impl_->queryRoot.c_str());
 
   const char* model = FindModel(impl_->queryRoot);
-  Association association(impl_->peer, impl_->timeout);
+  Association association(impl_->peer, impl_->timeout, &impl_->cancel);
   association.Open(impl_->callingAET, {{model, kLittleEndian}}, "study search (C-FIND)");
 
-  T_DIMSE_C_FindRQ request{};
-  request.MessageID = association.get()->nextMsgID++;
-  OFStandard::strlcpy(request.AffectedSOPClassUID, model, sizeof request.AffectedSOPClassUID);
-  request.DataSetType = DIMSE_DATASET_PRESENT;
-  request.Priority = DIMSE_PRIORITY_MEDIUM;
+  T_DIMSE_Message request{};
+  request.CommandField = DIMSE_C_FIND_RQ;
+  T_DIMSE_C_FindRQ& find = request.msg.CFindRQ;
+  find.MessageID = association.get()->nextMsgID++;
+  OFStandard::strlcpy(find.AffectedSOPClassUID, model, sizeof find.AffectedSOPClassUID);
+  find.DataSetType = DIMSE_DATASET_PRESENT;
+  find.Priority = DIMSE_PRIORITY_MEDIUM;
 
-  FindState state;
-  state.assoc = association.get();
-  state.presId = association.ContextFor(model);
-  T_DIMSE_C_FindRSP response{};
-  DcmDataset* rawDetail = nullptr;
-  int responseCount = 0;
-  const OFCondition cond =
-      DIMSE_findUser(association.get(), state.presId, &request, query.get(), responseCount,
-                     OnFindResponse, &state, DIMSE_NONBLOCKING, association.timeout(), &response,
-                     &rawDetail);
-  std::unique_ptr<DcmDataset, DatasetDeleter> detail(rawDetail);
-  if (cond.bad()) association.ThrowTransport(cond, "the study search", false);
-  if (!state.decodeError.empty())
-    Throw(ErrorCode::EncodingFailed, "A search result from " + Describe(impl_->peer) +
-                                         " could not be read: " + state.decodeError);
-  if (IsFailureStatus(response.DimseStatus)) {
+  Exchange exchange(association, impl_->cancel, association.ContextFor(model), find.MessageID, kDuring);
+  exchange.Send(request, query.get());
+
+  std::vector<DataSet> results;
+  std::string decodeError;
+  bool limitReached = false;
+  std::optional<std::uint16_t> finalStatus;
+  for (;;) {
+    T_DIMSE_Message response{};
+    std::unique_ptr<DcmDataset> dataset;
+    if (!exchange.Receive(response, dataset)) break;
+    if (response.CommandField != DIMSE_C_FIND_RSP) ThrowUnexpected(association, response, kDuring);
+    const std::uint16_t status = response.msg.CFindRSP.DimseStatus;
+    if (!DICOM_PENDING_STATUS(status)) {
+      finalStatus = status;
+      break;
+    }
+    // After a cancel the archive may still send what was on its way; it is
+    // read and dropped.
+    if (exchange.cancelSent() || dataset == nullptr) continue;
+    try {
+      results.push_back(ToDataSet(*dataset));
+    } catch (const std::exception& e) {
+      decodeError = e.what();
+    }
+    if (impl_->limit != 0 && results.size() >= impl_->limit) {
+      limitReached = true;
+      exchange.SendCancel();
+    }
+  }
+
+  if (exchange.userCancelled()) {
     association.Abort();
-    Throw(ErrorCode::FindFailed, FailureStatusText("C-FIND", impl_->peer, response.DimseStatus));
+    Throw(ErrorCode::Cancelled, CancelledText(kDuring));
+  }
+  if (!finalStatus) {
+    // Only a cancel ends the loop without a final response: the archive
+    // went on past its grace.
+    association.Abort();
+    return DataSetList(std::move(results), true);
+  }
+  if (!decodeError.empty()) {
+    association.Abort();
+    Throw(ErrorCode::EncodingFailed, "A search result from " + Describe(impl_->peer) +
+                                         " could not be read: " + decodeError);
+  }
+  if (limitReached) {
+    // 0xFE00: matching stopped, more were left; success: the limit-th was the last.
+    association.Release();
+    return DataSetList(std::move(results), *finalStatus != STATUS_Success);
+  }
+  if (IsFailureStatus(*finalStatus)) {
+    association.Abort();
+    Throw(ErrorCode::FindFailed, FailureStatusText("C-FIND", impl_->peer, *finalStatus));
   }
   association.Release();
-  return DataSetList(std::move(state.results));
+  return DataSetList(std::move(results));
 }
 
 // ---------------------------------------------------------------- StoreClient
@@ -453,6 +655,131 @@ void StoreClient::Close() {
   if (!impl_->association) return;
   std::unique_ptr<Association> association = std::move(impl_->association);
   association->Release();
+}
+
+// ---------------------------------------------------------------- MoveClient
+
+struct MoveClient::Impl {
+  int timeout = kDefaultTimeoutSeconds;
+  CancelSource cancel;
+  std::unique_ptr<Association> association;
+};
+
+MoveClient::MoveClient() : impl_(std::make_unique<Impl>()) {}
+// Destroying the Association aborts it when Close was not called.
+MoveClient::~MoveClient() = default;
+
+void MoveClient::SetTimeout(int seconds) { impl_->timeout = seconds > 0 ? seconds : kDefaultTimeoutSeconds; }
+void MoveClient::SetCancelFlag(const std::atomic<bool>* flag) { impl_->cancel.flag = flag; }
+void MoveClient::Cancel() { impl_->cancel.own.store(true); }
+
+void MoveClient::Open(const std::string& host, std::int32_t port, const std::string& callingAET,
+                      const std::string& calledAET) {
+  impl_->association.reset();
+  auto association =
+      std::make_unique<Association>(Peer{calledAET, host, port}, impl_->timeout, &impl_->cancel);
+  association->Open(callingAET, {{UID_MOVEStudyRootQueryRetrieveInformationModel, kLittleEndian}},
+                    "moving studies (Study Root C-MOVE)");
+  impl_->association = std::move(association);
+}
+
+MoveCounts MoveClient::Move(const std::string& studyUid, const std::string& destinationAET,
+                            const std::function<void(const MoveCounts&)>& progress) {
+  static const std::string kDuring = "moving a study (C-MOVE)";
+  if (!impl_->association || impl_->association->get() == nullptr)
+    Throw(ErrorCode::InvalidArgument, "C-MOVE without an open association (Open was not called, "
+                                      "or the association has ended)");
+  Association& association = *impl_->association;
+  const Peer peer = association.peer();
+  if (destinationAET.empty() || destinationAET.size() > 16 || !IsAscii(destinationAET) ||
+      destinationAET.find('\\') != std::string::npos)
+    Throw(ErrorCode::InvalidArgument, "The destination AE title \"" + destinationAET +
+                                          "\" is not valid (1 to 16 characters, no backslash)");
+  if (studyUid.empty() || studyUid.size() > 64)
+    Throw(ErrorCode::InvalidArgument, "The study UID \"" + studyUid + "\" is not valid");
+
+  // Study Root, STUDY level: the level and the unique key only (PS3.4 C.4.2.2.1).
+  DcmDataset identifier;
+  identifier.putAndInsertString(DCM_QueryRetrieveLevel, "STUDY");
+  identifier.putAndInsertString(DCM_StudyInstanceUID, studyUid.c_str());
+
+  const char* model = UID_MOVEStudyRootQueryRetrieveInformationModel;
+  T_DIMSE_Message request{};
+  request.CommandField = DIMSE_C_MOVE_RQ;
+  T_DIMSE_C_MoveRQ& move = request.msg.CMoveRQ;
+  move.MessageID = association.get()->nextMsgID++;
+  OFStandard::strlcpy(move.AffectedSOPClassUID, model, sizeof move.AffectedSOPClassUID);
+  OFStandard::strlcpy(move.MoveDestination, destinationAET.c_str(), sizeof move.MoveDestination);
+  move.DataSetType = DIMSE_DATASET_PRESENT;
+  move.Priority = DIMSE_PRIORITY_MEDIUM;
+
+  Exchange exchange(association, impl_->cancel, association.ContextFor(model), move.MessageID, kDuring);
+  exchange.Send(request, &identifier);
+
+  MoveCounts counts;
+  bool final = false;
+  for (;;) {
+    T_DIMSE_Message response{};
+    std::unique_ptr<DcmDataset> dataset;  // the failed SOP instances, if any: not used
+    if (!exchange.Receive(response, dataset)) break;
+    if (response.CommandField != DIMSE_C_MOVE_RSP) ThrowUnexpected(association, response, kDuring);
+    const T_DIMSE_C_MoveRSP& r = response.msg.CMoveRSP;
+    counts.status = r.DimseStatus;
+    // Counts the response leaves out keep their last value (PS3.7 C.4.2.1.6
+    // makes them optional in the final response).
+    counts.remaining = (r.opts & O_MOVE_NUMBEROFREMAININGSUBOPERATIONS) ? r.NumberOfRemainingSubOperations
+                       : DICOM_PENDING_STATUS(r.DimseStatus)            ? -1
+                                                                        : 0;
+    if (r.opts & O_MOVE_NUMBEROFCOMPLETEDSUBOPERATIONS) counts.completed = r.NumberOfCompletedSubOperations;
+    if (r.opts & O_MOVE_NUMBEROFFAILEDSUBOPERATIONS) counts.failed = r.NumberOfFailedSubOperations;
+    if (r.opts & O_MOVE_NUMBEROFWARNINGSUBOPERATIONS) counts.warning = r.NumberOfWarningSubOperations;
+    if (!DICOM_PENDING_STATUS(r.DimseStatus)) {
+      final = true;
+      break;
+    }
+    if (progress && !exchange.cancelSent()) progress(counts);
+  }
+
+  if (exchange.userCancelled()) {
+    // Answered in time, the association serves the next study; otherwise it is gone.
+    if (!final) impl_->association.reset();
+    Throw(ErrorCode::Cancelled, CancelledText(kDuring));
+  }
+  if (!final) {
+    impl_->association.reset();
+    Throw(ErrorCode::PeerAborted, AbortedText(peer, kDuring));
+  }
+  if (counts.status == STATUS_Success || (counts.status & 0xF000) == 0xB000) return counts;
+  Throw(ErrorCode::MoveFailed, MoveFailureText(peer, destinationAET, counts.status, counts));
+}
+
+void MoveClient::Close() {
+  if (!impl_->association) return;
+  std::unique_ptr<Association> association = std::move(impl_->association);
+  association->Release();
+}
+
+// ---------------------------------------------------------------- Echo
+
+std::chrono::milliseconds Echo(const std::string& host, std::int32_t port, const std::string& callingAET,
+                               const std::string& calledAET, int timeoutSeconds) {
+  const auto start = SteadyClock::now();
+  Association association(Peer{calledAET, host, port},
+                          timeoutSeconds > 0 ? timeoutSeconds : kDefaultTimeoutSeconds);
+  association.Open(callingAET, {{UID_VerificationSOPClass, kLittleEndian}}, "the connection test (C-ECHO)");
+  DIC_US status = 0;
+  DcmDataset* rawDetail = nullptr;
+  const OFCondition cond = DIMSE_echoUser(association.get(), association.get()->nextMsgID++, DIMSE_NONBLOCKING,
+                                          association.timeout(), &status, &rawDetail);
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start);
+  std::unique_ptr<DcmDataset, DatasetDeleter> detail(rawDetail);
+  if (cond.bad()) association.ThrowTransport(cond, "the connection test (C-ECHO)", false);
+  if (status != STATUS_Success) {
+    association.Abort();
+    Throw(ErrorCode::EchoFailed, FailureStatusText("C-ECHO", association.peer(), status));
+  }
+  association.Release();
+  return elapsed;
 }
 
 }  // namespace morvanta::dicom

@@ -1,6 +1,8 @@
 // The demo archive's C-FIND matching rules (PS3.4 C.2.2.2) and demo studies.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "dicom/charset.h"
 #include "studies.h"
 
@@ -72,6 +74,41 @@ TEST(DemoStudies, DeterministicAndCountingBackFromToday) {
   EXPECT_EQ(MakeDemoStudy(5, "20270103").values, MakeDemoStudy(5, "20270103").values);
   EXPECT_NE(MakeDemoStudy(5, "20270103").values.at(kStudyUID), MakeDemoStudy(6, "20270103").values.at(kStudyUID));
   EXPECT_EQ(ShiftDate("20240301", 1), "20240229");
+}
+
+TEST(DemoStudies, ImagesForAMoveHaveDistinctStableUids) {
+  std::set<std::string> seen;
+  std::size_t total = 0;
+  for (int index = 0; index < 200; ++index) {
+    const Study study = MakeDemoStudy(index, "20270103");
+    const std::vector<Instance> images = Instances(study);
+    int expected = 0;
+    for (const Series& series : study.series) expected += series.instances;
+    ASSERT_EQ(images.size(), static_cast<std::size_t>(expected)) << index;
+    ASSERT_FALSE(images.empty()) << "every demo study has images to move";
+    for (const Instance& image : images) {
+      EXPECT_LE(image.sopInstanceUid.size(), 64u);
+      EXPECT_EQ(image.seriesUid, study.series[image.series].uid);
+      EXPECT_TRUE(seen.insert(image.sopInstanceUid).second) << image.sopInstanceUid;
+    }
+    EXPECT_EQ(Instances(MakeDemoStudy(index, "20270103"))[0].sopInstanceUid, images[0].sopInstanceUid);
+    total += images.size();
+  }
+  EXPECT_EQ(seen.size(), total);
+}
+
+TEST(DemoStudies, StoredStudyWithoutSeriesUidStillGetsValidImageUids) {
+  Study study;
+  study.values[kStudyUID] = "1.2.3.4";
+  study.series = {Series{"", "CT", "", 2}, Series{"", "SR", "", 1}};
+  const std::vector<Instance> images = Instances(study);
+  ASSERT_EQ(images.size(), 3u);
+  EXPECT_EQ(images[0].sopInstanceUid, "1.2.3.4.1.1");
+  EXPECT_EQ(images[1].sopInstanceUid, "1.2.3.4.1.2");
+  EXPECT_EQ(images[2].sopInstanceUid, "1.2.3.4.2.1");
+
+  study.values[kStudyUID] = "1.2.826.0.1.3680043.99.1234567890.1234567890.1234567890.123456";  // 64
+  for (const Instance& image : Instances(study)) EXPECT_LE(image.sopInstanceUid.size(), 64u) << image.sopInstanceUid;
 }
 
 }  // namespace

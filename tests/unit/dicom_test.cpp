@@ -38,24 +38,77 @@ TEST(ErrorTexts, NameThePeerAndTheStatusInHex) {
     std::string expected;
   };
   const std::vector<Case> cases = {
-      {RejectedText(archive, 1, 1, 7), "Association rejected by ARCHIVE at 10.0.0.5:104: called AE title not recognised"},
-      {RejectedText(archive, 1, 1, 3), "Association rejected by ARCHIVE at 10.0.0.5:104: calling AE title not recognised"},
+      {RejectedText(archive, 1, 1, 7),
+       "Association rejected by ARCHIVE at 10.0.0.5:104 (called AE title not recognised): check Remote AET."},
+      {RejectedText(archive, 1, 1, 3),
+       "Association rejected by ARCHIVE at 10.0.0.5:104 (calling AE title not recognised): add this station's AE "
+       "title to the archive."},
       {RejectedText(archive, 2, 3, 2),
        "Association rejected by ARCHIVE at 10.0.0.5:104: local limit exceeded (transient: try again later)"},
       {RejectedText(archive, 1, 1, 1), "Association rejected by ARCHIVE at 10.0.0.5:104: no reason given"},
-      {TimeoutText(archive, 30), "No answer from ARCHIVE at 10.0.0.5:104 within 30 s"},
+      {TimeoutText(archive, 30),
+       "No answer from ARCHIVE at 10.0.0.5:104 within 30 s: the archive or network is slow or down; [Query] "
+       "Timeout sets the wait."},
       {FailureStatusText("C-STORE", archive, 0xA700),
        "C-STORE refused by ARCHIVE at 10.0.0.5:104: status 0xA700 (out of resources)"},
       {FailureStatusText("C-FIND", archive, 0xC001),
        "C-FIND refused by ARCHIVE at 10.0.0.5:104: status 0xC001 (unable to process)"},
       {FailureStatusText("C-FIND", archive, 0xA900),
        "C-FIND refused by ARCHIVE at 10.0.0.5:104: status 0xA900 (data set does not match SOP class)"},
-      {ConnectFailedText(archive, "connection refused"), "Could not connect to ARCHIVE at 10.0.0.5:104: connection refused"},
+      {ConnectFailedText(archive, "connection refused"),
+       "Could not connect to ARCHIVE at 10.0.0.5:104 (connection refused): check that the archive is running and "
+       "the port is right."},
       {AbortedText(archive, "the study search"), "Connection aborted by ARCHIVE at 10.0.0.5:104 during the study search"},
-      {UnknownHostText({"ARCHIVE", "pacs.invalid", 104}), "Unknown host \"pacs.invalid\" for ARCHIVE (port 104)"},
+      {UnknownHostText({"ARCHIVE", "pacs.invalid", 104}),
+       "Unknown host \"pacs.invalid\" for ARCHIVE (port 104): check Remote IP."},
       {Describe({"", "10.0.0.5", 104}), "the archive at 10.0.0.5:104"},
   };
   for (const Case& c : cases) EXPECT_EQ(c.actual, c.expected);
+}
+
+TEST(ErrorTexts, MoveStatusesNameCauseAndRemedy) {
+  const Peer archive{"ARCHIVE", "10.0.0.5", 104};
+  MoveCounts counts;
+  counts.completed = 3;
+  counts.failed = 2;
+  struct Case {
+    std::uint16_t status;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {0xA801, "The archive does not know the destination CT_ROOM (0xA801): add it to the archive's list of nodes."},
+      {0xA701, "ARCHIVE at 10.0.0.5:104 is out of resources and could not count the images to move (0xA701): try "
+               "again later."},
+      {0xA702, "ARCHIVE at 10.0.0.5:104 is out of resources and could not send the images to CT_ROOM (0xA702, 3 "
+               "sent, 2 failed): check that CT_ROOM is running and accepts images from the archive, then try again."},
+      {0xC000, "ARCHIVE at 10.0.0.5:104 could not process the move to CT_ROOM (0xC000): the archive's log tells why."},
+      {0xC123, "ARCHIVE at 10.0.0.5:104 could not process the move to CT_ROOM (0xC123): the archive's log tells why."},
+      {0x0122, "ARCHIVE at 10.0.0.5:104 does not support moving studies (0x0122): use [Forward] Method REDIRECT."},
+      {0xA900, "ARCHIVE at 10.0.0.5:104 did not understand the move request (0xA900, data set does not match SOP "
+               "class)."},
+      {0x0213, "C-MOVE refused by ARCHIVE at 10.0.0.5:104: status 0x0213 (resource limitation)"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(MoveFailureText(archive, "CT_ROOM", c.status, counts), c.expected);
+
+  counts.status = 0xB000;
+  counts.warning = 1;
+  EXPECT_EQ(SubOperationsFailedText(archive, "CT_ROOM", counts),
+            "CT_ROOM did not take 2 of 6 images from ARCHIVE at 10.0.0.5:104 (0xB000): check that CT_ROOM is "
+            "running and accepts images from the archive.");
+  EXPECT_EQ(EchoWorksText(archive, 12), "Connection to ARCHIVE at 10.0.0.5:104 works (12 ms).");
+  EXPECT_EQ(CancelledText("the study search"), "The study search was cancelled.");
+}
+
+TEST(ErrorTexts, NumbersStayWhereSitesFindThem) {
+  // README.md and the sites' log searches rely on these.
+  const std::vector<std::pair<ErrorCode, std::int32_t>> numbers = {
+      {ErrorCode::ConnectFailed, 1001}, {ErrorCode::UnknownHost, 1002}, {ErrorCode::AssociationRejected, 1003},
+      {ErrorCode::Timeout, 1004},       {ErrorCode::PeerAborted, 1005}, {ErrorCode::FindFailed, 1006},
+      {ErrorCode::StoreFailed, 1007},   {ErrorCode::NoPresentationContext, 1008},
+      {ErrorCode::NetworkError, 1009},  {ErrorCode::InvalidArgument, 1010}, {ErrorCode::EncodingFailed, 1011},
+      {ErrorCode::Cancelled, 1012},     {ErrorCode::MoveFailed, 1013},  {ErrorCode::EchoFailed, 1014},
+  };
+  for (const auto& [code, number] : numbers) EXPECT_EQ(static_cast<std::int32_t>(code), number);
 }
 
 TEST(ErrorTexts, ErrorCarriesNumberAndDescription) {
@@ -123,6 +176,14 @@ TEST(AttributeList, SetReplacesAddAppendsItemFindsTheFirst) {
   EXPECT_TRUE(missing.IsNull());
   EXPECT_EQ(missing.Value(), "");
   EXPECT_FALSE(d.Attributes().Contains(0x0008, 0x0060));
+}
+
+TEST(DataSetList, TruncatedOnlyWhenSaid) {
+  EXPECT_FALSE(DataSetList(std::vector<DataSet>(3)).Truncated());
+  const DataSetList cut(std::vector<DataSet>(400), true);
+  EXPECT_TRUE(cut.Truncated());
+  EXPECT_EQ(cut.Count(), 400u);
+  EXPECT_FALSE(DataSetList().Truncated());
 }
 
 TEST(DataSetList, ReleaseEmptiesTheList) {

@@ -12,8 +12,9 @@ namespace {
 
 const char* const kHelp = R"(Usage: morvanta-archive [options]
 
-A small DICOM archive: answers C-ECHO, C-FIND at STUDY level (Study Root) and
-C-STORE (forwarding requests and ordinary images).
+A small DICOM archive: answers C-ECHO, C-FIND at STUDY level (Study Root),
+C-MOVE at STUDY level (Study Root) and C-STORE (forwarding requests and
+ordinary images).
 
   --port P              TCP port to listen on (default 11112)
   --aet AET             this archive's AE title (default ARCHIVE); associations
@@ -24,8 +25,12 @@ C-STORE (forwarding requests and ordinary images).
                         patient names with umlauts and other Latin-1 letters
   --today YYYYMMDD      the date the demo studies count back from (default: today)
   --data DIR            also hold the studies of the DICOM files in DIR (recursive)
+  --node AET=HOST:PORT  a C-MOVE destination (repeatable): a C-MOVE of a study
+                        to AET sends its images there by C-STORE; a destination
+                        not listed is answered with 0xA801
   --journal FILE        append one JSON object a line for every C-ECHO, C-FIND
-                        identifier and C-STORE received
+                        identifier, end of a C-FIND ("find-done", with the number
+                        of matches sent), C-MOVE and C-STORE received
   --charset CS          character set of the answers: "ISO_IR 100" (default),
                         "ISO_IR 192" (UTF-8), or "none" (Latin-1 without (0008,0005))
   --max-associations N  associations served at the same time (default 32)
@@ -36,7 +41,8 @@ Misbehaviours, for tests:
                         recognised), calling (calling AE title not recognised)
                         or noreason
   --delay MS            wait MS milliseconds before every response
-  --hang                accept associations but never answer a request
+  --hang                accept associations but never answer a request (a
+                        C-CANCEL is not read either)
   --hang-association    never answer an association request
   --fail-store N[:HEX]  answer the N-th C-STORE (counted from 1) with failure
                         status HEX (default A700, out of resources)
@@ -124,6 +130,17 @@ int main(int argc, char** argv) {
       if (!cs.empty() && cs != "ISO_IR 100" && cs != "ISO_IR 192")
         Usage("--charset takes \"ISO_IR 100\", \"ISO_IR 192\" or none");
       options.charset = cs;
+    } else if (arg == "--node") {
+      const std::string spec = value();
+      const auto equals = spec.find('=');
+      const auto colon = spec.rfind(':');
+      if (equals == std::string::npos || colon == std::string::npos || colon < equals || equals == 0 ||
+          equals > 16 || colon == equals + 1)
+        Usage("--node needs AET=HOST:PORT, not \"" + spec + "\"");
+      morvanta::archive::Node node;
+      node.host = spec.substr(equals + 1, colon - equals - 1);
+      node.port = Number(arg, spec.substr(colon + 1), 1, 65535);
+      options.nodes[spec.substr(0, equals)] = node;
     } else if (arg == "--max-associations") {
       options.maxAssociations = Number(arg, value(), 1, 1000);
     } else if (arg == "--refuse") {

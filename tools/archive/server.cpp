@@ -8,6 +8,7 @@
 #include <dcmtk/dcmnet/diutil.h>
 #include <dcmtk/dcmnet/scppool.h>
 #include <dcmtk/dcmnet/scpthrd.h>
+#include <dcmtk/dcmnet/scu.h>
 
 #include <atomic>
 #include <chrono>
@@ -158,6 +159,8 @@ class ArchiveSCP : public DcmThreadSCP {
         return HandleFind(message->msg.CFindRQ, info.presentationContextID);
       case DIMSE_C_STORE_RQ:
         return HandleStore(message->msg.CStoreRQ, info.presentationContextID);
+      case DIMSE_C_MOVE_RQ:
+        return HandleMove(message->msg.CMoveRQ, info.presentationContextID);
       default:
         return DcmThreadSCP::handleIncomingCommand(message, info);
     }
@@ -218,23 +221,163 @@ class ArchiveSCP : public DcmThreadSCP {
         matches = g_state->store.Find(keys);
       }
     }
+    // "sent" counts the matches that went out, so a test sees where a
+    // C-CANCEL stopped the search.
+    int sent = 0;
+    auto done = [&sent](const std::string& status) {
+      Journal("{\"type\":\"find-done\",\"sent\":" + std::to_string(sent) + ",\"status\":" + JsonString(status) +
+              "}");
+    };
     for (const Study& study : matches) {
       std::unique_ptr<DcmDataset> answer = Answer(study, keys);
       Delay();
       cond = sendFINDResponse(presId, request.MessageID, sopClass, answer.get(), STATUS_FIND_Pending_MatchesAreContinuing);
-      if (cond.bad()) return cond;
+      if (cond.bad()) {
+        done("broken");
+        return cond;
+      }
+      ++sent;
+      // PS3.4 C.4.1.2.2: after a C-CANCEL, end with 0xFE00 and send no more matches.
       if (checkForCANCEL(presId, request.MessageID).good()) {
+        done(Hex(STATUS_FIND_Cancel_MatchingTerminatedDueToCancelRequest));
         return sendFINDResponse(presId, request.MessageID, sopClass, nullptr, STATUS_FIND_Cancel_MatchingTerminatedDueToCancelRequest);
       }
     }
     Delay();
     if (options.findAbort) {
+      done("aborted");
       abortAssociation();
       // Tells the association loop the association is gone, without a second abort.
       return DUL_PEERABORTEDASSOCIATION;
     }
     if (failure == 0 && options.findStatus) failure = *options.findStatus;
+    done(Hex(failure == 0 ? STATUS_Success : failure));
     return sendFINDResponse(presId, request.MessageID, sopClass, nullptr, failure == 0 ? STATUS_Success : failure);
+  }
+
+  // Study Root C-MOVE at STUDY level (PS3.4 C.4.2): the study's images go to
+  // the destination over a sub-association of our own, one pending response
+  // with the counts after each (PS3.4 C.4.2.3.1).
+  OFCondition HandleMove(T_DIMSE_C_MoveRQ& request, T_ASC_PresentationContextID presId) {
+    DcmDataset* raw = nullptr;
+    OFString destination;
+    OFCondition cond = receiveMOVERequest(request, presId, raw, destination);
+    std::unique_ptr<DcmDataset> query(raw);
+    if (cond.bad()) return cond;
+    const OFString sopClass = request.AffectedSOPClassUID;
+    const std::string dest = ToText(destination);
+    const std::string calling = ToText(getPeerAETitle());
+
+    std::string level, studyUid;
+    OFString value;
+    if (query && query->findAndGetOFStringArray(DCM_QueryRetrieveLevel, value).good()) level = ToText(value);
+    if (query && query->findAndGetOFStringArray(DCM_StudyInstanceUID, value).good()) studyUid = ToText(value);
+
+    int completed = 0, failed = 0, warning = 0;
+    auto finish = [&](std::uint16_t status) {
+      Journal("{\"type\":\"move\",\"calling\":" + JsonString(calling) + ",\"destination\":" + JsonString(dest) +
+              ",\"study_uid\":" + JsonString(studyUid) + ",\"completed\":" + std::to_string(completed) +
+              ",\"failed\":" + std::to_string(failed) + ",\"warning\":" + std::to_string(warning) +
+              ",\"status\":" + JsonString(Hex(status)) + "}");
+      return sendMOVEResponse(presId, request.MessageID, sopClass, nullptr, status, nullptr, 0,
+                              static_cast<Uint16>(completed), static_cast<Uint16>(failed),
+                              static_cast<Uint16>(warning));
+    };
+
+    // PS3.4 C.4.2.1.4.1: A900 for an identifier the model does not allow,
+    // C000 for what this archive cannot process, A801 for an unknown destination.
+    if (query == nullptr || level.empty() || studyUid.empty()) return finish(0xA900);
+    if (level != "STUDY") return finish(0xC000);
+    const auto node = g_state->options.nodes.find(dest);
+    if (node == g_state->options.nodes.end()) return finish(STATUS_MOVE_Refused_MoveDestinationUnknown);
+
+    std::vector<std::unique_ptr<DcmDataset>> images;
+    for (const Study& study : g_state->store.Find({QueryKey{kStudyUID, studyUid, "UI"}}))
+      for (const Instance& instance : Instances(study)) images.push_back(Image(study, instance));
+    if (images.empty()) return finish(STATUS_Success);
+
+    DcmSCU scu;
+    scu.setAETitle(g_state->options.aet.c_str());
+    scu.setPeerAETitle(dest.c_str());
+    scu.setPeerHostName(node->second.host.c_str());
+    scu.setPeerPort(static_cast<Uint16>(node->second.port));
+    scu.setConnectionTimeout(10);
+    scu.setACSETimeout(10);
+    scu.setDIMSEBlockingMode(DIMSE_NONBLOCKING);
+    scu.setDIMSETimeout(30);
+    OFList<OFString> syntaxes;
+    syntaxes.push_back(UID_LittleEndianExplicitTransferSyntax);
+    syntaxes.push_back(UID_LittleEndianImplicitTransferSyntax);
+    scu.addPresentationContext(UID_SecondaryCaptureImageStorage, syntaxes);
+    if (scu.initNetwork().bad() || scu.negotiateAssociation().bad()) {
+      // The destination cannot be reached: no image could be sent.
+      failed = static_cast<int>(images.size());
+      return finish(STATUS_MOVE_Refused_OutOfResourcesSubOperations);
+    }
+    const T_ASC_PresentationContextID storeId = scu.findPresentationContextID(UID_SecondaryCaptureImageStorage, "");
+    for (std::size_t i = 0; i < images.size(); ++i) {
+      if (checkForCANCEL(presId, request.MessageID).good()) {
+        scu.releaseAssociation();
+        return finish(STATUS_MOVE_Cancel_SubOperationsTerminatedDueToCancelIndication);
+      }
+      Uint16 status = 0;
+      const OFCondition sent = storeId == 0 ? OFCondition(EC_IllegalCall)
+                                            : scu.sendSTORERequest(storeId, "", images[i].get(), status,
+                                                                   calling.c_str(), request.MessageID);
+      if (sent.bad() || (status != STATUS_Success && (status & 0xF000) != 0xB000)) ++failed;
+      else if (status != STATUS_Success) ++warning;
+      else ++completed;
+      if (i + 1 < images.size()) {
+        Delay();
+        cond = sendMOVEResponse(presId, request.MessageID, sopClass, nullptr, STATUS_Pending, nullptr,
+                                static_cast<Uint16>(images.size() - i - 1), static_cast<Uint16>(completed),
+                                static_cast<Uint16>(failed), static_cast<Uint16>(warning));
+        if (cond.bad()) return cond;
+      }
+    }
+    scu.releaseAssociation();
+    return finish(failed + warning > 0 ? STATUS_MOVE_Warning_SubOperationsCompleteOneOrMoreFailures : STATUS_Success);
+  }
+
+  // A small Secondary Capture image of the study: 8 x 8 pixels of 8 bits.
+  std::unique_ptr<DcmDataset> Image(const Study& study, const Instance& instance) {
+    auto image = std::make_unique<DcmDataset>();
+    const Series& series = study.series[instance.series];
+    if (!g_state->options.charset.empty())
+      image->putAndInsertString(DCM_SpecificCharacterSet, g_state->options.charset.c_str());
+    auto put = [&](const DcmTagKey& tag, const std::string& text) {
+      const std::string encoded = Encode(text);
+      image->putAndInsertString(tag, encoded.c_str());
+    };
+    static const std::pair<TagKey, DcmTagKey> kStudyTags[] = {
+        {kPatientName, DCM_PatientName},   {kPatientID, DCM_PatientID},     {kBirthDate, DCM_PatientBirthDate},
+        {kPatientSex, DCM_PatientSex},     {kStudyDate, DCM_StudyDate},     {kStudyTime, DCM_StudyTime},
+        {kAccessionNumber, DCM_AccessionNumber}, {kStudyID, DCM_StudyID},   {kStudyDescription, DCM_StudyDescription},
+        {kStudyUID, DCM_StudyInstanceUID}, {kReferringPhysician, DCM_ReferringPhysicianName}};
+    for (const auto& [key, tag] : kStudyTags) {
+      const auto found = study.values.find(key);
+      if (found != study.values.end()) put(tag, found->second);
+    }
+    image->putAndInsertString(DCM_SOPClassUID, UID_SecondaryCaptureImageStorage);
+    image->putAndInsertString(DCM_SOPInstanceUID, instance.sopInstanceUid.c_str());
+    image->putAndInsertString(DCM_SeriesInstanceUID, instance.seriesUid.c_str());
+    put(DCM_Modality, series.modality.empty() ? "OT" : series.modality);
+    if (!series.bodyPart.empty()) put(DCM_BodyPartExamined, series.bodyPart);
+    image->putAndInsertString(DCM_SeriesNumber, std::to_string(instance.series + 1).c_str());
+    image->putAndInsertString(DCM_InstanceNumber, std::to_string(instance.number).c_str());
+    image->putAndInsertString(DCM_ConversionType, "WSD");
+    image->putAndInsertUint16(DCM_SamplesPerPixel, 1);
+    image->putAndInsertString(DCM_PhotometricInterpretation, "MONOCHROME2");
+    image->putAndInsertUint16(DCM_Rows, 8);
+    image->putAndInsertUint16(DCM_Columns, 8);
+    image->putAndInsertUint16(DCM_BitsAllocated, 8);
+    image->putAndInsertUint16(DCM_BitsStored, 8);
+    image->putAndInsertUint16(DCM_HighBit, 7);
+    image->putAndInsertUint16(DCM_PixelRepresentation, 0);
+    Uint8 pixels[64];
+    for (int i = 0; i < 64; ++i) pixels[i] = static_cast<Uint8>((i * 4 + instance.number * 16) & 0xFF);
+    image->putAndInsertUint8Array(DCM_PixelData, pixels, 64);
+    return image;
   }
 
   // The keys the request asked for, with this study's values (PS3.4 C.2.2.1.2).
@@ -362,6 +505,7 @@ int Serve(const Options& options) {
   syntaxes.push_back(UID_LittleEndianImplicitTransferSyntax);
   config.addPresentationContext(UID_VerificationSOPClass, syntaxes);
   config.addPresentationContext(UID_FINDStudyRootQueryRetrieveInformationModel, syntaxes);
+  config.addPresentationContext(UID_MOVEStudyRootQueryRetrieveInformationModel, syntaxes);
   for (int i = 0; i < numberOfDcmAllStorageSOPClassUIDs; ++i)
     config.addPresentationContext(dcmAllStorageSOPClassUIDs[i], syntaxes);
 

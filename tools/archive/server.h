@@ -4,12 +4,19 @@
 // for.
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 
 namespace morvanta::archive {
 
 enum class Refusal { None, CalledAET, CallingAET, NoReason };
+
+// Where a C-MOVE destination's AE title is reached.
+struct Node {
+  std::string host;
+  int port = 0;
+};
 
 struct Options {
   int port = 11112;
@@ -21,6 +28,7 @@ struct Options {
   std::string today;                  // "YYYYMMDD"; empty: the real current date
   std::string charset = "ISO_IR 100";  // of responses: "ISO_IR 100", "ISO_IR 192" or "" (none)
   int maxAssociations = 32;
+  std::map<std::string, Node> nodes;  // C-MOVE destinations by AE title
   // Misbehaviours.
   Refusal refuse = Refusal::None;
   int delayMs = 0;

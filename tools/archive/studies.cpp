@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 
 #include "dicom/charset.h"
 
@@ -216,6 +217,31 @@ Study MakeDemoStudy(int index, const std::string& today) {
     study.series.push_back(series);
   }
   return study;
+}
+
+std::vector<Instance> Instances(const Study& study) {
+  std::vector<Instance> instances;
+  const auto found = study.values.find(kStudyUID);
+  const std::string studyUid = found != study.values.end() ? found->second : std::string();
+  for (std::size_t s = 0; s < study.series.size(); ++s) {
+    const Series& series = study.series[s];
+    std::string seriesUid = series.uid;
+    // A UID component has no leading zero (PS3.5 9.1); the suffixes start at 1.
+    if (seriesUid.empty()) seriesUid = studyUid + "." + std::to_string(s + 1);
+    for (int i = 1; i <= series.instances; ++i) {
+      Instance instance;
+      instance.series = s;
+      instance.number = i;
+      instance.seriesUid = seriesUid;
+      instance.sopInstanceUid = seriesUid + "." + std::to_string(i);
+      // Too long for a UID: one derived from a hash of the series UID instead.
+      if (instance.sopInstanceUid.size() > 64)
+        instance.sopInstanceUid = "2.25." + std::to_string(std::hash<std::string>{}(seriesUid)) + "." +
+                                  std::to_string(i);
+      instances.push_back(std::move(instance));
+    }
+  }
+  return instances;
 }
 
 void StudyStore::Add(Study study) {

@@ -75,6 +75,20 @@ Study MakeDemoStudy(int index, const std::string& today);
 // "YYYYMMDD" minus `days`.
 std::string ShiftDate(const std::string& yyyymmdd, int days);
 
+// One image a C-MOVE sends of a study: made up from the series it belongs to
+// (the archive keeps study and series attributes, not the images received).
+struct Instance {
+  std::size_t series = 0;  // index into Study::series
+  int number = 1;          // Instance Number, from 1 in each series
+  std::string seriesUid;
+  std::string sopInstanceUid;
+};
+
+// The study's images: Series::instances of each series, with UIDs that are
+// the same on every call, distinct within the archive, and at most 64
+// characters (PS3.5 9.1). A series without a UID gets one from the study's.
+std::vector<Instance> Instances(const Study& study);
+
 class StudyStore {
  public:
   void Add(Study study);  // merges series into a study with the same UID
