@@ -6,6 +6,8 @@
 //
 // Properties:
 // - ReadINI never returns more than size - 1 single-byte characters;
+// - LoadArchiveSettings reads any file and always ends with a positive
+//   time-out;
 // - after WriteINI(section, key, value), ReadINI(section, key) gives the value
 //   as the file holds it: Windows-1252 ("?" for what it cannot hold), CR and
 //   LF as spaces, surrounding blanks and one pair of double quotes dropped,
@@ -27,6 +29,7 @@
 #include <system_error>
 
 #include "config/profile.h"
+#include "config/settings.h"
 #include "fuzz_common.h"
 #include "log/codepage.h"
 
@@ -129,6 +132,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string before = ReadINI(section, key, "", file);
   FUZZ_CHECK(Utf8ToCp1252(before).size() <= morvanta::kProfileBufferSize - 1);
   const std::string otherBefore = ReadINI(otherSection, otherKey, kAbsent, file);
+
+  // Start-up's reading steps over the same bytes.
+  morvanta::SettingsValues values;
+  morvanta::LoadArchiveSettings(values, file);
+  FUZZ_CHECK(values.TimeoutSeconds > 0);
 
   const morvanta::WriteResult written = morvanta::WriteINI(section, key, value, file);
   FUZZ_CHECK(written.ok);
