@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QStatusBar>
 
@@ -53,6 +54,9 @@ class AppSearchTest : public QObject {
   void archiveFailureReportedOnce();
   void windowAnswersWhileArchiveIsSlow();
   void shortcutOutsideTheRangeAsksNothing();
+  void closingWhileTheWorkerRuns_data();
+  void closingWhileTheWorkerRuns();
+  void menuOnlyOverAGridWithRows();
 };
 
 void AppSearchTest::identifierAsTheArchiveReceivedIt_data() {
@@ -379,6 +383,57 @@ void AppSearchTest::shortcutOutsideTheRangeAsksNothing() {
   QVERIFY(st.frm->grid1->isNoDataRow(1));
   QVERIFY(st.sink.shown.empty());
   QCOMPARE(st.frm->dtpStudyDate->date(), std::optional<QDate>());
+}
+
+void AppSearchTest::closingWhileTheWorkerRuns_data() {
+  QTest::addColumn<bool>("sending");
+  QTest::newRow("search") << false;
+  QTest::newRow("send") << true;
+}
+
+void AppSearchTest::closingWhileTheWorkerRuns() {
+  QFETCH(bool, sending);
+  Archive archive({"--results", "3", "--delay", "1000"});
+  QVERIFY(archive.ready());
+  Station st;
+  st.dir.WriteSettings(StationSettings(archive.port()));
+  st.ShowActive();
+  QTest::keyClicks(st.frm->txtPatID, QStringLiteral("*"));
+  if (sending) {
+    QVERIFY(st.Search());
+    st.ClickRow(1);
+    QTest::mouseClick(st.frm->cmdSend, Qt::LeftButton);
+  } else {
+    QTest::mouseClick(st.frm->cmdSearch, Qt::LeftButton);
+  }
+  QVERIFY(st.frm->busy());
+  // Closed and gone with the archive still working: the window waits for
+  // its worker, reports nothing into the void, and leaves no busy cursor.
+  st.frm->close();
+  st.frm.reset();
+  QVERIFY(QApplication::overrideCursor() == nullptr);
+  QVERIFY(st.sink.shown.empty());
+  QVERIFY(st.dir.ReadSettings().contains("SearchHeight="));
+}
+
+void AppSearchTest::menuOnlyOverAGridWithRows() {
+  Archive archive({"--results", "2"});
+  QVERIFY(archive.ready());
+  Station st;
+  st.dir.WriteSettings(StationSettings(archive.port()));
+  st.ShowActive();
+  auto* viewport = st.frm->grid1->viewport();
+  QTest::mouseClick(viewport, Qt::RightButton, {}, QPoint(50, 10));
+  QVERIFY(!st.frm->mnuMark->isVisible());
+
+  QTest::keyClicks(st.frm->txtPatID, QStringLiteral("*"));
+  QVERIFY(st.Search());
+  const QRect cell = st.frm->grid1->visualRect(st.frm->grid1->model()->index(1, 3));
+  QTest::mouseClick(viewport, Qt::LeftButton, {}, cell.center());
+  QTest::mouseClick(viewport, Qt::RightButton, {}, cell.center());
+  QTRY_VERIFY(st.frm->mnuMark->isVisible());
+  st.frm->mnuMark->close();
+  QVERIFY(!st.frm->mnuMark->isVisible());
 }
 
 QTEST_MAIN(AppSearchTest)
