@@ -178,9 +178,10 @@ class Association {
 
   void Open(const std::string& callingAET,
             const std::vector<std::pair<const char*, std::vector<const char*>>>& contexts,
-            const std::string& what) {
+            const std::string& what, const std::string& during = "") {
     Validate(callingAET);
-    if (Cancelled()) Throw(ErrorCode::Cancelled, CancelledText(what));
+    const std::string cancelled = CancelledText(during.empty() ? what : during);
+    if (Cancelled()) Throw(ErrorCode::Cancelled, cancelled);
     Resolve();
 
     T_ASC_Network* rawNetwork = nullptr;
@@ -242,7 +243,7 @@ class Association {
     }
     if (cond.bad() && Cancelled()) {
       Abort();
-      Throw(ErrorCode::Cancelled, CancelledText(what));
+      Throw(ErrorCode::Cancelled, cancelled);
     }
     if (cond.bad()) {
       if (cond == DUL_ASSOCIATIONREJECTED) {
@@ -291,6 +292,12 @@ class Association {
 
   void Abort() {
     if (assoc_ == nullptr) return;
+    // After sending A-ABORT, DCMTK waits for the peer to close the connection,
+    // as long as the time-out: an archive that hangs would double every
+    // wait. Closing our reading side first makes that wait end at once; the
+    // A-ABORT still goes out.
+    const int fd = socket_.load();
+    if (fd >= 0) ::shutdown(fd, SHUT_RD);
     ASC_abortAssociation(assoc_);
     Drop();
   }
@@ -521,7 +528,7 @@ DataSetList QueryClient::Find(const DataSet& identifier) {
 
   const char* model = FindModel(impl_->queryRoot);
   Association association(impl_->peer, impl_->timeout, &impl_->cancel);
-  association.Open(impl_->callingAET, {{model, kLittleEndian}}, "study search (C-FIND)");
+  association.Open(impl_->callingAET, {{model, kLittleEndian}}, "study search (C-FIND)", kDuring);
 
   T_DIMSE_Message request{};
   request.CommandField = DIMSE_C_FIND_RQ;
@@ -679,13 +686,13 @@ void MoveClient::Open(const std::string& host, std::int32_t port, const std::str
   auto association =
       std::make_unique<Association>(Peer{calledAET, host, port}, impl_->timeout, &impl_->cancel);
   association->Open(callingAET, {{UID_MOVEStudyRootQueryRetrieveInformationModel, kLittleEndian}},
-                    "moving studies (Study Root C-MOVE)");
+                    "moving studies (Study Root C-MOVE)", "the move of a study (C-MOVE)");
   impl_->association = std::move(association);
 }
 
 MoveCounts MoveClient::Move(const std::string& studyUid, const std::string& destinationAET,
                             const std::function<void(const MoveCounts&)>& progress) {
-  static const std::string kDuring = "moving a study (C-MOVE)";
+  static const std::string kDuring = "the move of a study (C-MOVE)";
   if (!impl_->association || impl_->association->get() == nullptr)
     Throw(ErrorCode::InvalidArgument, "C-MOVE without an open association (Open was not called, "
                                       "or the association has ended)");

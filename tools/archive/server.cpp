@@ -135,7 +135,11 @@ Study StudyFromDataset(DcmDataset& dataset) {
 class ArchiveSCP : public DcmThreadSCP {
  protected:
   void notifyAssociationRequest(const T_ASC_Parameters& /*params*/, DcmSCPActionType& action) override {
-    if (g_state->options.hangAssociation) Hang();
+    if (g_state->options.hangAssociation) {
+      // Journaled first, so a test knows the request is being kept waiting.
+      Journal("{\"type\":\"association-held\"}");
+      Hang();
+    }
     if (g_state->options.refuse == Refusal::NoReason) action = DCMSCP_ACTION_REFUSE_ASSOCIATION;
   }
 
