@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <random>
 #include <system_error>
@@ -15,18 +14,23 @@ namespace morvanta {
 namespace fs = std::filesystem;
 namespace {
 
+// A line of the file as a view into its bytes.
 struct Line {
-  std::string text;        // without its line end
-  std::string terminator;  // "\r\n", "\n", "\r" or "" for the last line
+  std::string_view text;        // without its line end
+  std::string_view terminator;  // "\r\n", "\n", "\r" or "" for the last line
 };
 
 std::optional<std::string> ReadBytes(const fs::path& file) {
   std::error_code ec;
   if (!fs::is_regular_file(file, ec)) return std::nullopt;
-  std::ifstream in(file, std::ios::binary);
+  std::ifstream in(file, std::ios::binary | std::ios::ate);
   if (!in) return std::nullopt;
-  std::string bytes((std::istreambuf_iterator<char>(in)),
-                    std::istreambuf_iterator<char>());
+  const std::streamoff size = in.tellg();
+  if (size < 0) return std::nullopt;
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  in.seekg(0);
+  in.read(bytes.data(), size);
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
   if (in.bad()) return std::nullopt;
   return bytes;
 }
@@ -38,17 +42,12 @@ std::vector<Line> SplitLines(std::string_view bytes) {
   std::size_t start = 0;
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     if (bytes[i] != '\r' && bytes[i] != '\n') continue;
-    Line line{std::string(bytes.substr(start, i - start)), ""};
-    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
-      line.terminator = "\r\n";
-      ++i;
-    } else {
-      line.terminator = std::string(1, bytes[i]);
-    }
-    lines.push_back(std::move(line));
+    const std::size_t end = i;
+    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+    lines.push_back({bytes.substr(start, end - start), bytes.substr(end, i + 1 - end)});
     start = i + 1;
   }
-  if (start < bytes.size()) lines.push_back({std::string(bytes.substr(start)), ""});
+  if (start < bytes.size()) lines.push_back({bytes.substr(start), {}});
   return lines;
 }
 
@@ -179,6 +178,7 @@ WriteResult WriteINI(std::string_view section, std::string_view key,
   const bool hadBom = std::string_view(bytes).starts_with("\xEF\xBB\xBF");
   std::vector<Line> lines = SplitLines(bytes);
   const Position pos = Find(lines, sectionName, keyName);
+  const std::string sectionLine = "[" + sectionName + "]";
 
   if (pos.key) {
     lines[*pos.key].text = entry;
@@ -190,12 +190,16 @@ WriteResult WriteINI(std::string_view section, std::string_view key,
                  Line{entry, "\r\n"});
   } else {
     if (!lines.empty() && lines.back().terminator.empty()) lines.back().terminator = "\r\n";
-    lines.push_back({"[" + sectionName + "]", "\r\n"});
+    lines.push_back({sectionLine, "\r\n"});
     lines.push_back({entry, "\r\n"});
   }
 
   std::string out = hadBom ? "\xEF\xBB\xBF" : "";
-  for (const Line& line : lines) out += line.text + line.terminator;
+  out.reserve(bytes.size() + entry.size() + sectionLine.size() + 8);
+  for (const Line& line : lines) {
+    out += line.text;
+    out += line.terminator;
+  }
 
   // The new content goes to a file beside the old one and is renamed over it:
   // a crash or a full disk never leaves half a Settings.ini.
