@@ -6,6 +6,12 @@ namespace morvanta::search {
 
 SearchOutcome RunSearch(const ArchiveAddress& archive,
                         const dicom::DataSet& identifier) {
+  return RunSearch(archive, identifier, SearchControl{});
+}
+
+SearchOutcome RunSearch(const ArchiveAddress& archive,
+                        const dicom::DataSet& identifier,
+                        const SearchControl& control) {
   SearchOutcome outcome;
   try {
     dicom::QueryClient client;
@@ -15,12 +21,17 @@ SearchOutcome RunSearch(const ArchiveAddress& archive,
     client.SetCallingAET(archive.callingAET);
     client.SetQueryRoot("STUDY");
     client.SetTimeout(archive.timeoutSeconds);
+    client.SetResultLimit(control.resultLimit);
+    client.SetCancelFlag(control.cancel);
     outcome.results = client.Find(identifier);
     outcome.count = outcome.results.Count();
+    outcome.truncated = outcome.results.Truncated();
   } catch (...) {
     outcome.results = {};
     outcome.count = 0;
     outcome.error = CurrentToolkitError();
+    outcome.cancelled = outcome.error->number ==
+                        static_cast<std::int32_t>(dicom::ErrorCode::Cancelled);
   }
   return outcome;
 }
@@ -44,7 +55,12 @@ bool SearchRunner::start(const ArchiveAddress& archive,
                          const dicom::DataSet& identifier) {
   if (running_) return false;
   running_ = true;
-  watcher_.setFuture(QtConcurrent::run(RunSearch, archive, identifier));
+  cancel_.store(false);
+  SearchControl control;
+  control.cancel = &cancel_;
+  control.resultLimit = resultLimit_;
+  watcher_.setFuture(QtConcurrent::run(
+      [archive, identifier, control] { return RunSearch(archive, identifier, control); }));
   return true;
 }
 

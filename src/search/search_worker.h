@@ -6,6 +6,8 @@
 #include <QFutureWatcher>
 #include <QMetaType>
 #include <QObject>
+#include <atomic>
+#include <cstddef>
 #include <optional>
 
 #include "dicom/dicom.h"
@@ -20,6 +22,18 @@ struct SearchOutcome {
   std::size_t count = 0;
   std::optional<ToolkitError> error;  // set: the search failed, results empty
   bool ok() const { return !error.has_value(); }
+  // The search stopped at SearchControl::resultLimit and the archive had
+  // more: show the count as "400+".
+  bool truncated = false;
+  // Ended by the cancel flag: error holds 1012 "The study search was
+  // cancelled." too, so the grid is left as it was; not to be logged.
+  bool cancelled = false;
+};
+
+// What may end a search early; the defaults change nothing.
+struct SearchControl {
+  const std::atomic<bool>* cancel = nullptr;  // set from any thread; must outlive the search
+  std::size_t resultLimit = 0;                // 0: every match
 };
 
 // One QueryClient with the archive's address, Study Root at STUDY level; one
@@ -27,6 +41,10 @@ struct SearchOutcome {
 // outcome's error.
 SearchOutcome RunSearch(const ArchiveAddress& archive,
                         const dicom::DataSet& identifier);
+// The same, with a cancel flag and a result limit.
+SearchOutcome RunSearch(const ArchiveAddress& archive,
+                        const dicom::DataSet& identifier,
+                        const SearchControl& control);
 
 // Runs one search at a time in the thread pool. Lives on the UI thread;
 // finished() is emitted there.
@@ -39,6 +57,11 @@ class SearchRunner : public QObject {
 
   // Starts the search; false (and nothing started) while one is running.
   bool start(const ArchiveAddress& archive, const dicom::DataSet& identifier);
+  // Later searches stop at this many results (0, the default: every match).
+  void setResultLimit(std::size_t limit) { resultLimit_ = limit; }
+  // Ends the running search within about a second and a half, whatever the
+  // archive does; finished() then carries an outcome with cancelled set.
+  void cancel() { cancel_.store(true); }
   // From start() until just before finished() is emitted.
   bool isRunning() const { return running_; }
 
@@ -48,6 +71,8 @@ class SearchRunner : public QObject {
  private:
   QFutureWatcher<SearchOutcome> watcher_;
   bool running_ = false;
+  std::size_t resultLimit_ = 0;
+  std::atomic<bool> cancel_{false};
 };
 
 }  // namespace morvanta::search
