@@ -182,9 +182,11 @@ frmMain::frmMain(std::filesystem::path programDir, Clock clock,
 }
 
 frmMain::~frmMain() {
-  // The runners wait for their workers (at most the network time-out) when
-  // they go; what those report is dropped with the window.
+  // The runners wait for their workers when they go; what those report is
+  // dropped with the window. A search is told to stop at once; a Send ends
+  // within the network time-out.
   searchRunner_->disconnect(this);
+  searchRunner_->cancel();
   sendRunner_->disconnect(this);
   if (busyCursor_) QApplication::restoreOverrideCursor();
 }
