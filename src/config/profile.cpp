@@ -1,6 +1,11 @@
 #include "config/profile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <fstream>
 #include <optional>
@@ -20,18 +25,30 @@ struct Line {
   std::string_view terminator;  // "\r\n", "\n", "\r" or "" for the last line
 };
 
+// One open, one fstat, one read: the file is read on every lookup, so that a
+// change made by another program is seen at once, and this keeps that cheap.
 std::optional<std::string> ReadBytes(const fs::path& file) {
-  std::error_code ec;
-  if (!fs::is_regular_file(file, ec)) return std::nullopt;
-  std::ifstream in(file, std::ios::binary | std::ios::ate);
-  if (!in) return std::nullopt;
-  const std::streamoff size = in.tellg();
-  if (size < 0) return std::nullopt;
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  in.seekg(0);
-  in.read(bytes.data(), size);
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
-  if (in.bad()) return std::nullopt;
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat info {};
+  std::optional<std::string> bytes;
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    std::string data(static_cast<std::size_t>(info.st_size), '\0');
+    std::size_t done = 0;
+    bool failed = false;
+    while (done < data.size()) {
+      const ssize_t n = ::read(fd, data.data() + done, data.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        failed = n < 0;
+        break;
+      }
+      done += static_cast<std::size_t>(n);
+    }
+    data.resize(done);
+    if (!failed) bytes = std::move(data);
+  }
+  ::close(fd);
   return bytes;
 }
 
@@ -108,8 +125,9 @@ Position Find(const std::vector<Line>& lines, std::string_view section,
     }
     if (!pos.section) continue;
     if (!Trim(lines[i].text).empty()) pos.insertAt = i + 1;
-    if (const auto kv = KeyValueOf(lines[i].text); kv && !pos.key && SameName(kv->key, key)) {
-      pos.key = i;
+    if (const auto kv = KeyValueOf(lines[i].text); kv && SameName(kv->key, key)) {
+      pos.key = i;  // where to insert no longer matters
+      break;
     }
   }
   return pos;
