@@ -152,6 +152,9 @@ frmMain::frmMain(std::filesystem::path programDir, Clock clock,
   settingsHost_ = std::make_unique<SettingsAdapter>(*this);
   searchRunner_ = std::make_unique<search::SearchRunner>();
   sendRunner_ = std::make_unique<forward::SendRunner>();
+  // Results past the too-many count are never shown: the archive is asked to
+  // stop there rather than send every match of a large archive.
+  searchRunner_->setResultLimit(search::kSearchResultLimit);
   connect(searchRunner_.get(), &search::SearchRunner::finished, this,
           &frmMain::ApplySearchOutcome);
   connect(sendRunner_.get(), &forward::SendRunner::progress, this,
@@ -531,7 +534,7 @@ void frmMain::ApplySearchOutcome(const search::SearchOutcome& outcome) {
                   "cmdSearch_Click");
     } else {
       results_ = outcome.results;
-      lblListCount->setText(QString::number(outcome.count));
+      lblListCount->setText(search::CountText(outcome.count, outcome.truncated));
       lblListCount->adjustSize();
       if (search::IsTooMany(outcome.count)) {
         // The grid keeps the previous search's rows; the label shows the

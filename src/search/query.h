@@ -22,6 +22,19 @@ namespace morvanta::search {
 // number of results is simply "too many", never an overflow.
 inline constexpr std::size_t kTooManyResults = 400;
 inline bool IsTooMany(std::size_t count) { return count >= kTooManyResults; }
+// The window's searches stop receiving after this many results (C-CANCEL,
+// PS3.7 9.3.2.3). One past the too-many count: an archive told to stop at
+// exactly the 400th may already have been about to end, so only a 401st
+// result proves there are more than 400. A list of exactly 400 is complete.
+inline constexpr std::size_t kSearchResultLimit = kTooManyResults + 1;
+// The count label's text: the number, or "400+" when the search stopped at
+// its limit with more to come.
+inline QString CountText(std::size_t count, bool truncated) {
+  if (count > kTooManyResults || (truncated && count >= kTooManyResults)) {
+    return QString::number(kTooManyResults) + QLatin1Char('+');
+  }
+  return QString::number(count);
+}
 
 // The search panel as the user left it.
 struct SearchCriteria {
