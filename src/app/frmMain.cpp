@@ -13,6 +13,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStatusBar>
 #include <algorithm>
 #include <cmath>
@@ -104,8 +105,12 @@ const QString kTooManyText = QStringLiteral(
     "There was to many entries.\r\nPlease constrain your search.");
 const QString kSendDoneText = QStringLiteral(
     "Request(s) completed.\r\nThis process might take a few seconds.");
-const QString kBusyNote =
-    QStringLiteral("Please wait until the search or Send has ended.");
+const QString kBusyNote = QStringLiteral(
+    "Please wait until the search or Send has ended, or click Cancel (Esc) to end it.");
+const QString kSearchCancelledNote = QStringLiteral("Search cancelled.");
+const QString kNoActiveNodeText = QStringLiteral(
+    "Choose a forward node first: click one of the node buttons.\r\n"
+    "Nothing was sent.");
 constexpr int kNoteMs = 5000;
 
 }  // namespace
@@ -161,6 +166,8 @@ frmMain::frmMain(std::filesystem::path programDir, Clock clock,
           &frmMain::SendProgress);
   connect(sendRunner_.get(), &forward::SendRunner::finished, this,
           &frmMain::ApplySendOutcome);
+  connect(sendRunner_.get(), &forward::SendRunner::moveProgress, this,
+          &frmMain::MoveProgress);
 
   CreateMenus();
   auto* client = new QWidget(this);
@@ -220,8 +227,22 @@ void frmMain::CreateMenus() {
   statusBar()->hide();
   connect(statusBar(), &QStatusBar::messageChanged, this,
           [this](const QString& text) {
-            if (text.isEmpty()) statusBar()->hide();
+            if (text.isEmpty() && !busy()) statusBar()->hide();
           });
+
+  cmdCancel = new QPushButton(QStringLiteral("Cancel"), statusBar());
+  cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+  cmdCancel->setToolTip(QStringLiteral("End the running search or Send (Esc)"));
+  cmdCancel->setAutoDefault(false);
+  statusBar()->addPermanentWidget(cmdCancel);
+  cmdCancel->hide();
+  connect(cmdCancel, &QPushButton::clicked, this, &frmMain::CancelOperation);
+  // Esc reaches the window whatever has the focus, but only while something
+  // runs: otherwise it stays with the controls (a date picker's popup, say).
+  escCancel_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  escCancel_->setContext(Qt::WindowShortcut);
+  escCancel_->setEnabled(false);
+  connect(escCancel_, &QShortcut::activated, this, &frmMain::CancelOperation);
 }
 
 void frmMain::CreateControls(QWidget* client) {
@@ -501,7 +522,8 @@ void frmMain::cmdSearch_Click() {
     cmdSearch->setFocus();
     // The identifier is complete before the worker starts, so the shortcuts
     // may clear the hidden date as soon as this returns.
-    const search::IdentifierPlan plan = search::BuildIdentifier(criteria);
+    const search::IdentifierPlan plan =
+        search::BuildIdentifier(criteria, settings_.QueryModalityKey);
     txtPatName->setText(plan.composedName);
     if (plan.matchesNothing) {
       // The shortcut's days and the range do not meet: no study can match,
@@ -527,7 +549,11 @@ void frmMain::ApplySearchOutcome(const search::SearchOutcome& outcome) {
   EndBusy();
   cmdSend->setEnabled(false);
   try {
-    if (!outcome.ok()) {
+    if (outcome.cancelled) {
+      // The user's choice, not a failure: nothing logged, grid and count as
+      // they were.
+      ShowStatus(kSearchCancelledNote, kNoteMs);
+    } else if (!outcome.ok()) {
       // Grid, count and the previous result list stay as they were.
       ReportError(outcome.error->number,
                   QString::fromStdString(outcome.error->description),
@@ -579,7 +605,22 @@ void frmMain::Send() {
     // In the order the grid shows them; rows without a study UID (the
     // "No Data" row) are left out by the sender.
     std::vector<std::string> uids = grid1->selectedStudyUids();
-    if (sendRunner_->start(search::ArchiveAddressFrom(settings_), std::move(uids))) {
+    if (settings_.ForwardBy == ForwardMethod::Move) {
+      // The node buttons choose where a C-MOVE sends the studies; without
+      // a chosen node there is nowhere to send them.
+      if (settings_.ActiveForwardAET.empty()) {
+        messages_->Show(ui::Message{kNoActiveNodeText, ui::kAppTitle,
+                                    ui::MessageIcon::Information,
+                                    ui::MessageButtons::Ok});
+        if (!grid1->selectedStudyUids().empty()) cmdSend->setEnabled(true);
+        return;
+      }
+      if (sendRunner_->startMove(search::ArchiveAddressFrom(settings_), std::move(uids),
+                                 settings_.ActiveForwardAET)) {
+        BeginBusy();
+      }
+    } else if (sendRunner_->start(search::ArchiveAddressFrom(settings_),
+                                  std::move(uids))) {
       BeginBusy();
     }
   } catch (...) {
@@ -592,14 +633,36 @@ void frmMain::SendProgress(int k, int n) {
   ShowStatus(forward::SendingText(k, n));
 }
 
+void frmMain::MoveProgress(const forward::MoveProgressInfo& info) {
+  ShowStatus(forward::MovingText(info));
+}
+
+void frmMain::CancelOperation() {
+  if (searchRunner_->isRunning()) searchRunner_->cancel();
+  if (sendRunner_->isRunning()) {
+    sendRunner_->cancel();
+    ShowStatus(QStringLiteral("Cancelling: the request under way is finished first..."));
+  }
+}
+
 void frmMain::ApplySendOutcome(const forward::SendOutcome& outcome) {
   EndBusy();
   statusBar()->clearMessage();
   cmdSend->setEnabled(false);
-  if (!outcome.ok()) {
+  if (outcome.cancelled) {
+    // The user's choice: told how far it got, nothing logged.
+    messages_->Show(ui::Message{forward::SendCancelledText(outcome), ui::kAppTitle,
+                                ui::MessageIcon::Information, ui::MessageButtons::Ok});
+  } else if (!outcome.ok()) {
     // Requests already stored stay stored; the rest were not attempted.
     ReportError(outcome.error->number,
                 QString::fromStdString(outcome.error->description), "Send");
+  } else if (outcome.moved) {
+    setWindowTitle(ui::kAppTitle);
+    messages_->Show(ui::Message{forward::MoveDoneText(outcome), ui::kAppTitle,
+                                outcome.imagesFailed > 0 ? ui::MessageIcon::Warning
+                                                         : ui::MessageIcon::Information,
+                                ui::MessageButtons::Ok});
   } else {
     setWindowTitle(ui::kAppTitle);
     messages_->Show(ui::Message{kSendDoneText, ui::kAppTitle,
@@ -622,6 +685,9 @@ void frmMain::BeginBusy() {
     QApplication::setOverrideCursor(Qt::BusyCursor);
     busyCursor_ = true;
   }
+  statusBar()->show();
+  cmdCancel->show();
+  escCancel_->setEnabled(true);
 }
 
 void frmMain::EndBusy() {
@@ -629,6 +695,9 @@ void frmMain::EndBusy() {
     QApplication::restoreOverrideCursor();
     busyCursor_ = false;
   }
+  cmdCancel->hide();
+  escCancel_->setEnabled(false);
+  if (statusBar()->currentMessage().isEmpty()) statusBar()->hide();
 }
 
 void frmMain::ShowStatus(const QString& text, int timeoutMs) {

@@ -25,6 +25,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QShortcut;
 
 namespace morvanta::ui {
 class OptionalDateEdit;
@@ -37,6 +38,7 @@ struct SearchCriteria;
 namespace morvanta::forward {
 class SendRunner;
 struct SendOutcome;
+struct MoveProgressInfo;
 }  // namespace morvanta::forward
 namespace morvanta::settings_ui {
 class SettingsHost;
@@ -123,6 +125,9 @@ class frmMain : public QMainWindow {
   QComboBox* cboMod = nullptr;
   QPushButton* cmdSearch = nullptr;
   modGlobal::NodeButtonArray cmdNode{};
+  // In the status bar, shown only while a search or Send runs; Esc does the
+  // same.
+  QPushButton* cmdCancel = nullptr;
 
  signals:
   // Emitted when Search starts (the button, or Enter in the search panel).
@@ -140,8 +145,12 @@ class frmMain : public QMainWindow {
   void cmdToday_Click();
   void cmdYesterday_Click();
   void cmdWeek_Click();
-  // Send: one forwarding request per selected study.
+  // Send: one forwarding request per selected study ([Forward] Method
+  // REDIRECT), or one C-MOVE per study to the active forward node (MOVE).
   void Send();
+  // Ends the running search (at once, the grid as it was) or Send (after the
+  // request in flight). Nothing when nothing runs.
+  void CancelOperation();
   void mnuMarkAll_Click();
   void mnuSettings_Click();
   void mnuClose_Click();
@@ -173,6 +182,7 @@ class frmMain : public QMainWindow {
   void RunShortcut(search::Shortcut shortcut);
   void ApplySearchOutcome(const search::SearchOutcome& outcome);
   void SendProgress(int k, int n);
+  void MoveProgress(const forward::MoveProgressInfo& info);
   void ApplySendOutcome(const forward::SendOutcome& outcome);
   void BeginBusy();
   void EndBusy();
@@ -203,6 +213,7 @@ class frmMain : public QMainWindow {
   std::optional<PendingSize> pendingOuterSize_;
   bool unloaded_ = false;
   bool busyCursor_ = false;
+  QShortcut* escCancel_ = nullptr;
 
   // Declared last: destroyed first, each waiting for a worker still running
   // while everything it reports to is still there.

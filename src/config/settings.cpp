@@ -75,6 +75,25 @@ void LoadArchiveSettings(SettingsValues& values,
   if (const auto flag = ParseFlag(read("GENERAL", "StudyDate", "0"))) values.ExtStudyDate = *flag;
   const auto timeout = ParseInt32(read("Query", "Timeout", ""));
   values.TimeoutSeconds = timeout && *timeout > 0 ? *timeout : kDefaultTimeoutSeconds;
+  values.QueryModalityKey = ParseModalityKey(read("Query", "ModalityKey", ""));
+  values.ForwardBy = ParseForwardMethod(read("Forward", "Method", ""));
+}
+
+std::string_view ModalityKeyText(ModalityKey key) {
+  return key == ModalityKey::ModalitiesInStudy ? "ModalitiesInStudy" : "Modality";
+}
+
+ModalityKey ParseModalityKey(std::string_view text) {
+  return EqualsIgnoringCase(Trim(text), "ModalitiesInStudy") ? ModalityKey::ModalitiesInStudy
+                                                              : ModalityKey::Modality;
+}
+
+std::string_view ForwardMethodText(ForwardMethod method) {
+  return method == ForwardMethod::Move ? "MOVE" : "REDIRECT";
+}
+
+ForwardMethod ParseForwardMethod(std::string_view text) {
+  return EqualsIgnoringCase(Trim(text), "MOVE") ? ForwardMethod::Move : ForwardMethod::Redirect;
 }
 
 NodeEntry ParseNodeEntry(std::string_view entry) {

@@ -15,6 +15,15 @@ namespace morvanta {
 inline constexpr int kNodeSlots = 8;
 inline constexpr int kDefaultTimeoutSeconds = 30;
 
+// [Query] ModalityKey: the attribute the modality criterion is sent in. The
+// original archive matches Modality (0008,0060) at STUDY level; a standard
+// archive matches Modalities in Study (0008,0061) there (PS3.4 C.6.2.1.2).
+enum class ModalityKey { Modality, ModalitiesInStudy };
+// [Forward] Method: how Send forwards a study. Redirect stores the archive's
+// private forwarding request; Move asks the archive by C-MOVE to send the
+// study to the active forward node (PS3.4 C.4.2).
+enum class ForwardMethod { Redirect, Move };
+
 struct SettingsValues {
   std::string LocalAET;
   std::string QueryAET;
@@ -26,7 +35,20 @@ struct SettingsValues {
   // [Query] Timeout, seconds: how long connecting, negotiating and each DICOM
   // response may take. Optional key; 30 when missing or not a positive number.
   int TimeoutSeconds = kDefaultTimeoutSeconds;
+  // [Query] ModalityKey; Modality when missing or not one of the two words.
+  ModalityKey QueryModalityKey = ModalityKey::Modality;
+  // [Forward] Method; Redirect when missing or not one of the two words.
+  ForwardMethod ForwardBy = ForwardMethod::Redirect;
 };
+
+// "Modality" / "ModalitiesInStudy", as the key is written.
+std::string_view ModalityKeyText(ModalityKey key);
+// Either word in any letter case; anything else is the default, Modality.
+ModalityKey ParseModalityKey(std::string_view text);
+// "REDIRECT" / "MOVE", as the key is written.
+std::string_view ForwardMethodText(ForwardMethod method);
+// Either word in any letter case; anything else is the default, Redirect.
+ForwardMethod ParseForwardMethod(std::string_view text);
 
 // <program dir>/Settings.ini
 std::filesystem::path SettingsPath(const std::filesystem::path& programDir);
@@ -39,7 +61,7 @@ std::optional<std::int32_t> ParseInt32(std::string_view text);
 std::optional<bool> ParseFlag(std::string_view text);
 
 // GetINI's reading steps: LocalAET, QueryAET, QueryIP, QueryPort, ExtStudyDate
-// (and TimeoutSeconds), each independent: a value that does not convert keeps
+// (and TimeoutSeconds, QueryModalityKey, ForwardBy), each independent: a value that does not convert keeps
 // its previous content.
 void LoadArchiveSettings(SettingsValues& values,
                          const std::filesystem::path& settingsFile);

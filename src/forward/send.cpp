@@ -14,15 +14,15 @@ dicom::DataSet ForwardRequest(const std::string& studyUid) {
   return request;
 }
 
-SendOutcome SendStudies(const ArchiveAddress& archive,
-                        const std::vector<std::string>& studyUids,
-                        const SendProgress& progress) {
-  SendOutcome outcome;
+namespace {
+
+// A row without a study UID (the "No Data" row) names no study; asking the
+// archive to forward it could only fail or, worse, match something.
+std::vector<const std::string*> StudiesToSend(const std::vector<std::string>& studyUids,
+                                              SendOutcome& outcome) {
   std::vector<const std::string*> toSend;
   toSend.reserve(studyUids.size());
   for (const std::string& uid : studyUids) {
-    // A row without a study UID (the "No Data" row) names no study; asking
-    // the archive to forward it could only fail or, worse, match something.
     if (uid.empty()) {
       ++outcome.skipped;
     } else {
@@ -30,6 +30,25 @@ SendOutcome SendStudies(const ArchiveAddress& archive,
     }
   }
   outcome.total = static_cast<int>(toSend.size());
+  return toSend;
+}
+
+bool Cancelled(const std::atomic<bool>* cancel) { return cancel != nullptr && cancel->load(); }
+
+}  // namespace
+
+SendOutcome SendStudies(const ArchiveAddress& archive,
+                        const std::vector<std::string>& studyUids,
+                        const SendProgress& progress) {
+  return SendStudies(archive, studyUids, progress, nullptr);
+}
+
+SendOutcome SendStudies(const ArchiveAddress& archive,
+                        const std::vector<std::string>& studyUids,
+                        const SendProgress& progress,
+                        const std::atomic<bool>* cancel) {
+  SendOutcome outcome;
+  const std::vector<const std::string*> toSend = StudiesToSend(studyUids, outcome);
 
   try {
     auto client = std::make_unique<dicom::StoreClient>();
@@ -37,6 +56,12 @@ SendOutcome SendStudies(const ArchiveAddress& archive,
     client->Open(archive.host, archive.port, archive.callingAET, archive.calledAET);
     dicom::UidGenerator uids;
     for (const std::string* studyUid : toSend) {
+      // Checked between requests only: a request is either sent and stored
+      // or not sent at all, so the count told to the user is exact.
+      if (Cancelled(cancel)) {
+        outcome.cancelled = true;
+        break;
+      }
       if (progress) progress(outcome.stored + 1, outcome.total);
       const dicom::DataSet request = ForwardRequest(*studyUid);
       client->Store(request, kStoreOption, uids.NewUID(), kRequestSopClassUid);
@@ -52,8 +77,90 @@ SendOutcome SendStudies(const ArchiveAddress& archive,
   return outcome;
 }
 
+SendOutcome MoveStudies(const ArchiveAddress& archive,
+                        const std::vector<std::string>& studyUids,
+                        const std::string& destinationAET, const MoveProgress& progress,
+                        const std::atomic<bool>* cancel) {
+  SendOutcome outcome;
+  outcome.moved = true;
+  outcome.destination = destinationAET;
+  const std::vector<const std::string*> toSend = StudiesToSend(studyUids, outcome);
+  try {
+    auto client = std::make_unique<dicom::MoveClient>();
+    client->SetTimeout(archive.timeoutSeconds);
+    client->SetCancelFlag(cancel);
+    client->Open(archive.host, archive.port, archive.callingAET, archive.calledAET);
+    for (const std::string* studyUid : toSend) {
+      if (Cancelled(cancel)) {
+        outcome.cancelled = true;
+        break;
+      }
+      MoveProgressInfo info{outcome.stored + 1, outcome.total, {}};
+      if (progress) progress(info);
+      const dicom::MoveCounts counts =
+          client->Move(*studyUid, destinationAET, [&](const dicom::MoveCounts& pending) {
+            info.counts = pending;
+            if (progress) progress(info);
+          });
+      ++outcome.stored;
+      outcome.imagesSent += counts.completed;
+      outcome.imagesFailed += counts.failed;
+      outcome.imagesWarning += counts.warning;
+    }
+    client->Close();
+  } catch (...) {
+    const ToolkitError error = search::CurrentToolkitError();
+    // A cancel during a study's move is the user's choice, not a failure.
+    if (error.number == static_cast<std::int32_t>(dicom::ErrorCode::Cancelled)) {
+      outcome.cancelled = true;
+    } else {
+      outcome.error = error;
+    }
+  }
+  return outcome;
+}
+
 QString SendingText(int k, int n) {
   return QStringLiteral("Sending %1 of %2").arg(k).arg(n);
+}
+
+QString MovingText(const MoveProgressInfo& info) {
+  return QStringLiteral("Moving study %1 of %2: %3 images sent, %4 failed")
+      .arg(info.study)
+      .arg(info.studies)
+      .arg(info.counts.completed)
+      .arg(info.counts.failed);
+}
+
+QString SendCancelledText(const SendOutcome& outcome) {
+  if (outcome.moved) {
+    return QStringLiteral("Sending cancelled: %1 of %2 studies were moved to %3 (%4 images). "
+                          "Send the rest again when you are ready.")
+        .arg(outcome.stored)
+        .arg(outcome.total)
+        .arg(QString::fromStdString(outcome.destination))
+        .arg(outcome.imagesSent);
+  }
+  return QStringLiteral("Sending cancelled: %1 of %2 requests were sent.")
+      .arg(outcome.stored)
+      .arg(outcome.total);
+}
+
+QString MoveDoneText(const SendOutcome& outcome) {
+  const QString destination = QString::fromStdString(outcome.destination);
+  QString text = QStringLiteral("%1 of %2 studies were moved to %3: %4 images sent, %5 failed.")
+                     .arg(outcome.stored)
+                     .arg(outcome.total)
+                     .arg(destination)
+                     .arg(outcome.imagesSent)
+                     .arg(outcome.imagesFailed);
+  if (outcome.imagesFailed > 0) {
+    text += QStringLiteral(
+                "\r\n%1 did not take every image: check that it is running and has room, "
+                "then send the studies again.")
+                .arg(destination);
+  }
+  return text;
 }
 
 SendRunner::SendRunner(QObject* parent) : QObject(parent) {
@@ -61,6 +168,7 @@ SendRunner::SendRunner(QObject* parent) : QObject(parent) {
           [this](int k) {
             if (running_ && k > 0) emit progress(k, total_);
           });
+  qRegisterMetaType<MoveProgressInfo>();
   connect(&watcher_, &QFutureWatcher<SendOutcome>::finished, this, [this] {
     SendOutcome outcome = watcher_.result();
     running_ = false;
@@ -77,18 +185,41 @@ bool SendRunner::start(const ArchiveAddress& archive,
                        std::vector<std::string> studyUids) {
   if (running_) return false;
   running_ = true;
+  cancel_.store(false);
   total_ = static_cast<int>(std::count_if(studyUids.begin(), studyUids.end(),
                                           [](const std::string& u) { return !u.empty(); }));
   watcher_.setFuture(QtConcurrent::run(
       [](QPromise<SendOutcome>& promise, ArchiveAddress address,
-         std::vector<std::string> uids, int total) {
+         std::vector<std::string> uids, int total, const std::atomic<bool>* cancel) {
         promise.setProgressRange(0, std::max(total, 1));
-        SendOutcome outcome = SendStudies(address, uids, [&promise](int k, int) {
-          promise.setProgressValue(k);
-        });
+        SendOutcome outcome = SendStudies(
+            address, uids, [&promise](int k, int) { promise.setProgressValue(k); }, cancel);
         promise.addResult(std::move(outcome));
       },
-      archive, std::move(studyUids), total_));
+      archive, std::move(studyUids), total_, &cancel_));
+  return true;
+}
+
+bool SendRunner::startMove(const ArchiveAddress& archive, std::vector<std::string> studyUids,
+                           std::string destinationAET) {
+  if (running_) return false;
+  running_ = true;
+  cancel_.store(false);
+  total_ = 0;
+  // Pending responses come as fast as the archive sends images; they reach
+  // the UI thread as queued calls, which the runner drops if it is gone.
+  watcher_.setFuture(QtConcurrent::run(
+      [this](ArchiveAddress address, std::vector<std::string> uids, std::string destination) {
+        return MoveStudies(
+            address, uids, destination,
+            [this](const MoveProgressInfo& info) {
+              QMetaObject::invokeMethod(
+                  this, [this, info] { if (running_) emit moveProgress(info); },
+                  Qt::QueuedConnection);
+            },
+            &cancel_);
+      },
+      archive, std::move(studyUids), std::move(destinationAET)));
   return true;
 }
 

@@ -8,6 +8,7 @@
 #include <QMetaType>
 #include <QObject>
 #include <QString>
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -32,11 +33,20 @@ inline constexpr std::int16_t kStoreOption = 10;
 dicom::DataSet ForwardRequest(const std::string& studyUid);
 
 struct SendOutcome {
-  int stored = 0;   // requests the archive accepted
+  int stored = 0;   // requests the archive accepted (with MOVE: studies moved)
   int total = 0;    // requests there were to send (UIDs not empty)
   int skipped = 0;  // rows without a study UID, never sent
   std::optional<ToolkitError> error;  // set: stopped at the first failure
   bool ok() const { return !error.has_value(); }
+  // Ended by the cancel flag after `stored` of `total`: no error, not logged.
+  bool cancelled = false;
+  // With MOVE: the studies' images the destination took, did not take, and
+  // took with a warning (the final responses' sub-operation counts).
+  bool moved = false;
+  std::string destination;
+  int imagesSent = 0;
+  int imagesFailed = 0;
+  int imagesWarning = 0;
 };
 
 // Called from the worker before each request: request k (from 1) of n.
@@ -51,8 +61,43 @@ SendOutcome SendStudies(const ArchiveAddress& archive,
                         const std::vector<std::string>& studyUids,
                         const SendProgress& progress = {});
 
+// The same, checking `cancel` (set from any thread) before each request: once
+// set, the request in flight is finished, no further one is sent, the
+// association is released and the outcome says cancelled.
+SendOutcome SendStudies(const ArchiveAddress& archive,
+                        const std::vector<std::string>& studyUids,
+                        const SendProgress& progress,
+                        const std::atomic<bool>* cancel);
+
+// Where a C-MOVE is: study k (from 1) of n, and the latest pending response's
+// sub-operation counts for it.
+struct MoveProgressInfo {
+  int study = 0;
+  int studies = 0;
+  dicom::MoveCounts counts;
+};
+using MoveProgress = std::function<void(const MoveProgressInfo&)>;
+
+// Forwarding by C-MOVE: one association (Study Root Query/Retrieve - MOVE)
+// to the archive, one C-MOVE per non-empty study UID asking it to send the
+// study to `destinationAET`. Stops at the first failure (the error's text
+// names cause and remedy); a cancel stops the study in flight with C-CANCEL.
+// Never throws.
+SendOutcome MoveStudies(const ArchiveAddress& archive,
+                        const std::vector<std::string>& studyUids,
+                        const std::string& destinationAET,
+                        const MoveProgress& progress = {},
+                        const std::atomic<bool>* cancel = nullptr);
+
 // "Sending 3 of 25", the status bar text while request k of n is under way.
 QString SendingText(int k, int n);
+// "Moving study 2 of 3: 14 images sent, 1 failed"
+QString MovingText(const MoveProgressInfo& info);
+// "Sending cancelled: 2 of 5 requests were sent." (or studies were moved)
+QString SendCancelledText(const SendOutcome& outcome);
+// The completion message of a C-MOVE Send: studies and images moved, and
+// what failed with the likely cause.
+QString MoveDoneText(const SendOutcome& outcome);
 
 // Runs one Send at a time in the thread pool. Lives on the UI thread; its
 // signals are emitted there.
@@ -64,9 +109,16 @@ class SendRunner : public QObject {
 
   // False (and nothing started) while a Send is running.
   bool start(const ArchiveAddress& archive, std::vector<std::string> studyUids);
+  // Forwarding by C-MOVE to destinationAET; moveProgress() reports it.
+  bool startMove(const ArchiveAddress& archive, std::vector<std::string> studyUids,
+                 std::string destinationAET);
   bool isRunning() const { return running_; }
+  // Ends the running Send after the request in flight (a C-MOVE: at once,
+  // with C-CANCEL); finished() then carries an outcome with cancelled set.
+  void cancel() { cancel_.store(true); }
 
  signals:
+  void moveProgress(const morvanta::forward::MoveProgressInfo& info);
   // Request k of n is being sent. Progress is reported at most a few dozen
   // times a second; the last request is always reported.
   void progress(int k, int n);
@@ -76,8 +128,10 @@ class SendRunner : public QObject {
   QFutureWatcher<SendOutcome> watcher_;
   int total_ = 0;
   bool running_ = false;
+  std::atomic<bool> cancel_{false};
 };
 
 }  // namespace morvanta::forward
 
 Q_DECLARE_METATYPE(morvanta::forward::SendOutcome)
+Q_DECLARE_METATYPE(morvanta::forward::MoveProgressInfo)

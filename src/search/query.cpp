@@ -94,6 +94,10 @@ StudyDateKey CombineStudyDates(const SearchCriteria& c) {
 }
 
 IdentifierPlan BuildIdentifier(const SearchCriteria& c) {
+  return BuildIdentifier(c, ModalityKey::Modality);
+}
+
+IdentifierPlan BuildIdentifier(const SearchCriteria& c, ModalityKey modalityKey) {
   IdentifierPlan plan;
   plan.composedName = ComposePatientName(c.lastName, c.firstName);
   QString dicomName = plan.composedName;
@@ -103,7 +107,11 @@ IdentifierPlan BuildIdentifier(const SearchCriteria& c) {
   if (c.birthDate) plan.keys.push_back({kPatientBirthDate, DicomDate(*c.birthDate)});
   plan.keys.push_back({kPatientId, c.patientId.toStdString()});
   plan.keys.push_back({kQueryRetrieveLevel, "STUDY"});
-  if (!c.modality.isEmpty()) plan.keys.push_back({kModality, c.modality.toStdString()});
+  if (!c.modality.isEmpty()) {
+    const dicom::Tag tag =
+        modalityKey == ModalityKey::ModalitiesInStudy ? kModalitiesInStudy : kModality;
+    plan.keys.push_back({tag, c.modality.toStdString()});
+  }
 
   const StudyDateKey studyDate = CombineStudyDates(c);
   switch (studyDate.kind) {

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "config/settings.h"
 #include "dicom/dicom.h"
 
 namespace morvanta::search {
@@ -118,6 +119,9 @@ struct IdentifierPlan {
 };
 
 IdentifierPlan BuildIdentifier(const SearchCriteria& criteria);
+// The same, the modality criterion sent in Modality (0008,0060) or, for a
+// standard archive, Modalities in Study (0008,0061).
+IdentifierPlan BuildIdentifier(const SearchCriteria& criteria, ModalityKey modalityKey);
 
 // Writes the keys into a data set through the binding's setters, in order:
 // Patient's Name, Patient ID and Birth Date through their own setters, every
@@ -132,6 +136,7 @@ inline constexpr dicom::Tag kPatientBirthDate{0x0010, 0x0030};
 inline constexpr dicom::Tag kPatientId{0x0010, 0x0020};
 inline constexpr dicom::Tag kQueryRetrieveLevel{0x0008, 0x0052};
 inline constexpr dicom::Tag kModality{0x0008, 0x0060};
+inline constexpr dicom::Tag kModalitiesInStudy{0x0008, 0x0061};
 inline constexpr dicom::Tag kStudyDate{0x0008, 0x0020};
 
 }  // namespace morvanta::search

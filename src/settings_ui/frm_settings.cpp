@@ -1,6 +1,8 @@
 #include "settings_ui/frm_settings.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -11,6 +13,7 @@
 
 #include "config/profile.h"
 #include "config/settings.h"
+#include "dicom/dicom.h"
 #include "settings_ui/dialog_frame.h"
 #include "settings_ui/frm_change.h"
 #include "settings_ui/line_edits.h"
@@ -29,6 +32,9 @@ QLabel* MakeLabel(const QString& text, const char* name, QWidget* parent) {
   auto* label = new QLabel(text, parent);
   label->setObjectName(QLatin1String(name));
   MakeBold(label);
+  // Never narrower than its text: a font wider than the designed one, or one
+  // that rounds up at a high DPI, would cut "Remote Port".
+  label->setMinimumWidth(label->sizeHint().width());
   return label;
 }
 
@@ -48,10 +54,35 @@ bool IsValidPortText(const QString& text) {
   return port && *port >= 1 && *port <= kMaxPort;
 }
 
+EchoOutcome TestConnection(const std::string& host, std::int32_t port,
+                           const std::string& callingAET, const std::string& calledAET,
+                           int timeoutSeconds) {
+  EchoOutcome outcome;
+  try {
+    const auto ms = dicom::Echo(host, port, callingAET, calledAET, timeoutSeconds);
+    outcome.ok = true;
+    outcome.text = dicom::EchoWorksText(dicom::Peer{calledAET, host, port}, ms.count());
+  } catch (const dicom::Error& e) {
+    outcome.number = e.number();
+    outcome.text = e.description();
+  } catch (const std::exception& e) {
+    outcome.number = static_cast<std::int32_t>(dicom::ErrorCode::NetworkError);
+    outcome.text = e.what();
+  } catch (...) {
+    outcome.number = static_cast<std::int32_t>(dicom::ErrorCode::NetworkError);
+    outcome.text = "The connection test failed for an unknown reason.";
+  }
+  return outcome;
+}
+
+// The dialog as designed, and the row the additions below the buttons take.
+constexpr int kDesignedHeight = 7140;
+constexpr int kStandardRowHeight = 705;
+
 frmSettings::frmSettings(QWidget* owner, SettingsHost& host) : QDialog(owner), host_(host) {
   setObjectName(QStringLiteral("frmSettings"));
   setWindowTitle(QStringLiteral("Settings"));
-  MakeFixedDialog(this, 6555, 7140);
+  MakeFixedDialog(this, 6555, kDesignedHeight + kStandardRowHeight);
 
   lvNodes = new QTreeWidget(this);
   lvNodes->setObjectName(QStringLiteral("lvNodes"));
@@ -116,8 +147,46 @@ frmSettings::frmSettings(QWidget* owner, SettingsHost& host) : QDialog(owner), h
   cmdCancel = MakeButton(QStringLiteral("Cancel"), "cmdCancel", this);
   ui::PlaceTwips(cmdCancel, 5175, 6570, 1320, 420);
 
-  QWidget* const order[] = {cmdAdd,    cmdEdit,  cmdDelete, txtLocAET, txtQuAET, txtQuIP,
-                            txtQuPort, cmdApply, cmdCancel, lvNodes,   cmdOK,    chkExtStudy};
+  // Beside the archive fields, in the free right part of the frame below
+  // them: the archive's fields stay where they were designed.
+  cmdTest = MakeButton(QStringLiteral("Test"), "cmdTest", fraSettings);
+  cmdTest->setToolTip(QStringLiteral("Send a C-ECHO to the archive with the values in the fields"));
+  ui::PlaceTwips(cmdTest, 4770, 135, 1320, 375);
+
+  // Below everything designed, so nothing designed moves.
+  fraStandard = new QGroupBox(this);
+  fraStandard->setObjectName(QStringLiteral("fraStandard"));
+  ui::PlaceTwips(fraStandard, 270, kDesignedHeight - 45, 6225, 600);
+  lblModalityKey = MakeLabel(QStringLiteral("Modality key:"), "lblModalityKey", fraStandard);
+  ui::PlaceTwips(lblModalityKey, 135, 210, 1080, 195);
+  cboModalityKey = new QComboBox(fraStandard);
+  cboModalityKey->setObjectName(QStringLiteral("cboModalityKey"));
+  cboModalityKey->setToolTip(QStringLiteral(
+      "The attribute the modality is sent in: Modality (0008,0060), or Modalities in Study "
+      "(0008,0061) for a standard archive"));
+  for (ModalityKey key : {ModalityKey::Modality, ModalityKey::ModalitiesInStudy}) {
+    const QString text = QString::fromLatin1(ModalityKeyText(key).data(),
+                                             static_cast<int>(ModalityKeyText(key).size()));
+    cboModalityKey->addItem(text, static_cast<int>(key));
+  }
+  ui::PlaceTwips(cboModalityKey, 1260, 150, 1935, 315);
+  lblForwardMethod = MakeLabel(QStringLiteral("Send by:"), "lblForwardMethod", fraStandard);
+  ui::PlaceTwips(lblForwardMethod, 3375, 210, 720, 195);
+  cboForwardMethod = new QComboBox(fraStandard);
+  cboForwardMethod->setObjectName(QStringLiteral("cboForwardMethod"));
+  cboForwardMethod->setToolTip(QStringLiteral(
+      "REDIRECT: the archive's forwarding request; MOVE: C-MOVE to the active forward node"));
+  for (ForwardMethod method : {ForwardMethod::Redirect, ForwardMethod::Move}) {
+    const QString text = QString::fromLatin1(ForwardMethodText(method).data(),
+                                             static_cast<int>(ForwardMethodText(method).size()));
+    cboForwardMethod->addItem(text, static_cast<int>(method));
+  }
+  ui::PlaceTwips(cboForwardMethod, 4140, 150, 1935, 315);
+
+  // The designed order first; the additions after it.
+  QWidget* const order[] = {cmdAdd,    cmdEdit,  cmdDelete, txtLocAET,      txtQuAET,
+                            txtQuIP,   txtQuPort, cmdApply, cmdCancel,      lvNodes,
+                            cmdOK,     chkExtStudy, cmdTest, cboModalityKey, cboForwardMethod};
   for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
   connect(txtLocAET, &QLineEdit::textChanged, this, &frmSettings::EnableApply);
@@ -125,6 +194,10 @@ frmSettings::frmSettings(QWidget* owner, SettingsHost& host) : QDialog(owner), h
   connect(txtQuIP, &CharFilterEdit::characterAccepted, this, &frmSettings::EnableApply);
   connect(txtQuPort, &CharFilterEdit::characterAccepted, this, &frmSettings::EnableApply);
   connect(chkExtStudy, &QCheckBox::toggled, this, &frmSettings::EnableApply);
+  connect(cboModalityKey, &QComboBox::currentIndexChanged, this, &frmSettings::EnableApply);
+  connect(cboForwardMethod, &QComboBox::currentIndexChanged, this, &frmSettings::EnableApply);
+  connect(cmdTest, &QPushButton::clicked, this, &frmSettings::cmdTest_Click);
+  connect(&echo_, &QFutureWatcher<EchoOutcome>::finished, this, &frmSettings::ShowTestOutcome);
   connect(cmdAdd, &QPushButton::clicked, this, &frmSettings::cmdAdd_Click);
   connect(cmdEdit, &QPushButton::clicked, this, &frmSettings::cmdEdit_Click);
   connect(lvNodes, &QTreeWidget::itemDoubleClicked, this, &frmSettings::cmdEdit_Click);
@@ -159,6 +232,8 @@ void frmSettings::Load() {
   txtQuAET->setText(QString::fromStdString(values.QueryAET));
   txtQuPort->setText(QString::number(values.QueryPort));
   txtQuIP->setText(QString::fromStdString(values.QueryIP));
+  cboModalityKey->setCurrentIndex(cboModalityKey->findData(static_cast<int>(values.QueryModalityKey)));
+  cboForwardMethod->setCurrentIndex(cboForwardMethod->findData(static_cast<int>(values.ForwardBy)));
 
   // Filling the fields fired the change handlers; a freshly opened dialog
   // shows nothing to apply.
@@ -223,9 +298,86 @@ bool frmSettings::Apply() {
     host_.values().ForwardNodes[static_cast<std::size_t>(i)] = entry;
   }
 
+  // The optional keys after the designed ones. A file that never had them
+  // and keeps the defaults is written exactly as before; once a key is in
+  // the file it always follows the choice.
+  const auto modalityKey = static_cast<ModalityKey>(cboModalityKey->currentData().toInt());
+  const auto forwardBy = static_cast<ForwardMethod>(cboForwardMethod->currentData().toInt());
+  const auto present = [&](const char* section, const char* key) {
+    static constexpr const char* kAbsent = "\x01" "absent";
+    return ReadINI(section, key, kAbsent, file) != kAbsent;
+  };
+  if (modalityKey != ModalityKey::Modality || present("Query", "ModalityKey")) {
+    if (!write("Query", "ModalityKey", std::string(ModalityKeyText(modalityKey)))) return false;
+  }
+  if (forwardBy != ForwardMethod::Redirect || present("Forward", "Method")) {
+    if (!write("Forward", "Method", std::string(ForwardMethodText(forwardBy)))) return false;
+  }
+  host_.values().QueryModalityKey = modalityKey;
+  host_.values().ForwardBy = forwardBy;
+
   host_.SetDateRangeVisible(chkExtStudy->isChecked());
   host_.LoadNodeButtons();
   return true;
+}
+
+void frmSettings::cmdTest_Click() {
+  if (echo_.isRunning()) return;
+  const auto show = [this](const QString& text, ui::MessageIcon icon) {
+    host_.messages().Show({text, ui::kAppTitle, icon, ui::MessageButtons::Ok});
+    emit connectionTested();
+  };
+  // Checked here rather than by the network: a field that cannot work says
+  // what to correct, at once.
+  if (!IsValidPortText(txtQuPort->text())) {
+    show(QStringLiteral("Remote Port \"%1\" is not a port: enter a number from 1 to 65535 "
+                        "and click Test again.")
+             .arg(txtQuPort->text()),
+         ui::MessageIcon::Warning);
+    txtQuPort->setFocus();
+    txtQuPort->selectAll();
+    return;
+  }
+  if (txtQuIP->text().trimmed().isEmpty()) {
+    show(QStringLiteral("Remote IP is empty: enter the archive's address and click Test again."),
+         ui::MessageIcon::Warning);
+    txtQuIP->setFocus();
+    return;
+  }
+  if (txtQuAET->text().trimmed().isEmpty()) {
+    show(QStringLiteral("Remote AET is empty: enter the archive's AE title and click Test again."),
+         ui::MessageIcon::Warning);
+    txtQuAET->setFocus();
+    return;
+  }
+  // The values in the fields, applied or not: the point is to try them
+  // before saving them.
+  const std::string host = txtQuIP->text().trimmed().toStdString();
+  const std::int32_t port = *ParseInt32(txtQuPort->text().toStdString());
+  const std::string calling = txtLocAET->text().toStdString();
+  const std::string called = txtQuAET->text().toStdString();
+  const int timeout = host_.values().TimeoutSeconds;
+  cmdTest->setEnabled(false);
+  cmdTest->setText(QStringLiteral("Testing..."));
+  // The worker holds only copies: the dialog may close while it runs.
+  echo_.setFuture(QtConcurrent::run([host, port, calling, called, timeout] {
+    return TestConnection(host, port, calling, called, timeout);
+  }));
+}
+
+void frmSettings::ShowTestOutcome() {
+  cmdTest->setText(QStringLiteral("Test"));
+  cmdTest->setEnabled(true);
+  const EchoOutcome outcome = echo_.result();
+  const QString text = QString::fromStdString(outcome.text);
+  if (outcome.ok) {
+    host_.messages().Show(
+        {text, ui::kAppTitle, ui::MessageIcon::Information, ui::MessageButtons::Ok});
+  } else {
+    host_.messages().Show({ui::ErrorText(outcome.number, text), ui::kAppTitle,
+                           ui::MessageIcon::Critical, ui::MessageButtons::Ok});
+  }
+  emit connectionTested();
 }
 
 void frmSettings::cmdOK_Click() {

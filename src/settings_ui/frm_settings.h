@@ -4,8 +4,13 @@
 // and OK.
 
 #include <QDialog>
+#include <QFutureWatcher>
+#include <cstdint>
+#include <optional>
+#include <string>
 
 class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -24,6 +29,17 @@ inline constexpr int kMaxNodeRows = 8;
 // still written exactly as typed (leading zeros included).
 bool IsValidPortText(const QString& text);
 
+// The outcome of the Test button's C-ECHO, made in the worker.
+struct EchoOutcome {
+  bool ok = false;
+  std::int32_t number = 0;  // the binding's error number when not ok
+  std::string text;         // "Connection to ... works (12 ms)." or the error's description
+};
+// One C-ECHO with the given values; never throws.
+EchoOutcome TestConnection(const std::string& host, std::int32_t port,
+                           const std::string& callingAET, const std::string& calledAET,
+                           int timeoutSeconds);
+
 class frmSettings : public QDialog {
   Q_OBJECT
 
@@ -38,7 +54,16 @@ class frmSettings : public QDialog {
   // user, when it refused or a write failed; the dialog keeps its values.
   bool Apply();
 
+  // True while the Test button's C-ECHO runs.
+  bool testing() const { return echo_.isRunning(); }
+
+ signals:
+  // The Test button's outcome has been shown.
+  void connectionTested();
+
  private:
+  void cmdTest_Click();
+  void ShowTestOutcome();
   void Load();
   void cmdAdd_Click();
   void cmdEdit_Click();
@@ -67,6 +92,15 @@ class frmSettings : public QDialog {
   QPushButton* cmdApply;
   QPushButton* cmdOK;
   QPushButton* cmdCancel;
+  // Beyond the original dialog: the connection test beside the archive
+  // fields, and the choices for standard archives and C-MOVE forwarding.
+  QPushButton* cmdTest;
+  QGroupBox* fraStandard;
+  QLabel* lblModalityKey;
+  QComboBox* cboModalityKey;
+  QLabel* lblForwardMethod;
+  QComboBox* cboForwardMethod;
+  QFutureWatcher<EchoOutcome> echo_;
 };
 
 }  // namespace morvanta::settings_ui
