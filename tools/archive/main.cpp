@@ -51,6 +51,12 @@ Misbehaviours, for tests:
                         sending the final C-FIND response
   --results N           answer every C-FIND with N made-up studies, whatever
                         it asks for
+  --odd-first KIND      make the first match of every C-FIND odd: long (a
+                        65,534-byte Patient's Name), invalid (bytes that are not
+                        UTF-8 under "ISO_IR 192") or charset (an unknown
+                        Specific Character Set, "ISO_IR 999")
+  --abort-store N       abort the association when the N-th C-STORE (from 1)
+                        arrives, instead of answering it
 )";
 
 [[noreturn]] void Usage(const std::string& problem) {
@@ -164,6 +170,12 @@ int main(int argc, char** argv) {
       options.findStatus = Status(arg, value());
     } else if (arg == "--find-abort") {
       options.findAbort = true;
+    } else if (arg == "--odd-first") {
+      options.oddFirst = value();
+      if (options.oddFirst != "long" && options.oddFirst != "invalid" && options.oddFirst != "charset")
+        Usage("--odd-first takes long, invalid or charset");
+    } else if (arg == "--abort-store") {
+      options.abortStoreAt = Number(arg, value(), 1, 1000000000);
     } else if (arg == "--results") {
       options.results = Number(arg, value(), 0, 1000000);
     } else {

@@ -234,6 +234,7 @@ class ArchiveSCP : public DcmThreadSCP {
     };
     for (const Study& study : matches) {
       std::unique_ptr<DcmDataset> answer = Answer(study, keys);
+      if (sent == 0 && !options.oddFirst.empty()) MakeOdd(*answer, options.oddFirst);
       Delay();
       cond = sendFINDResponse(presId, request.MessageID, sopClass, answer.get(), STATUS_FIND_Pending_MatchesAreContinuing);
       if (cond.bad()) {
@@ -384,6 +385,25 @@ class ArchiveSCP : public DcmThreadSCP {
     return image;
   }
 
+  // A match that tests a receiver's limits: a 65,534-byte Patient's Name (the
+  // most a PN can carry with a 16-bit length, PS3.5 7.1.2), bytes that are not
+  // UTF-8 in an "ISO_IR 192" answer, or a character set no one defines.
+  static void MakeOdd(DcmDataset& answer, const std::string& kind) {
+    std::string name, charset;
+    if (kind == "long") {
+      name = "LONG^" + std::string(65534 - 5, 'N');
+      charset = "ISO_IR 100";
+    } else if (kind == "invalid") {
+      name = "BAD\xFF\xFE^NAME\xC3";
+      charset = "ISO_IR 192";
+    } else {
+      name = "M\xFCLLER^HANS";
+      charset = "ISO_IR 999";
+    }
+    answer.putAndInsertString(DCM_SpecificCharacterSet, charset.c_str());
+    answer.putAndInsertString(DCM_PatientName, name.c_str(), static_cast<Uint32>(name.size()));
+  }
+
   // The keys the request asked for, with this study's values (PS3.4 C.2.2.1.2).
   std::unique_ptr<DcmDataset> Answer(const Study& study, const std::vector<QueryKey>& keys) {
     auto answer = std::make_unique<DcmDataset>();
@@ -430,6 +450,11 @@ class ArchiveSCP : public DcmThreadSCP {
     const int number = ++g_state->storeCount;
     std::uint16_t status = STATUS_Success;
     if (g_state->options.failStoreAt == number) status = g_state->options.failStoreStatus;
+    if (g_state->options.abortStoreAt == number) {
+      Journal("{\"type\":\"store-abort\",\"number\":" + std::to_string(number) + "}");
+      abortAssociation();
+      return DUL_PEERABORTEDASSOCIATION;
+    }
 
     std::string creator, studyUid;
     if (dataset) {

@@ -39,6 +39,8 @@ struct Options {
   std::optional<std::uint16_t> findStatus;  // final C-FIND status instead of success
   bool findAbort = false;                   // abort after the matches instead of the final status
   std::optional<int> results;               // answer every C-FIND with this many made-up studies
+  std::string oddFirst;  // first match of every C-FIND: "long", "invalid" or "charset" (see --odd-first)
+  int abortStoreAt = 0;  // 1-based number of the C-STORE answered by an abort
 };
 
 // Runs until the process is ended. Returns a process exit code on failure to start.
