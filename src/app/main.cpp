@@ -1,12 +1,30 @@
 // Start-up: the environment DCMTK reads, the application, the main window.
 
 #include <QApplication>
+#include <QEvent>
 #include <QFile>
 #include <filesystem>
 
 #include "app/frmMain.h"
 
 namespace morvanta {
+
+namespace {
+
+// Start-up measurements (bench/run): with MORVANTA_EXIT_WHEN_SHOWN set, the
+// program ends as soon as the main window has been painted once.
+class QuitWhenPainted : public QObject {
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      watched->removeEventFilter(this);
+      QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    }
+    return false;
+  }
+};
+
+}  // namespace
 
 int Main(int argc, char* argv[]) {
   // DCMTK leaves Nagle's algorithm on unless this is set before the first
@@ -22,6 +40,8 @@ int Main(int argc, char* argv[]) {
   frmMain window(programDir);
   // The Settings menu command opens the password prompt and the dialogs.
   ConnectSettingsMenu(window);
+  QuitWhenPainted quitWhenPainted;
+  if (qEnvironmentVariableIsSet("MORVANTA_EXIT_WHEN_SHOWN")) window.installEventFilter(&quitWhenPainted);
   window.show();
   return QApplication::exec();
 }
