@@ -346,6 +346,9 @@ void frmMain::CreateSearchPanel() {
 search::ResultGrid* frmMain::CreateGrid(QWidget* client) {
   auto* grid = new search::ResultGrid(client);
   grid->setObjectName(QStringLiteral("grid1"));
+  // Tab goes on to Send, the next control in the focus order; walking from
+  // cell to cell would also replace the user's selection with the new row.
+  grid->setTabKeyNavigation(false);
   return grid;
 }
 
