@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 
+#include "text/utf8.h"
+
 namespace morvanta {
 namespace {
 
@@ -12,24 +14,6 @@ constexpr std::array<char16_t, 32> kHigh = {
     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
     0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
 
 char ToCp1252(char32_t c) {
   if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
@@ -50,9 +34,9 @@ std::string Cp1252ToUtf8(std::string_view cp1252) {
       out += ch;
     } else if (b < 0xA0) {
       const char16_t c = kHigh[b - 0x80];
-      AppendUtf8(out, c != 0 ? c : 0xFFFD);
+      text::AppendUtf8(out, c != 0 ? c : 0xFFFD);
     } else {
-      AppendUtf8(out, b);
+      text::AppendUtf8(out, b);
     }
   }
   return out;
@@ -61,40 +45,12 @@ std::string Cp1252ToUtf8(std::string_view cp1252) {
 std::string Utf8ToCp1252(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
-  std::size_t i = 0;
-  while (i < utf8.size()) {
-    const auto b = static_cast<std::uint8_t>(utf8[i]);
-    int length = 0;
+  for (std::size_t i = 0; i < utf8.size();) {
     char32_t c = 0;
-    if (b < 0x80) {
-      length = 1;
-      c = b;
-    } else if ((b & 0xE0) == 0xC0) {
-      length = 2;
-      c = b & 0x1F;
-    } else if ((b & 0xF0) == 0xE0) {
-      length = 3;
-      c = b & 0x0F;
-    } else if ((b & 0xF8) == 0xF0) {
-      length = 4;
-      c = b & 0x07;
-    }
-    bool valid = length > 0 && i + length <= utf8.size();
-    for (int k = 1; valid && k < length; ++k) {
-      const auto cont = static_cast<std::uint8_t>(utf8[i + k]);
-      if ((cont & 0xC0) != 0x80) {
-        valid = false;
-      } else {
-        c = (c << 6) | (cont & 0x3F);
-      }
-    }
-    if (!valid) {
-      out += '?';
-      ++i;
-      continue;
-    }
-    out += ToCp1252(c);
-    i += length;
+    const std::size_t length = text::DecodeUtf8(utf8, i, c);
+    // A byte that starts no valid sequence is one unknown character.
+    out += length == 0 ? '?' : ToCp1252(c);
+    i += length == 0 ? 1 : length;
   }
   return out;
 }
