@@ -7,43 +7,21 @@
 
 #include "dicom/dicom.h"
 #include "dicom/errors.h"
+#include "archive_process.h"
 #include "dicom_peer.h"
 
 namespace morvanta::dicom {
 namespace {
 
+using morvanta::testing::Archive;
 using morvanta::testing::FreePort;
 using morvanta::testing::Process;
 using morvanta::testing::ReadLines;
 using morvanta::testing::TempDir;
 using morvanta::testing::WaitForPort;
 
-constexpr const char* kToday = "20261207";
+constexpr const char* kToday = morvanta::testing::kArchiveToday;
 constexpr const char* kCrStorage = "1.2.840.10008.5.1.4.1.1.1";
-
-class Archive {
- public:
-  explicit Archive(std::vector<std::string> extra = {}) : port_(FreePort()) {
-    std::vector<std::string> args = {MORVANTA_ARCHIVE, "--port", std::to_string(port_), "--aet", "ARCHIVE",
-                                     "--today", kToday, "--journal", journal()};
-    args.insert(args.end(), extra.begin(), extra.end());
-    process_ = std::make_unique<Process>(args, dir_ / "archive.out");
-    if (!WaitForPort(port_)) throw std::runtime_error("morvanta-archive did not start");
-  }
-  int port() const { return port_; }
-  std::string journal() const { return dir_ / "journal.jsonl"; }
-  std::vector<std::string> Lines(const std::string& type) const {
-    std::vector<std::string> found;
-    for (const std::string& line : ReadLines(journal()))
-      if (line.find("\"type\":\"" + type + "\"") != std::string::npos) found.push_back(line);
-    return found;
-  }
-
- private:
-  TempDir dir_;
-  int port_;
-  std::unique_ptr<Process> process_;
-};
 
 // One query, set up as the program's search does.
 DataSetList Search(int port, const std::function<void(DataSet&)>& fill, int timeout = 10,

@@ -11,11 +11,13 @@
 
 #include "dicom/dicom.h"
 #include "dicom/errors.h"
+#include "archive_process.h"
 #include "dicom_peer.h"
 
 namespace morvanta::dicom {
 namespace {
 
+using morvanta::testing::Archive;
 using morvanta::testing::FreePort;
 using morvanta::testing::Process;
 using morvanta::testing::ReadLines;
@@ -23,42 +25,9 @@ using morvanta::testing::Shell;
 using morvanta::testing::TempDir;
 using morvanta::testing::WaitForPort;
 
-constexpr const char* kToday = "20261207";
+constexpr const char* kToday = morvanta::testing::kArchiveToday;
 // Demo study 2: three series (3 + 4 + 5 images).
 constexpr const char* kStudy2 = "2.25.3141592653589793238462643380000002";
-
-class Archive {
- public:
-  explicit Archive(std::vector<std::string> extra = {}) : port_(FreePort()) {
-    std::vector<std::string> args = {MORVANTA_ARCHIVE, "--port", std::to_string(port_), "--aet", "ARCHIVE",
-                                     "--today", kToday, "--journal", journal()};
-    args.insert(args.end(), extra.begin(), extra.end());
-    process_ = std::make_unique<Process>(args, dir_ / "archive.out");
-    if (!WaitForPort(port_)) throw std::runtime_error("morvanta-archive did not start");
-  }
-  int port() const { return port_; }
-  std::string journal() const { return dir_ / "journal.jsonl"; }
-  std::vector<std::string> Lines(const std::string& type) const {
-    std::vector<std::string> found;
-    for (const std::string& line : ReadLines(journal()))
-      if (line.find("\"type\":\"" + type + "\"") != std::string::npos) found.push_back(line);
-    return found;
-  }
-  // Polls the journal until a line of the type appears; false after 10 s.
-  bool WaitFor(const std::string& type) const {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < end) {
-      if (!Lines(type).empty()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-  }
-
- private:
-  TempDir dir_;
-  int port_;
-  std::unique_ptr<Process> process_;
-};
 
 // storescp writing what it receives into a folder of its own.
 class StoreScp {
