@@ -1,0 +1,203 @@
+// The settings dialog's additions: the Test button's C-ECHO with the values
+// in the fields (against morvanta-archive on free loopback ports), and the
+// ModalityKey and Send method choices with what Apply writes.
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+
+#include "app_support.h"
+#include "settings_test_support.h"
+#include "settings_ui/frm_settings.h"
+
+using namespace morvanta;
+using morvanta::test::Archive;
+using morvanta::test::FreeLoopbackPort;
+using morvanta::test::kWaitMs;
+using settings_ui::frmSettings;
+using settings_ui::testing::FakeHost;
+
+namespace {
+
+struct Dialog {
+  explicit Dialog(const QByteArray& settings) {
+    host.WriteSettings(settings);
+    dialog = std::make_unique<frmSettings>(nullptr, host);
+    dialog->show();
+  }
+  template <class T>
+  T* child(const char* name) {
+    T* widget = dialog->findChild<T*>(QLatin1String(name));
+    if (widget == nullptr) qWarning("no child %s", name);
+    return widget;
+  }
+  void set(const char* field, const QString& text) { child<QLineEdit>(field)->setText(text); }
+  // Clicks Test and waits for the outcome; false when none came in time.
+  bool test() {
+    QSignalSpy tested(dialog.get(), &frmSettings::connectionTested);
+    QTest::mouseClick(child<QPushButton>("cmdTest"), Qt::LeftButton);
+    return !tested.isEmpty() || tested.wait(kWaitMs);
+  }
+  FakeHost host;
+  std::unique_ptr<frmSettings> dialog;
+};
+
+// What Settings.ini says before the test: values that would not work, so a
+// C-ECHO that works proves the fields' values were used, not the applied ones.
+const QByteArray kStale =
+    "[Local]\nAET=STALE\n[Query]\nAET=STALE\nIP=127.0.0.1\nPort=1\nTimeout=2\n";
+
+}  // namespace
+
+class BeyondSettingsTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void testButtonWorksWithTheFieldsValues();
+  void testButtonFailures_data();
+  void testButtonFailures();
+  void badPortIsToldWithoutNetwork_data();
+  void badPortIsToldWithoutNetwork();
+  void choicesLoadAndApplyAfterTheDesignedKeys();
+  void defaultsLeaveAFreshFileAsBefore();
+};
+
+void BeyondSettingsTest::testButtonWorksWithTheFieldsValues() {
+  Archive archive({});
+  QVERIFY(archive.ready());
+  Dialog d(kStale);
+  d.set("txtLocAET", QStringLiteral("MORVANTA"));
+  d.set("txtQuAET", QStringLiteral("ARCHIVE"));
+  d.set("txtQuPort", QString::number(archive.port()));
+  QVERIFY(d.test());
+  QCOMPARE(d.host.sink.shown.size(), std::size_t{1});
+  const ui::Message& m = d.host.sink.shown[0];
+  QCOMPARE(m.icon, ui::MessageIcon::Information);
+  QCOMPARE(m.title, QStringLiteral("Morvanta"));
+  const QRegularExpression works(
+      QStringLiteral("^Connection to ARCHIVE at 127\\.0\\.0\\.1:%1 works \\(\\d+ ms\\)\\.$")
+          .arg(archive.port()));
+  QVERIFY2(works.match(m.text).hasMatch(), qPrintable(m.text));
+  const QList<QJsonObject> echoes = archive.journal(QStringLiteral("echo"));
+  QCOMPARE(echoes.size(), 1);
+  QCOMPARE(echoes[0].value("calling").toString(), QStringLiteral("MORVANTA"));
+  // Testing applies nothing.
+  QCOMPARE(d.host.Read("Query", "Port"), "1");
+  QCOMPARE(d.host.Read("Local", "AET"), "STALE");
+  QVERIFY(d.child<QPushButton>("cmdTest")->isEnabled());
+}
+
+void BeyondSettingsTest::testButtonFailures_data() {
+  QTest::addColumn<QStringList>("options");  // the archive's; "closed": no archive at all
+  QTest::addColumn<QString>("calledAET");
+  QTest::addColumn<int>("number");
+  QTest::addColumn<QString>("words");  // part of the description
+  QTest::newRow("refused") << QStringList{"closed"} << "ARCHIVE" << 1001 << "Could not connect to ARCHIVE";
+  QTest::newRow("called AE not recognised") << QStringList{} << "NOT_ARCHIVE" << 1003
+                                            << "check Remote AET";
+  QTest::newRow("calling AE not recognised") << QStringList{"--refuse", "calling"} << "ARCHIVE" << 1003
+                                             << "Association rejected by ARCHIVE";
+  QTest::newRow("time-out") << QStringList{"--hang-association"} << "ARCHIVE" << 1004
+                            << "No answer from ARCHIVE";
+}
+
+void BeyondSettingsTest::testButtonFailures() {
+  QFETCH(QStringList, options);
+  QFETCH(QString, calledAET);
+  QFETCH(int, number);
+  QFETCH(QString, words);
+  std::unique_ptr<Archive> archive;
+  int port = FreeLoopbackPort();  // nobody listens there
+  if (options != QStringList{"closed"}) {
+    archive = std::make_unique<Archive>(options);
+    QVERIFY(archive->ready());
+    port = archive->port();
+  }
+  Dialog d(kStale);  // [Query] Timeout=2: the time-out comes soon
+  d.set("txtLocAET", QStringLiteral("MORVANTA"));
+  d.set("txtQuAET", calledAET);
+  d.set("txtQuPort", QString::number(port));
+  QSignalSpy tested(d.dialog.get(), &frmSettings::connectionTested);
+  QTest::mouseClick(d.child<QPushButton>("cmdTest"), Qt::LeftButton);
+  // The echo runs in the worker: the dialog goes on taking input meanwhile,
+  // and a second click starts no second echo.
+  if (tested.isEmpty()) {
+    QVERIFY(!d.child<QPushButton>("cmdTest")->isEnabled());
+    QTest::keyClicks(d.child<QLineEdit>("txtLocAET"), QStringLiteral("X"));
+    QCOMPARE(d.child<QLineEdit>("txtLocAET")->text(), QStringLiteral("MORVANTAX"));
+    QVERIFY(tested.wait(kWaitMs));
+  }
+  QCOMPARE(tested.size(), 1);
+  QCOMPARE(d.host.sink.shown.size(), std::size_t{1});
+  const ui::Message& m = d.host.sink.shown[0];
+  QCOMPARE(m.icon, ui::MessageIcon::Critical);
+  QVERIFY2(m.text.startsWith(QString::number(number) + QStringLiteral(" - ")), qPrintable(m.text));
+  QVERIFY2(m.text.contains(words), qPrintable(m.text));
+  QVERIFY(d.child<QPushButton>("cmdTest")->isEnabled());
+  QCOMPARE(d.child<QPushButton>("cmdTest")->text(), QStringLiteral("Test"));
+}
+
+void BeyondSettingsTest::badPortIsToldWithoutNetwork_data() {
+  QTest::addColumn<QString>("port");
+  QTest::newRow("zero") << "0";
+  QTest::newRow("too large") << "65536";
+  QTest::newRow("empty") << "";
+}
+
+void BeyondSettingsTest::badPortIsToldWithoutNetwork() {
+  QFETCH(QString, port);
+  Dialog d(kStale);
+  d.set("txtQuPort", port);
+  // Told at once: no worker, nothing to wait for.
+  QSignalSpy tested(d.dialog.get(), &frmSettings::connectionTested);
+  QTest::mouseClick(d.child<QPushButton>("cmdTest"), Qt::LeftButton);
+  QCOMPARE(tested.size(), 1);
+  QVERIFY(!d.dialog->testing());
+  QCOMPARE(d.host.sink.shown.size(), std::size_t{1});
+  QCOMPARE(d.host.sink.shown[0].icon, ui::MessageIcon::Warning);
+  QVERIFY2(d.host.sink.shown[0].text.contains(QStringLiteral("enter a number from 1 to 65535")),
+           qPrintable(d.host.sink.shown[0].text));
+}
+
+void BeyondSettingsTest::choicesLoadAndApplyAfterTheDesignedKeys() {
+  Dialog d("[Query]\nModalityKey=ModalitiesInStudy\n[Forward]\nMethod=move\n");
+  auto* modality = d.child<QComboBox>("cboModalityKey");
+  auto* method = d.child<QComboBox>("cboForwardMethod");
+  QCOMPARE(modality->currentText(), QStringLiteral("ModalitiesInStudy"));
+  QCOMPARE(method->currentText(), QStringLiteral("MOVE"));
+  QVERIFY(!d.child<QPushButton>("cmdApply")->isEnabled());
+
+  // Back to the defaults: keys already in the file follow the choice.
+  modality->setCurrentText(QStringLiteral("Modality"));
+  method->setCurrentText(QStringLiteral("REDIRECT"));
+  QVERIFY(d.child<QPushButton>("cmdApply")->isEnabled());
+  d.set("txtQuPort", QStringLiteral("104"));
+  QVERIFY(d.dialog->Apply());
+  QCOMPARE(d.host.Read("Query", "ModalityKey"), "Modality");
+  QCOMPARE(d.host.Read("Forward", "Method"), "REDIRECT");
+  QVERIFY(d.host.settings.QueryModalityKey == ModalityKey::Modality);
+  QVERIFY(d.host.settings.ForwardBy == ForwardMethod::Redirect);
+}
+
+void BeyondSettingsTest::defaultsLeaveAFreshFileAsBefore() {
+  Dialog d("");
+  d.set("txtQuPort", QStringLiteral("104"));
+  QVERIFY(d.dialog->Apply());
+  QVERIFY(!d.host.SettingsText().contains("ModalityKey"));
+  QVERIFY(!d.host.SettingsText().contains("Method"));
+
+  // A choice other than the default is written after every designed key.
+  d.child<QComboBox>("cboModalityKey")->setCurrentText(QStringLiteral("ModalitiesInStudy"));
+  d.child<QComboBox>("cboForwardMethod")->setCurrentText(QStringLiteral("MOVE"));
+  QVERIFY(d.dialog->Apply());
+  const QByteArray text = d.host.SettingsText();
+  QVERIFY2(text.endsWith("Node7=\r\nMethod=MOVE\r\n"), text.constData());
+  QVERIFY2(text.contains("Port=104\r\nModalityKey=ModalitiesInStudy\r\n"), text.constData());
+  SettingsValues values;
+  LoadArchiveSettings(values, d.host.file);
+  QVERIFY(values.QueryModalityKey == ModalityKey::ModalitiesInStudy);
+  QVERIFY(values.ForwardBy == ForwardMethod::Move);
+}
+
+QTEST_MAIN(BeyondSettingsTest)
+#include "beyond_settings_test.moc"
