@@ -1,0 +1,249 @@
+#!/bin/bash
+# The real binary under Xvfb and openbox, driven with xdotool as a user
+# drives it, against morvanta-archive on a free loopback port:
+#   echo   the Settings menu, the password, the Test button: the archive
+#          answers a C-ECHO from the station's AE title and the outcome is
+#          shown in a message box
+#   move   [Forward] Method=MOVE with CT_ROOM active: a search, two rows
+#          clicked, Send: the archive moves both studies by C-MOVE to a
+#          storescp started here, and their images arrive there
+#
+# usage: beyond_flows.sh <morvanta binary> <morvanta-archive binary> <echo|move>
+# exit 77 (skipped) only when there is no X server to run it in.
+
+set -u
+binary=${1:?usage: beyond_flows.sh <morvanta> <morvanta-archive> <scenario>}
+archive=${2:?usage: beyond_flows.sh <morvanta> <morvanta-archive> <scenario>}
+scenario=${3:?usage: beyond_flows.sh <morvanta> <morvanta-archive> <scenario>}
+
+if ! command -v Xvfb >/dev/null; then
+  echo "SKIP: Xvfb is not installed"
+  exit 77
+fi
+for tool in openbox wmctrl xdotool; do
+  command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 1; }
+done
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*"
+  for log in "$work"/prog/stderr.log "$work"/archive.log; do
+    [[ -s $log ]] && { echo "--- $log"; tail -n 20 "$log"; }
+  done
+  exit 1
+}
+
+# wait_until <seconds> <what> <command...>: polls the command until it
+# succeeds, or fails the test at the deadline.
+wait_until() {
+  local seconds=$1 what=$2
+  shift 2
+  local deadline=$((SECONDS + seconds))
+  until "$@"; do
+    ((SECONDS < deadline)) || fail "timed out after ${seconds}s waiting for $what"
+    sleep 0.1
+  done
+}
+
+# A display number the server picks itself, so parallel runs never collide;
+# 96 DPI, so the designed pixel positions below hold.
+Xvfb -displayfd 9 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp 9>"$work/display" \
+  2>"$work/xvfb.log" &
+pids+=($!)
+wait_until 20 "Xvfb to report its display" test -s "$work/display"
+export DISPLAY=":$(head -n1 "$work/display")"
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+export QT_FONT_DPI=96 TCP_NODELAY=1
+export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
+export XDG_RUNTIME_DIR="$work/runtime"
+mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+# libxkbcommon-x11 trips strict string checks before any of our code runs.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}strict_string_checks=0"
+
+openbox --sm-disable >"$work/openbox.log" 2>&1 &
+pids+=($!)
+wait_until 20 "the window manager" wmctrl -m >/dev/null 2>&1
+
+# The archive on a port nobody uses: probe, start, and try another port if
+# someone took it in between.
+journal="$work/journal.jsonl"
+port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+archive_listening() { grep -q "listening" "$work/archive.log" 2>/dev/null; }
+# The C-MOVE destination: storescp on a free port, writing into its own folder.
+received="$work/received"
+mkdir -p "$received"
+scp_pid=
+for attempt in 1 2 3 4 5; do
+  scp_port=$((20000 + RANDOM % 40000))
+  port_free "$scp_port" || continue
+  storescp -aet CT_ROOM -od "$received" "$scp_port" >"$work/storescp.log" 2>&1 &
+  scp_pid=$!
+  scp_listening() { ! port_free "$scp_port"; }
+  deadline=$((SECONDS + 20))
+  until scp_listening || ! kill -0 "$scp_pid" 2>/dev/null; do
+    ((SECONDS < deadline)) || break
+    sleep 0.1
+  done
+  scp_listening && kill -0 "$scp_pid" 2>/dev/null && break
+  kill "$scp_pid" 2>/dev/null
+  wait "$scp_pid" 2>/dev/null
+  scp_pid=
+done
+[[ -n $scp_pid ]] || fail "storescp did not start"
+pids+=("$scp_pid")
+
+archive_pid=
+for attempt in 1 2 3 4 5; do
+  port=$((20000 + RANDOM % 40000))
+  port_free "$port" || continue
+  "$archive" --port "$port" --aet ARCHIVE --journal "$journal" --demo 12 \
+    --node "CT_ROOM=127.0.0.1:$scp_port" >"$work/archive.log" 2>&1 &
+  archive_pid=$!
+  deadline=$((SECONDS + 20))
+  until archive_listening || ! kill -0 "$archive_pid" 2>/dev/null; do
+    ((SECONDS < deadline)) || break
+    sleep 0.1
+  done
+  archive_listening && kill -0 "$archive_pid" 2>/dev/null && break
+  kill "$archive_pid" 2>/dev/null
+  wait "$archive_pid" 2>/dev/null
+  archive_pid=
+done
+[[ -n $archive_pid ]] || fail "morvanta-archive did not start"
+pids+=("$archive_pid")
+
+# The program in a directory of its own, configured for the archive.
+prog="$work/prog"
+mkdir -p "$prog"
+cp "$binary" "$prog/morvanta"
+printf '[Local]\r\nAET=MORVANTA\r\n[Query]\r\nAET=ARCHIVE\r\nIP=127.0.0.1\r\nPort=%s\r\nTimeout=10\r\n' \
+  "$port" >"$prog/Settings.ini"
+if [[ $scenario == move ]]; then
+  printf '[Forward]\r\nMethod=MOVE\r\nNode0=CT room|CT_ROOM\r\nActive=CT_ROOM\r\n' >>"$prog/Settings.ini"
+fi
+
+# Managed windows with this exact title (Qt also has a hidden leader window).
+windows_titled() { wmctrl -l | awk -v t="$1" '{ $1 = $2 = $3 = ""; sub(/^ +/, "") } $0 == t' | wc -l; }
+window_id() { wmctrl -l | awk -v t="$1" '{ id = $1; $1 = $2 = $3 = ""; sub(/^ +/, "") } $0 == t { print id; exit }'; }
+main_listed() { [[ $(windows_titled Morvanta) -ge 1 ]]; }
+is_active() { [[ $(xdotool getactivewindow 2>/dev/null) == "$1" ]]; }
+journal_has() { grep -q "$1" "$journal" 2>/dev/null; }
+
+(cd / && exec "$prog/morvanta") >"$prog/stdout.log" 2>"$prog/stderr.log" &
+program_pid=$!
+pids+=("$program_pid")
+wait_until 30 "the Morvanta window" main_listed
+main=$(($(window_id Morvanta)))
+wmctrl -i -a "$main"
+wait_until 10 "the Morvanta window to be active" is_active "$main"
+
+# The client area starts below the menu bar, 20 to 30 pixels high at 96 DPI;
+# every click below stays well inside its target for any height in that range.
+mb=25
+
+search_for() {
+  xdotool type --delay 20 "$1"
+  xdotool key Return
+}
+
+# The answer is applied on the UI thread after the archive has sent it:
+# wait until the grid's first rows show something besides their
+# background (the one look at the screen this test takes).
+grid_filled() {
+  local spread
+  spread=$(import -window "$main" -crop "400x60+10+$((mb + 258 + 25))" +repage \
+    -colorspace gray -format '%[fx:standard_deviation]' info: 2>/dev/null) || return 1
+  awk -v s="$spread" 'BEGIN { exit !(s > 0.01) }'
+}
+
+# The one message box over the main window (both carry the program's title).
+message_box() {
+  wmctrl -l | awk '{ id = $1; $1 = $2 = $3 = ""; sub(/^ +/, "") } $0 == "Morvanta" { print id }' |
+    while read -r id; do (( $((id)) != main )) && echo $((id)); done | head -n1
+}
+close_message_box() {
+  local box
+  box=$(message_box)
+  [[ -n $box ]] || fail "no message box found"
+  wmctrl -i -a "$box"
+  wait_until 10 "the message box to be active" is_active "$box"
+  xdotool key Return
+}
+
+case $scenario in
+  echo)
+    xdotool key alt+s
+    login_shown() { [[ $(windows_titled Login) -eq 1 ]]; }
+    wait_until 20 "the password prompt" login_shown
+    login=$(($(window_id Login)))
+    wait_until 10 "the prompt to be active" is_active "$login"
+    xdotool type --delay 20 "vorel"
+    xdotool key Return
+    settings_shown() { [[ $(windows_titled Settings) -eq 1 ]]; }
+    wait_until 20 "the settings dialog" settings_shown
+    dialog=$(($(window_id Settings)))
+    wait_until 10 "the settings dialog to be active" is_active "$dialog"
+    # Test: 1320 x 375 twips at 4770, 135 in the frame at 270, 5850.
+    xdotool mousemove --window "$dialog" 380 411 click 1
+    wait_until 20 "the archive to answer a C-ECHO" journal_has '"type":"echo"'
+    grep '"type":"echo"' "$journal" | grep -q '"calling":"MORVANTA"' || fail "echo not from MORVANTA"
+    box_shown() { [[ -n $(message_box) ]]; }
+    wait_until 20 "the outcome's message box" box_shown
+    close_message_box
+    box_gone() { [[ -z $(message_box) ]]; }
+    wait_until 10 "the message box to close" box_gone
+    wait_until 10 "the settings dialog to be active again" is_active "$dialog"
+    # Cancel: 1320 x 420 twips at 5175, 6570.
+    xdotool mousemove --window "$dialog" 389 452 click 1
+    settings_gone() { [[ $(windows_titled Settings) -eq 0 ]]; }
+    wait_until 10 "the settings dialog to close" settings_gone
+    echo "ok: the Test button sent a C-ECHO from MORVANTA and showed its outcome"
+    ;;
+
+  move)
+    search_for "*"
+    wait_until 20 "the archive to receive the C-FIND" journal_has '"type":"find"'
+    wait_until 20 "the result rows" grid_filled
+    y1=$((mb + 258 + 45))
+    y2=$((y1 + 70))
+    xdotool mousemove --window "$main" 120 "$y1" click 1
+    xdotool keydown ctrl mousemove --window "$main" 120 "$y2" click 1 keyup ctrl
+    xdotool mousemove --window "$main" 710 $((mb + 110)) click 1
+    box_shown() { [[ -n $(message_box) ]]; }
+    wait_until 30 "the completion message" box_shown
+    moves=$(grep '"type":"move"' "$journal")
+    [[ $(grep -c . <<<"$moves") -eq 2 ]] || fail "expected 2 C-MOVEs, the journal holds: $moves"
+    grep -q '"destination":"CT_ROOM"' <<<"$moves" || fail "moves not to CT_ROOM: $moves"
+    grep -q '"status":"0x0000"' <<<"$moves" || fail "moves failed: $moves"
+    grep -q '"type":"store"' "$journal" && fail "a forwarding request was stored instead"
+    images=$(grep -o '"completed":[0-9]*' <<<"$moves" | awk -F: '{ n += $2 } END { print n }')
+    ((images > 0)) || fail "no images moved: $moves"
+    files_arrived() { [[ $(find "$received" -type f | wc -l) -eq $images ]]; }
+    wait_until 20 "$images images at storescp" files_arrived
+    close_message_box
+    box_gone() { [[ -z $(message_box) ]]; }
+    wait_until 10 "the completion message to close" box_gone
+    echo "ok: two studies moved by C-MOVE; $images images arrived at storescp"
+    ;;
+
+  *) fail "unknown scenario $scenario" ;;
+esac
+
+# The program still runs and closes cleanly.
+kill -0 "$program_pid" 2>/dev/null || fail "morvanta ended by itself"
+wmctrl -i -c "$main"
+process_ended() { ! kill -0 "$1" 2>/dev/null; }
+wait_until 20 "morvanta to exit" process_ended "$program_pid"
+wait "$program_pid"
+rc=$?
+[[ $rc -eq 0 ]] || fail "morvanta exited with $rc"
+exit 0
