@@ -3,6 +3,8 @@
 // misbehaviour ending in the right error instead of a hang.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <set>
 
 #include "dicom/dicom.h"
@@ -249,6 +251,8 @@ struct Misbehaviour {
   std::int32_t number;
   const char* text;
 };
+// Test names in ctest show the case, not its bytes.
+void PrintTo(const Misbehaviour& c, std::ostream* os) { *os << c.label; }
 
 class ArchiveMisbehaviour : public ::testing::TestWithParam<Misbehaviour> {};
 

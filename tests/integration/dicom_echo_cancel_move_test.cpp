@@ -3,6 +3,8 @@
 // images, all on loopback.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -93,6 +95,8 @@ struct EchoOutcome {
   std::int32_t number;
   const char* remedy;
 };
+// Test names in ctest show the case, not its bytes.
+void PrintTo(const EchoOutcome& c, std::ostream* os) { *os << c.label; }
 
 class EchoFails : public ::testing::TestWithParam<EchoOutcome> {};
 
@@ -134,6 +138,8 @@ struct CancelCase {
   const char* waitFor;  // journal line that shows the archive is keeping us waiting
   bool ownFlag;         // the caller's flag, or QueryClient::Cancel()
 };
+// Test names in ctest show the case, not its bytes.
+void PrintTo(const CancelCase& c, std::ostream* os) { *os << c.label; }
 
 class FindCancel : public ::testing::TestWithParam<CancelCase> {};
 

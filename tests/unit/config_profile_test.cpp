@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <filesystem>
 #include <string>
 
@@ -22,6 +24,8 @@ struct ReadCase {
   int size;
   std::string expected;
 };
+// Test names in ctest show the case, not its bytes.
+void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
 
 class ReadINITest : public ::testing::TestWithParam<ReadCase> {};
 

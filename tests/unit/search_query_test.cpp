@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 #include <vector>
 
@@ -15,6 +17,8 @@ struct NameCase {
   const char* first;
   const char* composed;
 };
+// Test names in ctest show the case, not its bytes.
+void PrintTo(const NameCase& c, std::ostream* os) { *os << '"' << c.last << "\" / \"" << c.first << '"'; }
 
 class ComposeName : public ::testing::TestWithParam<NameCase> {};
 
@@ -117,6 +121,8 @@ struct StudyDateCase {
   StudyDateKey::Kind kind;
   const char* value;
 };
+// Test names in ctest show the case, not its bytes.
+void PrintTo(const StudyDateCase& c, std::ostream* os) { *os << c.name; }
 
 class StudyDates : public ::testing::TestWithParam<StudyDateCase> {};
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "search/query.h"
 #include "search/shortcuts.h"
 
@@ -14,6 +16,8 @@ struct ShortcutCase {
   const char* tag;
   const char* studyDateSent;
 };
+// Test names in ctest show the case, not its bytes.
+void PrintTo(const ShortcutCase& c, std::ostream* os) { *os << c.name; }
 
 class Shortcuts : public ::testing::TestWithParam<ShortcutCase> {};
 
