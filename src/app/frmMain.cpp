@@ -193,11 +193,13 @@ frmMain::frmMain(std::filesystem::path programDir, Clock clock,
 
 frmMain::~frmMain() {
   // The runners wait for their workers when they go; what those report is
-  // dropped with the window. A search is told to stop at once; a Send ends
-  // within the network time-out.
+  // dropped with the window. Both are told to stop first, so a program being
+  // closed never sits out a network time-out: a search at once, a Send after
+  // the request in flight (what was stored stays stored).
   searchRunner_->disconnect(this);
   searchRunner_->cancel();
   sendRunner_->disconnect(this);
+  sendRunner_->cancel();
   if (busyCursor_) QApplication::restoreOverrideCursor();
 }
 
