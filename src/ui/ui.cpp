@@ -20,6 +20,15 @@ void PlaceTwips(QWidget* w, int left, int top, int width, int height) {
 }
 
 QFont Tahoma(qreal pointSize, bool bold) {
+  // The layout was designed for Tahoma. Where it is not installed, a font of
+  // similar width keeps captions inside their controls (the usual fallback,
+  // DejaVu Sans, is wider and cuts them off).
+  static const bool substituted = [] {
+    QFont::insertSubstitutions(QStringLiteral("Tahoma"),
+                               {QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
+    return true;
+  }();
+  (void)substituted;
   QFont font(QStringLiteral("Tahoma"));
   font.setPointSizeF(pointSize);
   font.setBold(bold);
