@@ -158,7 +158,7 @@ frmSettings::frmSettings(QWidget* owner, SettingsHost& host) : QDialog(owner), h
   fraStandard->setObjectName(QStringLiteral("fraStandard"));
   ui::PlaceTwips(fraStandard, 270, kDesignedHeight - 45, 6225, 600);
   lblModalityKey = MakeLabel(QStringLiteral("Modality key:"), "lblModalityKey", fraStandard);
-  ui::PlaceTwips(lblModalityKey, 135, 210, 1080, 195);
+  ui::PlaceTwips(lblModalityKey, 135, 210, 1170, 195);
   cboModalityKey = new QComboBox(fraStandard);
   cboModalityKey->setObjectName(QStringLiteral("cboModalityKey"));
   cboModalityKey->setToolTip(QStringLiteral(
@@ -169,7 +169,7 @@ frmSettings::frmSettings(QWidget* owner, SettingsHost& host) : QDialog(owner), h
                                              static_cast<int>(ModalityKeyText(key).size()));
     cboModalityKey->addItem(text, static_cast<int>(key));
   }
-  ui::PlaceTwips(cboModalityKey, 1260, 150, 1935, 315);
+  ui::PlaceTwips(cboModalityKey, 1350, 150, 1845, 315);
   lblForwardMethod = MakeLabel(QStringLiteral("Send by:"), "lblForwardMethod", fraStandard);
   ui::PlaceTwips(lblForwardMethod, 3375, 210, 720, 195);
   cboForwardMethod = new QComboBox(fraStandard);
