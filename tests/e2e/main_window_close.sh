@@ -18,49 +18,9 @@ for tool in openbox wmctrl xdotool; do
   command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 1; }
 done
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/xsession.sh"
 
-fail() { echo "FAIL: $*"; exit 1; }
-
-# wait_until <seconds> <what> <command...>: polls the command until it
-# succeeds, or fails the test at the deadline.
-wait_until() {
-  local seconds=$1 what=$2
-  shift 2
-  local deadline=$((SECONDS + seconds))
-  until "$@"; do
-    ((SECONDS < deadline)) || fail "timed out after ${seconds}s waiting for $what"
-    sleep 0.1
-  done
-}
-
-# A display number the server picks itself, so parallel runs never collide.
-Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp 9>"$work/display" \
-  2>"$work/xvfb.log" &
-pids+=($!)
-wait_until 20 "Xvfb to report its display" test -s "$work/display"
-export DISPLAY=":$(head -n1 "$work/display")"
-unset QT_QPA_PLATFORM WAYLAND_DISPLAY
-export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
-export XDG_RUNTIME_DIR="$work/runtime"
-mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-
-# libxkbcommon-x11 reads the keymap names of the X server with strndup on
-# bounded strings that are not NUL-terminated, which strict string checks
-# report before any of our code runs. Only that check is relaxed here.
-export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}strict_string_checks=0"
-
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
-pids+=($!)
-wait_until 20 "the window manager" wmctrl -m >/dev/null 2>&1
+start_x_session
 
 window_listed() { wmctrl -l | grep -q " Morvanta$"; }
 is_active() { [[ $(xdotool getactivewindow 2>/dev/null) == "$1" ]]; }

@@ -1,0 +1,66 @@
+# Sourced by the tour and the end-to-end tests: a private X server (Xvfb) with
+# a window manager (openbox), a scratch folder, processes stopped on exit, and
+# waiting on a condition with a deadline.
+#
+# Before sourcing, a script may set:
+#   xs_name        prefix of failure lines (default "FAIL")
+# and may define xs_failure_details, run by fail() before it exits (logs,
+# screenshots). After sourcing: $work (removed on exit), pids+=(...) for every
+# process to stop on exit, fail, wait_until, port_free, start_x_session.
+
+work=$(mktemp -d)
+pids=()
+xs_cleanup() {
+  local pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap xs_cleanup EXIT
+trap 'exit 130' INT TERM
+
+fail() {
+  echo "${xs_name:-FAIL}: $*" >&2
+  if declare -F xs_failure_details >/dev/null; then xs_failure_details >&2; fi
+  exit 1
+}
+
+# wait_until <seconds> <what> <command...>: polls the command until it
+# succeeds, or fails at the deadline.
+wait_until() {
+  local seconds=$1 what=$2
+  shift 2
+  local deadline=$((SECONDS + seconds))
+  until "$@"; do
+    ((SECONDS < deadline)) || fail "timed out after ${seconds}s waiting for $what"
+    sleep 0.1
+  done
+}
+
+port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+
+# start_x_session [dpi]: Xvfb on a display it picks itself (so parallel runs
+# never collide) and openbox on it; DISPLAY and a private HOME are exported.
+# With a dpi (96 by default where given), 15 twips are one pixel at 96.
+start_x_session() {
+  local dpi=${1:-}
+  Xvfb -displayfd 9 -screen 0 1280x1024x24 ${dpi:+-dpi "$dpi"} -nolisten tcp \
+    9>"$work/display" 2>"$work/xvfb.log" &
+  pids+=($!)
+  wait_until 20 "Xvfb to report its display" test -s "$work/display"
+  export DISPLAY=":$(head -n1 "$work/display")"
+  unset QT_QPA_PLATFORM WAYLAND_DISPLAY QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS
+  [[ -n $dpi ]] && export QT_FONT_DPI=$dpi
+  export TCP_NODELAY=1
+  export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/runtime"
+  mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
+  chmod 700 "$XDG_RUNTIME_DIR"
+  # libxkbcommon-x11 reads the X server's keymap names with strndup on bounded
+  # strings that are not NUL-terminated, which ASan's strict string checks
+  # report before any of our code runs. Only that check is relaxed.
+  export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}strict_string_checks=0"
+
+  openbox --sm-disable >"$work/openbox.log" 2>&1 &
+  pids+=($!)
+  wait_until 20 "the window manager" eval 'wmctrl -m >/dev/null 2>&1'
+}
