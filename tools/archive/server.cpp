@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <thread>
 
@@ -217,12 +218,16 @@ class ArchiveSCP : public DcmThreadSCP {
     if (failure == 0 && level.empty()) failure = 0xA900;
     if (failure == 0 && level != "STUDY") failure = 0xC000;
 
+    // Made-up results (--results) are made one at a time as they go out, so
+    // even 100,000 of them start answering at once.
     std::vector<Study> matches;
+    std::size_t count = 0;
     if (failure == 0) {
       if (options.results) {
-        for (int i = 0; i < *options.results; ++i) matches.push_back(MakeDemoStudy(i, options.today));
+        count = static_cast<std::size_t>(*options.results);
       } else {
         matches = g_state->store.Find(keys);
+        count = matches.size();
       }
     }
     // "sent" counts the matches that went out, so a test sees where a
@@ -232,7 +237,10 @@ class ArchiveSCP : public DcmThreadSCP {
       Journal("{\"type\":\"find-done\",\"sent\":" + std::to_string(sent) + ",\"status\":" + JsonString(status) +
               "}");
     };
-    for (const Study& study : matches) {
+    std::optional<Study> made;
+    for (std::size_t i = 0; i < count; ++i) {
+      const Study& study =
+          options.results ? made.emplace(MakeDemoStudy(static_cast<int>(i), options.today)) : matches[i];
       std::unique_ptr<DcmDataset> answer = Answer(study, keys);
       if (sent == 0 && !options.oddFirst.empty()) MakeOdd(*answer, options.oddFirst);
       Delay();
