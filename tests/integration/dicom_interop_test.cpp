@@ -7,6 +7,7 @@
 #include <set>
 
 #include "dicom/dicom.h"
+#include "archive_process.h"
 #include "dicom_peer.h"
 
 namespace morvanta::dicom {
@@ -178,6 +179,38 @@ TEST_F(DcmtkClients, OddIdentifiersAreAnsweredNotFatal) {
     ASSERT_TRUE(server_->Running());
     EXPECT_EQ(Shell("echoscu" + Address() + " >/dev/null 2>&1"), 0);
   }
+}
+
+// A site checks a workstation against studies of its own: --data reads a
+// folder of DICOM files, sub-folders included, and answers for them.
+TEST(ArchiveData, HoldsTheStudiesOfTheFilesInAFolder) {
+  TempDir data;
+  std::filesystem::create_directories(data.path() / "sub");
+  MakeFile(data, 1, "Gr\xC3\xBCn^Eva");
+  std::filesystem::rename(MakeFile(data, 2, "Doe^Jane"), data.path() / "sub" / "study2.dcm");
+  morvanta::testing::Archive archive({"--data", data.path().string()});
+
+  const auto find = [&](const std::string& patientId) {
+    QueryClient client;
+    client.SetPort(archive.port());
+    client.SetHost("127.0.0.1");
+    client.SetCalledAET("ARCHIVE");
+    client.SetCallingAET("MORVANTA");
+    client.SetQueryRoot("STUDY");
+    client.SetTimeout(10);
+    DataSet& id = client.Identifier();
+    StudyQuery(id);
+    id.SetPatientID(patientId);
+    return client.Find(id);
+  };
+  const DataSetList first = find("INTEROP1");
+  ASSERT_EQ(first.Count(), 1u);
+  EXPECT_EQ(first[0].PatientName(), "Gr\xC3\xBCn^Eva");
+  EXPECT_EQ(first[0].StudyUID(), "1.2.826.0.1.3680043.99.1.1");
+  const DataSetList second = find("INTEROP2");
+  ASSERT_EQ(second.Count(), 1u) << "a file in a sub-folder is held too";
+  EXPECT_EQ(second[0].StudyUID(), "1.2.826.0.1.3680043.99.1.2");
+  EXPECT_EQ(find("INTEROP3").Count(), 0u);
 }
 
 }  // namespace
