@@ -6,7 +6,8 @@
 #   xs_name        prefix of failure lines (default "FAIL")
 # and may define xs_failure_details, run by fail() before it exits (logs,
 # screenshots). After sourcing: $work (removed on exit), pids+=(...) for every
-# process to stop on exit, fail, wait_until, port_free, start_x_session.
+# process to stop on exit, fail, wait_until, port_free, start_x_session, the
+# window helpers and start_program.
 
 work=$(mktemp -d)
 pids=()
@@ -63,4 +64,24 @@ start_x_session() {
   openbox --sm-disable >"$work/openbox.log" 2>&1 &
   pids+=($!)
   wait_until 20 "the window manager" eval 'wmctrl -m >/dev/null 2>&1'
+}
+
+# Managed windows with this exact title (Qt also has a hidden leader window).
+windows_titled() { wmctrl -l | awk -v t="$1" '{ $1 = $2 = $3 = ""; sub(/^ +/, "") } $0 == t' | wc -l; }
+window_id() { wmctrl -l | awk -v t="$1" '{ id = $1; $1 = $2 = $3 = ""; sub(/^ +/, "") } $0 == t { print id; exit }'; }
+is_active() { [[ $(xdotool getactivewindow 2>/dev/null) == "$1" ]]; }
+# activate <window id>: raises the window and waits until it has the focus.
+activate() { wmctrl -i -a "$1"; wait_until 10 "window $1 to be active" is_active "$1"; }
+
+# start_program <program dir>: starts <dir>/morvanta from there (stdout.log and
+# stderr.log beside it), waits for its main window and gives it the focus.
+# Sets program_pid and main (the window's id).
+start_program() {
+  local dir=$1
+  (cd / && exec "$dir/morvanta") >"$dir/stdout.log" 2>"$dir/stderr.log" &
+  program_pid=$!
+  pids+=("$program_pid")
+  wait_until 30 "the Morvanta window" eval '[[ $(windows_titled Morvanta) -ge 1 ]]'
+  main=$(($(window_id Morvanta)))
+  activate "$main"
 }

@@ -65,20 +65,9 @@ cp "$binary" "$prog/morvanta"
 printf '[Local]\r\nAET=MORVANTA\r\n[Query]\r\nAET=ARCHIVE\r\nIP=127.0.0.1\r\nPort=%s\r\nTimeout=10\r\n' \
   "$port" >"$prog/Settings.ini"
 
-# Managed windows with this exact title (Qt also has a hidden leader window).
-windows_titled() { wmctrl -l | awk -v t="$1" '{ $1 = $2 = $3 = ""; sub(/^ +/, "") } $0 == t' | wc -l; }
-window_id() { wmctrl -l | awk -v t="$1" '{ id = $1; $1 = $2 = $3 = ""; sub(/^ +/, "") } $0 == t { print id; exit }'; }
-main_listed() { [[ $(windows_titled Morvanta) -ge 1 ]]; }
-is_active() { [[ $(xdotool getactivewindow 2>/dev/null) == "$1" ]]; }
 journal_has() { grep -q "$1" "$journal" 2>/dev/null; }
 
-(cd / && exec "$prog/morvanta") >"$prog/stdout.log" 2>"$prog/stderr.log" &
-program_pid=$!
-pids+=("$program_pid")
-wait_until 30 "the Morvanta window" main_listed
-main=$(($(window_id Morvanta)))
-wmctrl -i -a "$main"
-wait_until 10 "the Morvanta window to be active" is_active "$main"
+start_program "$prog"
 
 # The client area starts below the menu bar, 20 to 30 pixels high at 96 DPI;
 # every click below stays well inside its target for any height in that range.

@@ -23,7 +23,6 @@ source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/xsession.sh"
 start_x_session
 
 window_listed() { wmctrl -l | grep -q " Morvanta$"; }
-is_active() { [[ $(xdotool getactivewindow 2>/dev/null) == "$1" ]]; }
 process_ended() { ! kill -0 "$1" 2>/dev/null; }
 
 # run_and_close <program dir> <how: closebox | menu>: starts the program,
