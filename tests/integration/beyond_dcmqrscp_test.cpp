@@ -18,31 +18,9 @@ namespace {
 using testing::FreePort;
 using testing::Process;
 using testing::Shell;
+using testing::StoreScp;
 using testing::TempDir;
 using testing::WaitForPort;
-
-class StoreScp {
- public:
-  StoreScp() : port_(FreePort()) {
-    std::filesystem::create_directories(dir_.path() / "in");
-    process_ = std::make_unique<Process>(
-        std::vector<std::string>{"/usr/bin/storescp", "-aet", "CT_ROOM", "-od", dir_ / "in",
-                                 std::to_string(port_)},
-        dir_ / "storescp.out");
-    if (!WaitForPort(port_)) throw std::runtime_error("storescp did not start");
-  }
-  int port() const { return port_; }
-  int Files() const {
-    int count = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir_.path() / "in")) ++count;
-    return count;
-  }
-
- private:
-  TempDir dir_;
-  int port_;
-  std::unique_ptr<Process> process_;
-};
 
 std::string Study(int n) { return "1.2.826.0.1.3680043.99.21." + std::to_string(n); }
 
@@ -85,7 +63,7 @@ class Dcmqrscp : public ::testing::Test {
   search::ArchiveAddress Address() const { return {"127.0.0.1", port_, "DCMQR", "MORVANTA", 10}; }
 
   TempDir dir_;
-  StoreScp room_;
+  StoreScp room_{"CT_ROOM"};
   int port_ = 0;
   std::unique_ptr<Process> server_;
 };

@@ -21,6 +21,7 @@ namespace {
 
 using morvanta::testing::Archive;
 using morvanta::testing::FreePort;
+using morvanta::testing::StoreScp;
 using morvanta::testing::Process;
 using morvanta::testing::ReadLines;
 using morvanta::testing::Shell;
@@ -30,29 +31,6 @@ using morvanta::testing::WaitForPort;
 constexpr const char* kToday = morvanta::testing::kArchiveToday;
 // Demo study 2: three series (3 + 4 + 5 images).
 constexpr const char* kStudy2 = "2.25.3141592653589793238462643380000002";
-
-// storescp writing what it receives into a folder of its own.
-class StoreScp {
- public:
-  explicit StoreScp(const std::string& aet) : port_(FreePort()) {
-    std::filesystem::create_directories(dir_.path() / "in");
-    process_ = std::make_unique<Process>(
-        std::vector<std::string>{"/usr/bin/storescp", "-aet", aet, "-od", dir_ / "in", std::to_string(port_)},
-        dir_ / "storescp.out");
-    if (!WaitForPort(port_)) throw std::runtime_error("storescp did not start");
-  }
-  int port() const { return port_; }
-  int Files() const {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir_.path() / "in")) ++count;
-    return count;
-  }
-
- private:
-  TempDir dir_;
-  int port_;
-  std::unique_ptr<Process> process_;
-};
 
 int SentBy(const std::string& findDone) {
   std::smatch match;

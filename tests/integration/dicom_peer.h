@@ -19,6 +19,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -134,5 +135,29 @@ inline int Shell(const std::string& command) {
   const int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+// storescp writing what it receives into a folder of its own: the
+// destination of a C-MOVE.
+class StoreScp {
+ public:
+  explicit StoreScp(const std::string& aet) : port_(FreePort()) {
+    std::filesystem::create_directories(dir_.path() / "in");
+    process_ = std::make_unique<Process>(
+        std::vector<std::string>{"/usr/bin/storescp", "-aet", aet, "-od", dir_ / "in", std::to_string(port_)},
+        dir_ / "storescp.out");
+    if (!WaitForPort(port_)) throw std::runtime_error("storescp did not start");
+  }
+  int port() const { return port_; }
+  int Files() const {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir_.path() / "in")) ++count;
+    return count;
+  }
+
+ private:
+  TempDir dir_;
+  int port_;
+  std::unique_ptr<Process> process_;
+};
 
 }  // namespace morvanta::testing
