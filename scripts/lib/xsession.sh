@@ -9,6 +9,16 @@
 # process to stop on exit, fail, wait_until, port_free, start_x_session, the
 # window helpers and start_program.
 
+# Without an X server there is nothing to run in: a test reports itself
+# skipped (77). Without the tools that drive it, it fails.
+if ! command -v Xvfb >/dev/null; then
+  echo "SKIP: Xvfb is not installed"
+  exit 77
+fi
+for tool in openbox wmctrl xdotool; do
+  command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 1; }
+done
+
 work=$(mktemp -d)
 pids=()
 xs_cleanup() {

@@ -16,14 +16,6 @@ binary=${1:?usage: app_flows.sh <morvanta> <morvanta-archive> <scenario>}
 archive=${2:?usage: app_flows.sh <morvanta> <morvanta-archive> <scenario>}
 scenario=${3:?usage: app_flows.sh <morvanta> <morvanta-archive> <scenario>}
 
-if ! command -v Xvfb >/dev/null; then
-  echo "SKIP: Xvfb is not installed"
-  exit 77
-fi
-for tool in openbox wmctrl xdotool; do
-  command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 1; }
-done
-
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/xsession.sh"
 xs_failure_details() {
   local log

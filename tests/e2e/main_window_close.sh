@@ -10,14 +10,6 @@
 set -u
 binary=${1:?usage: main_window_close.sh <morvanta binary>}
 
-if ! command -v Xvfb >/dev/null; then
-  echo "SKIP: Xvfb is not installed"
-  exit 77
-fi
-for tool in openbox wmctrl xdotool; do
-  command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 1; }
-done
-
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/xsession.sh"
 
 start_x_session
