@@ -55,6 +55,7 @@ class NodeButtonsTest : public QObject {
   void buildsButtonsFromSettings_data();
   void buildsButtonsFromSettings();
   void clickMovesTheHighlightAndWritesActive();
+  void undefinedWindows1252ByteKeepsItsNodeAcrossRestarts();
   void rebuildAfterActiveNodeRemovedHighlightsNothing();
   void rebuildFollowsChangedEntries();
   void activeButtonIsPaintedGreen();
@@ -151,6 +152,23 @@ void NodeButtonsTest::clickMovesTheHighlightAndWritesActive() {
   w.frm->close();
   Window again(dir);
   QCOMPARE(LooksOf(*again.frm), (Looks{"", "", "Two", "", "", "*Five", "", ""}));
+}
+
+// Bytes Windows-1252 leaves undefined are still bytes of an AE title that a
+// station's file may hold: the choice goes back to the file byte for byte.
+void NodeButtonsTest::undefinedWindows1252ByteKeepsItsNodeAcrossRestarts() {
+  ProgramDir dir;
+  const QString odd = QStringLiteral("LAB%1%2").arg(QChar(0x81)).arg(QChar(0x9D));
+  dir.WriteSettings({"[Forward]", "Node0=CT|CTAE", "Node1=Lab|" + odd, "Active=" + odd});
+  Window w(dir);
+  w.ShowActive();
+  QCOMPARE(LooksOf(*w.frm), (Looks{"CT", "*Lab", "", "", "", "", "", ""}));
+  QTest::mouseClick(w.frm->cmdNode[0], Qt::LeftButton);
+  QTest::mouseClick(w.frm->cmdNode[1], Qt::LeftButton);
+  QVERIFY2(dir.ReadSettings().contains("Active=LAB\x81\x9D\r\n"), dir.ReadSettings().constData());
+  w.frm->close();
+  Window again(dir);
+  QCOMPARE(LooksOf(*again.frm), (Looks{"CT", "*Lab", "", "", "", "", "", ""}));
 }
 
 void NodeButtonsTest::rebuildAfterActiveNodeRemovedHighlightsNothing() {

@@ -26,6 +26,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -142,9 +143,16 @@ inline ChildResult RunSelfAs(const Identity& who, const std::vector<std::string>
   std::vector<char*> argv;
   for (std::string& a : argStore) argv.push_back(a.data());
   argv.push_back(nullptr);
-  std::vector<std::string> envStore;
-  for (char** e = environ; *e != nullptr; ++e) envStore.emplace_back(*e);
-  envStore.insert(envStore.end(), environment.begin(), environment.end());
+  // The given entries replace inherited ones of the same name.
+  std::vector<std::string> envStore = environment;
+  const auto given = [&](std::string_view entry) {
+    const std::string_view name = entry.substr(0, entry.find('=') + 1);
+    for (const std::string& e : environment)
+      if (std::string_view(e).starts_with(name)) return true;
+    return false;
+  };
+  for (char** e = environ; *e != nullptr; ++e)
+    if (!given(*e)) envStore.emplace_back(*e);
   std::vector<char*> envp;
   for (std::string& e : envStore) envp.push_back(e.data());
   envp.push_back(nullptr);
