@@ -80,5 +80,26 @@ void ReadIni200Keys_IfstreamScanEach(benchmark::State& state) {
 }
 BENCHMARK(ReadIni200Keys_IfstreamScanEach)->Unit(benchmark::kMicrosecond);
 
+// A search or Send reads the file once and looks up every key it needs.
+void ReadIni200Keys_Snapshot(benchmark::State& state) {
+  const auto& file = ProfileFile();
+  const auto& keys = ProfileKeys();
+  for (auto _ : state) {
+    const ProfileSnapshot ini = ProfileSnapshot::Read(file);
+    for (const ProfileKey& k : keys) benchmark::DoNotOptimize(ini.Get(k.section, k.key, ""));
+  }
+}
+BENCHMARK(ReadIni200Keys_Snapshot)->Unit(benchmark::kMicrosecond);
+
+void ReadIni200Keys_IfstreamOnceScanEach(benchmark::State& state) {
+  const auto& file = ProfileFile();
+  const auto& keys = ProfileKeys();
+  for (auto _ : state) {
+    const std::string bytes = ReadBytes(file);
+    for (const ProfileKey& k : keys) benchmark::DoNotOptimize(std::string(Scan(bytes, k)));
+  }
+}
+BENCHMARK(ReadIni200Keys_IfstreamOnceScanEach)->Unit(benchmark::kMicrosecond);
+
 }  // namespace
 }  // namespace morvanta::bench
