@@ -10,7 +10,8 @@
 //   time-out;
 // - after WriteINI(section, key, value), ReadINI(section, key) gives the value
 //   as the file holds it: Windows-1252 ("?" for what it cannot hold), CR and
-//   LF as spaces, surrounding blanks and one pair of double quotes dropped,
+//   LF as spaces, surrounding blanks and one pair of double or single quotes
+//   dropped,
 //   cut to 255 characters; this only holds for names the file format can
 //   carry (see NameCanRoundTrip);
 // - WriteINI changes no other key: the second section and key read the same
@@ -99,7 +100,8 @@ std::string ExpectedValue(std::string_view utf8) {
   std::ranges::replace(oneLine, '\n', ' ');
   const std::string stored = Utf8ToCp1252(oneLine);
   std::string_view value = Trim(stored);
-  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
     value = value.substr(1, value.size() - 2);
   }
   value = value.substr(0, std::min<std::size_t>(value.size(), morvanta::kProfileBufferSize - 1));

@@ -63,6 +63,7 @@ class KeyboardTest : public QObject {
 
   void altDOpensDateiAndBClosesTheWindow() {
     ProgramDir dir;
+    dir.WriteSettings({"[Local]", "AET=WS1"});
     Window w(dir);
     w.ShowActive();
     QTest::keyClick(w.frm.get(), Qt::Key_D, Qt::AltModifier);
