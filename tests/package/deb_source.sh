@@ -8,6 +8,7 @@ deb_from() {
     deb=$source
     return 0
   fi
+  [[ -d $source ]] && source=$(cd "$source" && pwd)
   [[ -f $source/CPackConfig.cmake ]] || { echo "FAIL: no package and no CPack configuration in '$source'" >&2; return 1; }
   mkdir -p "$scratch"
   if ! (cd "$scratch" && cpack --config "$source/CPackConfig.cmake" -G DEB -B "$scratch") \
