@@ -433,9 +433,12 @@ void frmMain::Form_Resize() {
 void frmMain::Form_Unload() {
   unloaded_ = true;
   // Nothing is asked and closing is never refused; a failed write only
-  // loses the remembered height.
-  (void)WriteINI("Size", "SearchHeight", std::to_string(OuterHeightTwips()),
-                 settingsPath());
+  // loses the remembered height, and the log says why. A missing file is
+  // not made here: a stub holding only the height would hide "Settings.ini
+  // existiert nicht." at the next start.
+  const WriteResult saved = WriteINI("Size", "SearchHeight", std::to_string(OuterHeightTwips()),
+                                     settingsPath(), IfMissing::Keep);
+  if (!saved && !saved.missing) (void)log_.LogError(0, saved.error, "Form_Unload");
 }
 
 void frmMain::SetOuterSize(int widthPx, int heightPx) {
@@ -729,6 +732,13 @@ bool frmMain::CheckINI() {
     return false;
   }
   GetINI();
+  // Said here with what the file holds; the toolkit would only see the
+  // number it became.
+  if (const auto problem = PortProblem(settings_)) {
+    ReportError(static_cast<std::int32_t>(dicom::ErrorCode::InvalidArgument),
+                QString::fromStdString(*problem), "CheckInI");
+    return false;
+  }
   return true;
 }
 
@@ -747,7 +757,7 @@ void frmMain::SetDateRangeVisible(bool visible) {
 }
 
 modGlobal::NodeButtons frmMain::NodeContext() {
-  return modGlobal::NodeButtons{cmdNode, settings_, settingsPath()};
+  return modGlobal::NodeButtons{cmdNode, settings_, settingsPath(), &log_};
 }
 
 void frmMain::LoadNodeButtons() { modGlobal::LoadNodeButtons(NodeContext()); }

@@ -64,10 +64,10 @@ void LoadNodeButtons(const NodeButtons& nodes) {
   // on a button that now shows another node.
   for (QPushButton* button : nodes.cmdNode) ShowNormal(button);
 
+  const ProfileSnapshot ini = ProfileSnapshot::Read(nodes.settingsFile);
   for (int i = 0; i < kNodeSlots; ++i) {
     QPushButton* button = nodes.cmdNode[static_cast<std::size_t>(i)];
-    std::string entry =
-        ReadINI("Forward", NodeKey(i), "", nodes.settingsFile);
+    std::string entry = ini.Get("Forward", NodeKey(i), "");
     nodes.values.ForwardNodes[static_cast<std::size_t>(i)] = entry;
     if (entry.empty()) {
       button->setText(QString());
@@ -95,9 +95,11 @@ void ActivateNode(const NodeButtons& nodes, std::int16_t index) {
   ShowActive(chosen);
   nodes.values.ActiveForwardAET = NodeTag(chosen).toStdString();
   // The choice is remembered at once; a failed write only loses the memory
-  // of the choice, not the choice for this run, so it is not reported.
-  (void)WriteINI("Forward", "Active", nodes.values.ActiveForwardAET,
-                 nodes.settingsFile);
+  // of the choice, not the choice for this run, so it is logged rather than
+  // shown.
+  const WriteResult saved = WriteINI("Forward", "Active", nodes.values.ActiveForwardAET,
+                                     nodes.settingsFile, IfMissing::Keep);
+  if (!saved && nodes.log != nullptr) (void)nodes.log->LogError(0, saved.error, "cmdNode_Click");
 }
 
 }  // namespace morvanta::modGlobal

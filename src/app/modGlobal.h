@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "config/settings.h"
+#include "log/log.h"
 
 class QPushButton;
 
@@ -22,10 +23,12 @@ inline const QColor kActiveNodeColour{0, 255, 0};
 
 // What the buttons work on: the buttons, the values they read and change
 // (ForwardNodes, ActiveForwardAET) and the settings file.
+// A choice that cannot be written to the file is logged to `log`.
 struct NodeButtons {
   NodeButtonArray& cmdNode;
   SettingsValues& values;
   std::filesystem::path settingsFile;
+  const Log* log = nullptr;
 };
 
 // The AE title a button stands for (the node entry's second piece).
@@ -38,7 +41,8 @@ QString NodeTag(const QPushButton* button);
 void LoadNodeButtons(const NodeButtons& nodes);
 
 // Makes button `index` (0..7) the active one and writes its AE title to
-// [Forward] Active at once. An index outside 0..7 does nothing.
+// [Forward] Active at once; a file that already holds it is not touched, and
+// a missing file is not created. An index outside 0..7 does nothing.
 void ActivateNode(const NodeButtons& nodes, std::int16_t index);
 
 // True when the button shows the active look (green, bold).

@@ -65,18 +65,40 @@ std::optional<bool> ParseFlag(std::string_view text) {
 
 void LoadArchiveSettings(SettingsValues& values,
                          const std::filesystem::path& settingsFile) {
+  // One read of the file for every key: a search or Send runs this each time.
+  const ProfileSnapshot ini = ProfileSnapshot::Read(settingsFile);
   const auto read = [&](const char* section, const char* key, const char* def) {
-    return ReadINI(section, key, def, settingsFile, kProfileBufferSize);
+    return ini.Get(section, key, def, kProfileBufferSize);
   };
   values.LocalAET = read("Local", "AET", "");
   values.QueryAET = read("Query", "AET", "");
   values.QueryIP = read("Query", "IP", "");
-  if (const auto port = ParseInt32(read("Query", "Port", "0"))) values.QueryPort = *port;
+  // A default no value can hold tells a missing key from one holding "0".
+  static constexpr const char* kNoPort = "\x01";
+  std::string portText = read("Query", "Port", kNoPort);
+  if (portText == kNoPort) {
+    values.QueryPortText.reset();
+    portText = "0";
+  } else {
+    values.QueryPortText = portText;
+  }
+  if (const auto port = ParseInt32(portText)) values.QueryPort = *port;
   if (const auto flag = ParseFlag(read("GENERAL", "StudyDate", "0"))) values.ExtStudyDate = *flag;
   const auto timeout = ParseInt32(read("Query", "Timeout", ""));
   values.TimeoutSeconds = timeout && *timeout > 0 ? *timeout : kDefaultTimeoutSeconds;
   values.QueryModalityKey = ParseModalityKey(read("Query", "ModalityKey", ""));
   values.ForwardBy = ParseForwardMethod(read("Forward", "Method", ""));
+}
+
+std::optional<std::string> PortProblem(const SettingsValues& values) {
+  if (values.QueryPort >= 1 && values.QueryPort <= 65535) return std::nullopt;
+  const std::string archive = values.QueryAET.empty() ? "the archive" : values.QueryAET;
+  if (!values.QueryPortText) {
+    return "Settings.ini has no [Query] Port: the TCP port of " + archive +
+           " (1 to 65535) is needed";
+  }
+  return "Port \"" + *values.QueryPortText + "\" of " + archive +
+         " in Settings.ini is not a TCP port (1 to 65535)";
 }
 
 std::string_view ModalityKeyText(ModalityKey key) {

@@ -29,6 +29,9 @@ struct SettingsValues {
   std::string QueryAET;
   std::string QueryIP;
   std::int32_t QueryPort = 0;
+  // [Query] Port as the file holds it at the last load; none when the key is
+  // missing. A port that does not convert is reported with this text.
+  std::optional<std::string> QueryPortText;
   bool ExtStudyDate = false;
   std::string ActiveForwardAET;
   std::array<std::string, kNodeSlots> ForwardNodes;
@@ -62,9 +65,14 @@ std::optional<bool> ParseFlag(std::string_view text);
 
 // GetINI's reading steps: LocalAET, QueryAET, QueryIP, QueryPort, ExtStudyDate
 // (and TimeoutSeconds, QueryModalityKey, ForwardBy), each independent: a value that does not convert keeps
-// its previous content.
+// its previous content. The file is read once for all of them.
 void LoadArchiveSettings(SettingsValues& values,
                          const std::filesystem::path& settingsFile);
+
+// Why QueryPort cannot be used to reach the archive, quoting what
+// Settings.ini holds ("abc", a 20-digit number, "11112.5"), or nothing when it
+// is a TCP port (1 to 65535).
+std::optional<std::string> PortProblem(const SettingsValues& values);
 
 // A forward node entry: alias, "|", AE title. Pieces after a second "|" are
 // ignored; an entry without "|" is all alias with an empty AE title.

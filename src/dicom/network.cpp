@@ -46,6 +46,32 @@ const DcmTagKey kReturnKeys[] = {
   throw Error(static_cast<std::int32_t>(code), std::move(description));
 }
 
+// PS3.5 6.2, AE: 1 to 16 characters of the default repertoire without the
+// backslash and without control characters. A NUL would cut the title short
+// on its way to the toolkit, so it is refused like any other.
+bool IsValidAeTitle(std::string_view aet) {
+  return !aet.empty() && aet.size() <= 16 && std::ranges::all_of(aet, [](char c) {
+           return c >= 0x20 && c < 0x7F && c != '\\';
+         });
+}
+
+// The title as a message can show it: control characters as <XX>.
+std::string Shown(std::string_view aet) {
+  std::string out;
+  for (const char c : aet) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F) {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      out += {'<', kHex[b >> 4], kHex[b & 15], '>'};
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+constexpr const char* kAeRule = "(1 to 16 characters, no backslash or control character)";
+
 using SteadyClock = std::chrono::steady_clock;
 
 // How long a cancelled operation waits for the archive to answer its
@@ -340,9 +366,9 @@ class Association {
     // AE titles: 1 to 16 characters of the default repertoire (PS3.5 6.2, AE).
     for (const auto& [role, aet] : {std::pair<const char*, const std::string&>{"called", peer_.aet},
                                     std::pair<const char*, const std::string&>{"calling", callingAET}}) {
-      if (aet.empty() || aet.size() > 16 || !IsAscii(aet) || aet.find('\\') != std::string::npos)
-        Throw(ErrorCode::InvalidArgument, std::string("The ") + role + " AE title \"" + aet +
-                                              "\" is not valid (1 to 16 characters, no backslash)");
+      if (!IsValidAeTitle(aet))
+        Throw(ErrorCode::InvalidArgument, std::string("The ") + role + " AE title \"" + Shown(aet) +
+                                              "\" is not valid " + kAeRule);
     }
   }
 
@@ -698,10 +724,9 @@ MoveCounts MoveClient::Move(const std::string& studyUid, const std::string& dest
                                       "or the association has ended)");
   Association& association = *impl_->association;
   const Peer peer = association.peer();
-  if (destinationAET.empty() || destinationAET.size() > 16 || !IsAscii(destinationAET) ||
-      destinationAET.find('\\') != std::string::npos)
-    Throw(ErrorCode::InvalidArgument, "The destination AE title \"" + destinationAET +
-                                          "\" is not valid (1 to 16 characters, no backslash)");
+  if (!IsValidAeTitle(destinationAET))
+    Throw(ErrorCode::InvalidArgument, "The destination AE title \"" + Shown(destinationAET) +
+                                          "\" is not valid " + kAeRule);
   if (studyUid.empty() || studyUid.size() > 64)
     Throw(ErrorCode::InvalidArgument, "The study UID \"" + studyUid + "\" is not valid");
 

@@ -12,7 +12,8 @@ namespace morvanta {
 // single-byte routines do. Invalid UTF-8 bytes become "?" too.
 std::string Utf8ToCp1252(std::string_view utf8);
 
-// Every byte has a meaning; the five undefined ones map to U+FFFD.
+// Every byte has a meaning; the five the code page leaves undefined become
+// U+0081, U+008D, U+008F, U+0090 and U+009D, and go back to the same byte.
 std::string Cp1252ToUtf8(std::string_view cp1252);
 
 }  // namespace morvanta

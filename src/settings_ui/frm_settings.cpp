@@ -277,7 +277,7 @@ bool frmSettings::Apply() {
            ui::kAppTitle, ui::MessageIcon::Critical, ui::MessageButtons::Ok});
       return false;
     }
-    ++written;
+    if (result.changed) ++written;
     return true;
   };
 

@@ -5,13 +5,26 @@
 #include <filesystem>
 #include <string>
 
+#include <sys/stat.h>
+
+#include <iterator>
+#include <optional>
+
+#include "../support/unprivileged.h"
 #include "config/profile.h"
+#include "log/codepage.h"
 #include "test_support.h"
 
 namespace morvanta {
 namespace {
 
+namespace fs = std::filesystem;
+using testing::ChildResult;
+using testing::Give;
+using testing::Identity;
+using testing::Owner;
 using testing::ReadFile;
+using testing::RunAs;
 using testing::TempDir;
 using testing::WriteFile;
 
@@ -35,6 +48,8 @@ TEST_P(ReadINITest, ReadsTheValueTheStationExpects) {
   const auto file = dir.path() / "Settings.ini";
   if (c.file != "<none>") WriteFile(file, c.file);
   EXPECT_EQ(ReadINI(c.section, c.key, c.defaultValue, file, c.size), c.expected);
+  // A snapshot of the file answers every key as ReadINI does.
+  EXPECT_EQ(ProfileSnapshot::Read(file).Get(c.section, c.key, c.defaultValue, c.size), c.expected);
 }
 
 const std::string kLong300(300, 'x');
@@ -53,6 +68,9 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"SpacesAroundKeyAndValueIgnored", "[Query]\r\n  AET   =  ARCHIVE  \r\n", "Query", "AET", "", 256, "ARCHIVE"},
         ReadCase{"SpacesInsideValueKept", "[Forward]\r\nNode0=CT room|CTAE\r\n", "Forward", "Node0", "", 256, "CT room|CTAE"},
         ReadCase{"QuotedValueReadWithoutQuotes", "[Query]\r\nAET=\" ARCH \"\r\n", "Query", "AET", "", 256, " ARCH "},
+        ReadCase{"SingleQuotedValueReadWithoutQuotes", "[Query]\r\nAET=' ARCH '\r\n", "Query", "AET", "", 256, " ARCH "},
+        ReadCase{"DifferentQuotesAreKept", "[Query]\r\nAET='ARCH\"\r\n", "Query", "AET", "", 256, "'ARCH\""},
+        ReadCase{"LoneQuoteIsKept", "[Query]\r\nAET='\r\n", "Query", "AET", "", 256, "'"},
         ReadCase{"CommentLineIsNotAKey", "[Query]\r\n;AET=OLD\r\nAET=NEW\r\n", "Query", "AET", "", 256, "NEW"},
         ReadCase{"FirstOfTwoKeysWins", "[Query]\r\nAET=ONE\r\nAET=TWO\r\n", "Query", "AET", "", 256, "ONE"},
         ReadCase{"FirstOfTwoSectionsWins", "[Query]\r\nIP=1\r\n[Query]\r\nAET=TWO\r\n", "Query", "AET", "d", 256, "d"},
@@ -147,6 +165,161 @@ TEST(WriteINI, FailuresAreReportedAndLeaveTheFileAlone) {
   int entries = 0;
   for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
   EXPECT_EQ(entries, 2);
+}
+
+// Settings.ini on a locked-down station, written by an ordinary user (a child
+// that has dropped root): the program folder usually is not the user's, and
+// the administrator decides whether the file is.
+
+constexpr gid_t kStationGroup = 4242;  // a group the station's users share
+constexpr fs::perms Mode(unsigned bits) { return static_cast<fs::perms>(bits); }
+
+struct LockedCase {
+  const char* name;
+  Owner folderOwner;
+  unsigned folderMode;
+  Owner fileOwner;
+  unsigned fileMode;
+  bool shared;    // the file's group is the station group, and the user is in it
+  bool written;   // else refused, the file as it was
+  bool inPlace;   // the same inode afterwards
+};
+void PrintTo(const LockedCase& c, std::ostream* os) { *os << c.name; }
+
+class LockedStationTest : public ::testing::TestWithParam<LockedCase> {};
+
+TEST_P(LockedStationTest, WritesWhatTheSystemAllowsKeepingOwnerAndMode) {
+  const LockedCase& c = GetParam();
+  TempDir dir;
+  const fs::path folder = dir.path() / "program";
+  fs::create_directory(folder);
+  const fs::path file = folder / "Settings.ini";
+  const std::string before = "[Forward]\r\nNode0=CT|CTAE\r\nActive=OLD\r\n";
+  WriteFile(file, before);
+  Identity user;
+  if (c.shared) user.groups = {kStationGroup};
+  const auto group = c.shared ? std::optional<gid_t>(kStationGroup) : std::nullopt;
+  ASSERT_TRUE(Give(file, c.fileOwner, Mode(c.fileMode), user, group));
+  ASSERT_TRUE(Give(folder, c.folderOwner, Mode(c.folderMode), user));
+  struct stat old {};
+  ASSERT_EQ(::stat(file.c_str(), &old), 0);
+
+  const ChildResult child = RunAs(user, [&] {
+    const WriteResult result = WriteINI("Forward", "Active", "CTAE", file);
+    if (result) return 0;
+    return result.error.find(file.string()) != std::string::npos ? 1 : 2;
+  });
+  ASSERT_FALSE(child.timedOut);
+  if (c.written) {
+    EXPECT_EQ(child.status, 0);
+    EXPECT_EQ(ReadFile(file), "[Forward]\r\nNode0=CT|CTAE\r\nActive=CTAE\r\n");
+  } else {
+    EXPECT_EQ(child.status, 1) << "refused, with the file named";
+    EXPECT_EQ(ReadFile(file), before);
+  }
+  struct stat now {};
+  ASSERT_EQ(::stat(file.c_str(), &now), 0);
+  EXPECT_EQ(now.st_uid, old.st_uid);
+  EXPECT_EQ(now.st_gid, old.st_gid);
+  EXPECT_EQ(now.st_mode, old.st_mode);
+  if (c.inPlace) {
+    EXPECT_EQ(now.st_ino, old.st_ino);
+  }
+  // No new file left beside it.
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator{}), 1);
+  fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LockedStationTest,
+    ::testing::Values(
+        LockedCase{"ReadOnlyFolderWorldWritableFile", Owner::Root, 0755, Owner::Root, 0666, false, true, true},
+        LockedCase{"ReadOnlyFolderGroupWritableFileUserInGroup", Owner::Root, 0755, Owner::Root, 0664, true, true, true},
+        LockedCase{"ReadOnlyFolderAdministratorsFile", Owner::Root, 0755, Owner::Root, 0644, false, false, true},
+        LockedCase{"WritableFolderAdministratorsFile", Owner::Root, 0777, Owner::Root, 0644, false, false, true},
+        LockedCase{"WritableFolderGroupWritableFileKeepsItsOwner", Owner::Root, 0777, Owner::Root, 0664, true, true, true},
+        LockedCase{"UsersOwnFileKeepsItsMode", Owner::Child, 0755, Owner::Child, 0664, false, true, false},
+        LockedCase{"UsersPrivateFileStaysPrivate", Owner::Child, 0755, Owner::Child, 0600, false, true, false},
+        LockedCase{"UsersFileWithoutWriteBitIsRefused", Owner::Child, 0755, Owner::Child, 0444, false, false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(WriteINI, MissingFileIsCreatedOnlyWhenAsked) {
+  TempDir dir;
+  const fs::path file = dir.path() / "Settings.ini";
+  const WriteResult kept = WriteINI("Size", "SearchHeight", "9000", file, IfMissing::Keep);
+  EXPECT_FALSE(kept);
+  EXPECT_TRUE(kept.missing);
+  EXPECT_FALSE(fs::exists(file));
+
+  // A user cannot create one in a program folder that is not theirs.
+  const fs::path folder = dir.path() / "program";
+  fs::create_directory(folder);
+  ASSERT_TRUE(Give(folder, Owner::Root, Mode(0755)));
+  const ChildResult child = RunAs(Identity{}, [&] {
+    const WriteResult made = WriteINI("Size", "SearchHeight", "9000", folder / "Settings.ini");
+    return made ? 0 : made.error.find(folder.string()) != std::string::npos ? 1 : 2;
+  });
+  EXPECT_EQ(child.status, 1) << "refused, naming the folder";
+  EXPECT_FALSE(fs::exists(folder / "Settings.ini"));
+}
+
+TEST(WriteINI, RootKeepsAnotherUsersOwnerAndMode) {
+  TempDir dir;
+  const fs::path file = dir.path() / "Settings.ini";
+  WriteFile(file, "[Local]\r\nAET=WS1\r\n");
+  ASSERT_TRUE(Give(file, Owner::Child, Mode(0640)));
+  struct stat old {};
+  ASSERT_EQ(::stat(file.c_str(), &old), 0);
+  ASSERT_TRUE(WriteINI("Local", "AET", "WS2", file));
+  struct stat now {};
+  ASSERT_EQ(::stat(file.c_str(), &now), 0);
+  EXPECT_EQ(ReadFile(file), "[Local]\r\nAET=WS2\r\n");
+  EXPECT_EQ(now.st_uid, old.st_uid);
+  EXPECT_EQ(now.st_gid, old.st_gid);
+  EXPECT_EQ(now.st_mode, old.st_mode);
+}
+
+TEST(WriteINI, ValueTheFileHoldsLeavesEvenAReadOnlyFileAlone) {
+  TempDir dir;
+  const fs::path file = dir.path() / "Settings.ini";
+  WriteFile(file, "[Forward]\r\nActive=CTAE\r\n");
+  fs::permissions(file, Mode(0444));
+  const WriteResult same = WriteINI("forward", "ACTIVE", "CTAE", file);
+  EXPECT_TRUE(same) << same.error;
+  EXPECT_FALSE(same.changed);
+  EXPECT_FALSE(WriteINI("Forward", "Active", "MRAE", file));
+  EXPECT_EQ(ReadFile(file), "[Forward]\r\nActive=CTAE\r\n");
+}
+
+TEST(WriteINI, FileWithOtherLinksIsRewrittenForAllOfThem) {
+  TempDir dir;
+  const fs::path file = dir.path() / "Settings.ini";
+  WriteFile(file, "[Local]\r\nAET=WS1\r\n");
+  fs::create_hard_link(file, dir.path() / "shared.ini");
+  ASSERT_TRUE(WriteINI("Local", "AET", "WS2", file));
+  EXPECT_EQ(ReadFile(dir.path() / "shared.ini"), "[Local]\r\nAET=WS2\r\n");
+}
+
+// Windows-1252 as Windows reads it: the five bytes the code page leaves
+// undefined are their C1 controls, so every byte comes back as it was.
+TEST(Codepage, EveryByteSurvivesReadAndWrite) {
+  for (int b = 0; b < 256; ++b) {
+    const std::string byte(1, static_cast<char>(b));
+    EXPECT_EQ(Utf8ToCp1252(Cp1252ToUtf8(byte)), byte) << "byte " << b;
+  }
+  const std::pair<char, const char*> undefined[] = {
+      {'\x81', "\xC2\x81"}, {'\x8D', "\xC2\x8D"}, {'\x8F', "\xC2\x8F"}, {'\x90', "\xC2\x90"}, {'\x9D', "\xC2\x9D"}};
+  for (const auto& [byte, utf8] : undefined) EXPECT_EQ(Cp1252ToUtf8(std::string(1, byte)), utf8);
+}
+
+TEST(Codepage, ValueWithAnUndefinedByteIsWrittenBackByteForByte) {
+  TempDir dir;
+  const fs::path file = dir.path() / "Settings.ini";
+  const std::string bytes = "[Forward]\r\nNode0=Lab|L\x81\x8D\x8F\x90\x9D\r\nActive=X\r\n";
+  WriteFile(file, bytes);
+  const std::string aet = ReadINI("Forward", "Node0", "", file).substr(4);
+  ASSERT_TRUE(WriteINI("Forward", "Active", aet, file));
+  EXPECT_EQ(ReadFile(file), "[Forward]\r\nNode0=Lab|L\x81\x8D\x8F\x90\x9D\r\nActive=L\x81\x8D\x8F\x90\x9D\r\n");
 }
 
 }  // namespace

@@ -91,5 +91,37 @@ TEST(ParseNodeEntry, Table) {
   EXPECT_EQ(NodeKey(7), "Node7");
 }
 
+TEST(PortProblem, QuotesWhatTheFileHolds) {
+  const struct {
+    const char* line;  // the [Query] Port line, "" for none
+    const char* said;  // in the problem; "" for no problem
+  } cases[] = {
+      {"Port=abc", "Port \"abc\" of ARCHIVE in Settings.ini"},
+      {"Port=12345678901234567890", "Port \"12345678901234567890\" of ARCHIVE"},
+      {"Port=11112.5", "Port \"11112.5\" of ARCHIVE"},
+      {"Port=", "Port \"\" of ARCHIVE"},
+      {"Port=0", "Port \"0\" of ARCHIVE"},
+      {"Port=70000", "Port \"70000\" of ARCHIVE"},
+      {"", "Settings.ini has no [Query] Port"},
+      {"Port=104", ""},
+      {"Port= 65535 ", ""},
+  };
+  for (const auto& c : cases) {
+    testing::TempDir dir;
+    const auto file = SettingsPath(dir.path());
+    testing::WriteFile(file, std::string("[Query]\r\nAET=ARCHIVE\r\n") + c.line + "\r\n");
+    SettingsValues values;
+    LoadArchiveSettings(values, file);
+    const std::optional<std::string> problem = PortProblem(values);
+    if (*c.said == '\0') {
+      EXPECT_FALSE(problem) << c.line << ": " << problem.value_or("");
+    } else {
+      ASSERT_TRUE(problem) << c.line;
+      EXPECT_NE(problem->find(c.said), std::string::npos) << *problem;
+      EXPECT_NE(problem->find("1 to 65535"), std::string::npos) << *problem;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace morvanta

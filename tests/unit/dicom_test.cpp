@@ -1,6 +1,11 @@
 // The binding's pure parts: UIDs, error texts, character sets, data sets.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <regex>
 #include <unordered_set>
 
@@ -191,6 +196,50 @@ TEST(DataSetList, ReleaseEmptiesTheList) {
   EXPECT_EQ(list.Count(), 3u);
   list.Release();
   EXPECT_EQ(list.Count(), 0u);
+}
+
+// A loopback port nothing listens on: connecting is refused at once.
+int ClosedLoopbackPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+TEST(AeTitle, InvalidTitlesAreRefusedBeforeAnythingIsSent) {
+  const struct {
+    std::string aet;
+    std::int32_t number;  // 1010 refused here; 1001 valid, so the connection was tried
+  } cases[] = {
+      {std::string("AR\0CHIVE", 8), 1010}, {std::string("\0", 1), 1010}, {"AR\tCHIVE", 1010},
+      {"AR\x7F", 1010},  {"AR\\CHIVE", 1010}, {"ABCDEFGHIJKLMNOPQ", 1010}, {"", 1010},
+      {"AR CHIVE", 1001}, {"ABCDEFGHIJKLMNOP", 1001},
+  };
+  const int port = ClosedLoopbackPort();
+  for (const auto& c : cases) {
+    for (const bool called : {true, false}) {
+      QueryClient client;
+      client.SetPort(port);
+      client.SetHost("127.0.0.1");
+      client.SetCalledAET(called ? c.aet : "ARCHIVE");
+      client.SetCallingAET(called ? "MORVANTA" : c.aet);
+      client.SetQueryRoot("STUDY");
+      client.SetTimeout(5);
+      try {
+        client.Find(client.Identifier());
+        ADD_FAILURE() << c.aet << " reached the network and found an archive";
+      } catch (const Error& e) {
+        EXPECT_EQ(e.number(), c.number) << (called ? "called " : "calling ") << c.aet << ": " << e.description();
+        // The message shows the title whole, with nothing in it that cuts a log line short.
+        EXPECT_EQ(e.description().find('\0'), std::string::npos);
+      }
+    }
+  }
 }
 
 }  // namespace
