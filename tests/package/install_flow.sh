@@ -4,13 +4,16 @@
 #   install     the group "morvanta" (a system group), Settings.ini from the
 #               template root:morvanta 0664, Logs/ root:morvanta 2775,
 #               /usr/bin/morvanta leading to /opt/morvanta, --version
+#   configure   root enters the archive's address into Settings.ini
 #   member      a member of the group starts `morvanta` from the PATH: the
 #               window shows; a node added in the Settings dialog is saved in
 #               /opt/morvanta/Settings.ini (found through the link), which stays
 #               root:morvanta 0664; a click on the node's button is saved too
-#   other user  "nobody" starts it: the window shows; the same save is
-#               refused with a message, the dialog keeps the values, and
-#               Settings.ini and Logs/ are unchanged
+#   other user  "nobody" starts it: the window shows the member's active
+#               node (read from the settings); the same save (the
+#               same keys that saved for the member) is refused with a
+#               message, the dialog keeps the values, and Settings.ini and
+#               Logs/ are unchanged
 #   upgrade     a higher version, then the same version again: Settings.ini
 #               and Logs/ untouched (contents, owner, mode, time)
 #   remove      the program goes, Settings.ini and Logs/ stay untouched
@@ -95,6 +98,13 @@ cmp -s "$program_dir/Settings.ini" /usr/share/morvanta/Settings.ini.template ||
 [[ $(readlink /usr/bin/morvanta) == "$program_dir/morvanta" ]] || fail "/usr/bin/morvanta does not lead to $program_dir"
 [[ $(PATH=/usr/bin:/bin morvanta --version 2>&1) == "morvanta $version" ]] || fail "morvanta --version: $(morvanta --version 2>&1)"
 ok "installed: group morvanta ($gid), Settings.ini root:morvanta 0664, Logs/ root:morvanta 2775, morvanta --version"
+
+# The administrator enters the archive's address (the dialog refuses to save
+# without a port), editing the file in place as an editor run by root would.
+ini="$program_dir/Settings.ini"
+awk '{ print } $0 == "[Query]\r" { printf "AET=ARCHIVE\r\nIP=127.0.0.1\r\nPort=11112\r\n" }' "$ini" >"$work/configured.ini"
+cat "$work/configured.ini" >"$ini"
+tr -d '\r' <"$ini" | grep -qx 'Port=11112' || fail "could not configure the archive in $ini"
 
 # --- the station's users ----------------------------------------------------
 useradd --system --no-create-home --shell /usr/sbin/nologin --groups morvanta "$member" ||
@@ -183,6 +193,18 @@ close_program() {
   [[ $rc -eq 0 ]] || fail "morvanta exited with $rc"
 }
 
+# The node button cmdNode(0), 1860 x 420 twips at 90, 1935 in the search panel
+# (at 135, 765): bright green while it is the active node. The one look at the
+# screen this test takes.
+node_x=77
+node_y=$((25 + 194))
+node_button_green() {
+  local greenness
+  greenness=$(import -window "$main" -crop "8x8+$((node_x - 4))+$((node_y - 4))" +repage \
+    -format '%[fx:mean.g - mean.r]' info: 2>/dev/null) || return 1
+  awk -v g="$greenness" 'BEGIN { exit !(g > 0.5) }'
+}
+
 ini_has() { tr -d '\r' <"$program_dir/Settings.ini" | grep -qxF "$1"; }
 
 # A member saves.
@@ -192,8 +214,10 @@ add_node_and_ok
 wait_until 5 "Settings.ini to hold the node" ini_has 'Node0=CT Lab|CTLAB'
 # The node's button, cmdNode(0): a click makes it the active node, saved at once.
 wait_until 10 "the Morvanta window to be active" is_active "$main"
-xdotool mousemove --window "$main" 77 $((25 + 194)) click 1
+node_button_green && fail "the node button is green before it was chosen"
+xdotool mousemove --window "$main" "$node_x" "$node_y" click 1
 wait_until 10 "a click on the node button to be saved" ini_has 'Active=CTLAB'
+wait_until 10 "the chosen node button to turn green" node_button_green
 close_program
 expect_mode "$program_dir/Settings.ini" "root:morvanta 664 regular file"
 ok "$member saved a node and the active node in $program_dir/Settings.ini; it stays root:morvanta 0664"
@@ -202,6 +226,8 @@ ok "$member saved a node and the active node in $program_dir/Settings.ini; it st
 cp -p "$program_dir/Settings.ini" "$work/settings-before-nobody"
 before=$(station_state)
 start_as nobody
+# The member's node, read from the settings: its button is there and active.
+wait_until 10 "nobody's window to show the member's active node" node_button_green
 add_node_and_ok
 [[ $save == refused ]] || fail "nobody's save was not refused"
 box=$(wmctrl -l | awk '{ id = $1; $1 = $2 = $3 = ""; sub(/^ +/, "") } $0 == "Morvanta" { print id }' |
@@ -217,7 +243,7 @@ activate "$main"
 close_program
 cmp -s "$program_dir/Settings.ini" "$work/settings-before-nobody" || fail "nobody changed Settings.ini"
 [[ $(station_state) == "$before" ]] || fail "nobody's run changed the station's files"
-ok "nobody ran it; the save was refused with a message; Settings.ini and Logs/ unchanged"
+ok "nobody ran it and saw the member's active node; the save was refused with a message; Settings.ini and Logs/ unchanged"
 
 # --- upgrade, reinstall, remove, purge ------------------------------------------
 # The station's log folder as it is after a while in use.
