@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFile>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "app/frmMain.h"
@@ -27,12 +29,22 @@ class QuitWhenPainted : public QObject {
 }  // namespace
 
 int Main(int argc, char* argv[]) {
+  // Answered before QApplication exists, so that it works without a display
+  // (an administrator checking which version a package installed).
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("morvanta %s\n", MORVANTA_VERSION);
+      return 0;
+    }
+  }
+
   // DCMTK leaves Nagle's algorithm on unless this is set before the first
   // association; with it on, each forwarding request waits for a delayed ACK.
   qputenv("TCP_NODELAY", "1");
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(ui::kAppTitle);
+  QApplication::setApplicationVersion(QStringLiteral(MORVANTA_VERSION));
 
   // Settings.ini and Logs/ live beside the executable.
   const std::filesystem::path programDir =
