@@ -1,6 +1,10 @@
 #include "log/log.h"
 
-#include <fstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <system_error>
 
 #include "log/codepage.h"
@@ -28,13 +32,48 @@ LogResult EnsureDir(const fs::path& dir) {
   return {};
 }
 
+// A Logs folder with the set-group-ID bit is shared by the station's users
+// (an installed program's Logs/ belongs to its group): a log one of them
+// starts must stay open to the others, whatever their umask took away.
+void ShareWithFolderGroup(int fd, const fs::path& dir) {
+  struct stat folder {};
+  if (::stat(dir.c_str(), &folder) != 0) return;
+  if ((folder.st_mode & S_ISGID) == 0 || (folder.st_mode & S_IWGRP) == 0) return;
+  struct stat file {};
+  if (::fstat(fd, &file) != 0) return;
+  ::fchmod(fd, (file.st_mode & 07777) | S_IRGRP | S_IWGRP);
+}
+
+int OpenForAppending(const fs::path& file) {
+  constexpr int kAppend = O_WRONLY | O_APPEND | O_CLOEXEC;
+  int fd = ::open(file.c_str(), kAppend);
+  if (fd >= 0 || errno != ENOENT) return fd;
+  fd = ::open(file.c_str(), kAppend | O_CREAT | O_EXCL, 0666);
+  if (fd >= 0) {
+    ShareWithFolderGroup(fd, file.parent_path());
+  } else if (errno == EEXIST) {
+    fd = ::open(file.c_str(), kAppend);  // another process started it meanwhile
+  }
+  return fd;
+}
+
 LogResult AppendLine(const fs::path& file, std::string_view utf8Line) {
-  std::ofstream out(file, std::ios::binary | std::ios::app);
-  if (!out) return Failure("Cannot open " + file.string() + " for appending");
+  const int fd = OpenForAppending(file);
+  if (fd < 0) return Failure("Cannot open " + file.string() + " for appending");
   const std::string line = Utf8ToCp1252(utf8Line) + "\r\n";
-  out.write(line.data(), static_cast<std::streamsize>(line.size()));
-  out.close();
-  if (!out) return Failure("Cannot write to " + file.string());
+  std::size_t done = 0;
+  bool failed = false;
+  while (done < line.size()) {
+    const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      failed = true;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::close(fd) != 0) failed = true;
+  if (failed) return Failure("Cannot write to " + file.string());
   return {};
 }
 

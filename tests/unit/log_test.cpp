@@ -4,6 +4,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
+#include "../support/unprivileged.h"
 #include "log/codepage.h"
 #include "log/log.h"
 #include "test_support.h"
@@ -127,6 +130,56 @@ TEST(Codepage, RoundTripsEveryDefinedByte) {
   EXPECT_EQ(Utf8ToCp1252("\xF0\x9F\x98\x80"), "?");
   EXPECT_EQ(Utf8ToCp1252("a\xC3"), "a?") << "a cut sequence is one unknown character";
 }
+
+// An installed station's Logs/ is root:<station group> with the set-group-ID
+// bit; each user's umask would otherwise make the first user's log closed to
+// the next one.
+struct SharedLogCase {
+  const char* name;
+  unsigned folderMode;
+  bool groupWritable;  // the log the first user starts
+};
+void PrintTo(const SharedLogCase& c, std::ostream* os) { *os << c.name; }
+class SharedLogsTest : public ::testing::TestWithParam<SharedLogCase> {};
+
+TEST_P(SharedLogsTest, LogStartedByOneUserTakesTheNextUsersLine) {
+  using testing::Give;
+  using testing::Identity;
+  using testing::Owner;
+  constexpr gid_t kStationGroup = 4242;
+  const SharedLogCase& c = GetParam();
+  TempDir dir;
+  const fs::path logs = dir.path() / "Logs";
+  fs::create_directory(logs);
+  const Identity first{65534, 65534, {kStationGroup}};
+  const Identity second{65533, 65533, {kStationGroup}};
+  ASSERT_TRUE(Give(logs, Owner::Root, static_cast<fs::perms>(0775), first, kStationGroup));
+  ASSERT_EQ(::chmod(logs.c_str(), c.folderMode), 0);
+
+  const auto logAs = [&](const Identity& who, const char* text) {
+    return testing::RunAs(who, [&] {
+      ::umask(022);
+      return Log(dir.path(), Fixed()).LogError(1001, text, "cmdSearch_Click") ? 0 : 1;
+    });
+  };
+  ASSERT_EQ(logAs(first, "first").status, 0);
+  struct stat log {};
+  ASSERT_EQ(::stat((logs / "Error.log").c_str(), &log), 0);
+  EXPECT_EQ((log.st_mode & S_IWGRP) != 0, c.groupWritable);
+  EXPECT_EQ(log.st_mode & S_IWOTH, 0u) << "never opened to everyone";
+  if (c.groupWritable) {
+    EXPECT_EQ(logAs(second, "second").status, 0);
+    EXPECT_EQ(ReadFile(logs / "Error.log"),
+              "07.12.2026 15:21:53 - 1001 - first - cmdSearch_Click\r\n"
+              "07.12.2026 15:21:53 - 1001 - second - cmdSearch_Click\r\n");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SharedLogsTest,
+    ::testing::Values(SharedLogCase{"StationGroupFolder", 02775, true},
+                      SharedLogCase{"PlainFolderKeepsTheUmask", 0777, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace morvanta
