@@ -16,8 +16,9 @@ inline constexpr int kNodeSlots = 8;
 inline constexpr int kDefaultTimeoutSeconds = 30;
 
 // [Query] ModalityKey: the attribute the modality criterion is sent in. The
-// original archive matches Modality (0008,0060) at STUDY level; a standard
-// archive matches Modalities in Study (0008,0061) there (PS3.4 C.6.2.1.2).
+// station's archive matches Modality (0008,0060) at STUDY level, as stations
+// have always asked it; a standard archive matches Modalities in Study
+// (0008,0061) there (PS3.4 C.6.2.1.2).
 enum class ModalityKey { Modality, ModalitiesInStudy };
 // [Forward] Method: how Send forwards a study. Redirect stores the archive's
 // private forwarding request; Move asks the archive by C-MOVE to send the
