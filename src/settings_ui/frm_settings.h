@@ -5,7 +5,9 @@
 
 #include <QDialog>
 #include <QFutureWatcher>
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -32,13 +34,15 @@ bool IsValidPortText(const QString& text);
 // The outcome of the Test button's C-ECHO, made in the worker.
 struct EchoOutcome {
   bool ok = false;
+  bool cancelled = false;   // stopped by the user or by closing the dialog: nothing to show
   std::int32_t number = 0;  // the binding's error number when not ok
   std::string text;         // "Connection to ... works (12 ms)." or the error's description
 };
 // One C-ECHO with the given values; never throws.
+// `cancel`, set from another thread, ends it at once.
 EchoOutcome TestConnection(const std::string& host, std::int32_t port,
                            const std::string& callingAET, const std::string& calledAET,
-                           int timeoutSeconds);
+                           int timeoutSeconds, const std::atomic<bool>* cancel = nullptr);
 
 class frmSettings : public QDialog {
   Q_OBJECT
@@ -47,6 +51,8 @@ class frmSettings : public QDialog {
   // Loads at once: the list from the host's ForwardNodes, then the host's
   // GetINI, then the fields; Apply starts disabled.
   frmSettings(QWidget* owner, SettingsHost& host);
+  // A connection test still running is cancelled; its worker ends on its own.
+  ~frmSettings() override;
 
   // Writes every value in its fixed order, then shows or hides the window's
   // study-date range row and rebuilds the node buttons. Refuses an invalid
@@ -57,8 +63,12 @@ class frmSettings : public QDialog {
   // True while the Test button's C-ECHO runs.
   bool testing() const { return echo_.isRunning(); }
 
+  // However the dialog closes (OK, Cancel, Esc, the close box), a running
+  // connection test is cancelled, so nothing waits for its time-out.
+  void done(int result) override;
+
  signals:
-  // The Test button's outcome has been shown.
+  // The Test button's outcome has been shown, or the test was stopped.
   void connectionTested();
 
  private:
@@ -101,6 +111,10 @@ class frmSettings : public QDialog {
   QLabel* lblForwardMethod;
   QComboBox* cboForwardMethod;
   QFutureWatcher<EchoOutcome> echo_;
+  // The running test's cancel flag, shared with its worker, which may
+  // outlive the dialog.
+  std::shared_ptr<std::atomic<bool>> echoCancel_;
+  void CancelTest();
 };
 
 }  // namespace morvanta::settings_ui
