@@ -53,6 +53,7 @@ SendOutcome SendStudies(const ArchiveAddress& archive,
   try {
     auto client = std::make_unique<dicom::StoreClient>();
     client->SetTimeout(archive.timeoutSeconds);
+    client->SetTls(archive.tls);
     client->Open(archive.host, archive.port, archive.callingAET, archive.calledAET);
     dicom::UidGenerator uids;
     for (const std::string* studyUid : toSend) {
@@ -89,6 +90,7 @@ SendOutcome MoveStudies(const ArchiveAddress& archive,
     auto client = std::make_unique<dicom::MoveClient>();
     client->SetTimeout(archive.timeoutSeconds);
     client->SetCancelFlag(cancel);
+    client->SetTls(archive.tls);
     client->Open(archive.host, archive.port, archive.callingAET, archive.calledAET);
     for (const std::string* studyUid : toSend) {
       if (Cancelled(cancel)) {

@@ -9,6 +9,9 @@
 #include <optional>
 #include <string>
 
+#include "config/settings.h"
+#include "dicom/tls.h"
+
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -36,9 +39,10 @@ struct EchoOutcome {
   std::string text;         // "Connection to ... works (12 ms)." or the error's description
 };
 // One C-ECHO with the given values; never throws.
+// Over TLS when tls.enabled; a success then says "over TLS".
 EchoOutcome TestConnection(const std::string& host, std::int32_t port,
                            const std::string& callingAET, const std::string& calledAET,
-                           int timeoutSeconds);
+                           int timeoutSeconds, const dicom::TlsSettings& tls = {});
 
 class frmSettings : public QDialog {
   Q_OBJECT
@@ -100,7 +104,11 @@ class frmSettings : public QDialog {
   QComboBox* cboModalityKey;
   QLabel* lblForwardMethod;
   QComboBox* cboForwardMethod;
+  // Whether associations use TLS: [TLS] Enabled as Settings.ini has it
+  // (set by hand; the dialog does not edit the section).
+  QLabel* lblTls;
   QFutureWatcher<EchoOutcome> echo_;
+  void ShowTls(const TlsValues& tls);
 };
 
 }  // namespace morvanta::settings_ui
