@@ -74,6 +74,12 @@ SendOutcome SendStudies(const ArchiveAddress& archive,
     // association, so the archive does not take a half-finished Send for a
     // completed one.
     outcome.error = search::CurrentToolkitError();
+    // An archive that refuses the very first request most likely does not
+    // take forwarding requests at all (a standard archive keeps nothing
+    // without patient, study and series): say what does work with it.
+    if (outcome.error->number == static_cast<std::int32_t>(dicom::ErrorCode::StoreFailed) && outcome.stored == 0)
+      outcome.error->description +=
+          ". If the archive does not take forwarding requests, set [Forward] Method=MOVE to forward by C-MOVE.";
   }
   return outcome;
 }

@@ -20,7 +20,7 @@ struct ArchiveAddress {
   std::string calledAET;   // QueryAET
   std::string callingAET;  // LocalAET
   int timeoutSeconds = kDefaultTimeoutSeconds;
-  dicom::TlsSettings tls;  // [TLS]
+  dicom::TlsSettings tls{};  // [TLS]
 };
 
 inline dicom::TlsSettings TlsSettingsFrom(const TlsValues& values) {
