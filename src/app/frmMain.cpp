@@ -195,7 +195,8 @@ frmMain::~frmMain() {
   // The runners wait for their workers when they go; what those report is
   // dropped with the window. Both are told to stop first, so a program being
   // closed never sits out a network time-out: a search at once, a Send after
-  // the request in flight (what was stored stays stored).
+  // the request in flight or a second's grace for it (what was stored stays
+  // stored).
   searchRunner_->disconnect(this);
   searchRunner_->cancel();
   sendRunner_->disconnect(this);
@@ -669,6 +670,7 @@ void frmMain::ApplySendOutcome(const forward::SendOutcome& outcome) {
                                                          : ui::MessageIcon::Information,
                                 ui::MessageButtons::Ok});
   } else {
+    if (!outcome.releaseNote.empty()) (void)log_.LogDebug(outcome.releaseNote);
     setWindowTitle(ui::kAppTitle);
     messages_->Show(ui::Message{kSendDoneText, ui::kAppTitle,
                                 ui::MessageIcon::Information,

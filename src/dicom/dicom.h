@@ -179,6 +179,12 @@ class StoreClient {
   StoreClient& operator=(const StoreClient&) = delete;
 
   void SetTimeout(int seconds);
+  // As for QueryClient, a flag another thread sets, or Cancel(). A Store
+  // under way is given a second to be answered, then the connection is shut
+  // and Store throws Error 1012; so is a Close, an Open at once. A request
+  // the archive did not answer may still have been stored.
+  void SetCancelFlag(const std::atomic<bool>* flag);
+  void Cancel();
   // TLS for the association when tls.enabled; set before Open.
   void SetTls(const TlsSettings& tls);
   // Negotiates Computed Radiography Image Storage (Explicit and Implicit VR
@@ -241,11 +247,12 @@ class MoveClient {
 // One C-ECHO (PS3.7 9.1.5) over an association of its own: the time from
 // connecting to the echo's answer. Throws Error with the numbers of the
 // table: 1001 refused, 1002 unknown host, 1003 rejected (called or calling
-// AE title not recognised), 1004 no answer within timeoutSeconds; over TLS
+// AE title not recognised), 1004 no answer within timeoutSeconds. Setting
+// `cancel` (from another thread) ends it at once with Error 1012. Over TLS
 // when tls.enabled, with 1015 to 1017 for what TLS refused.
 std::chrono::milliseconds Echo(const std::string& host, std::int32_t port, const std::string& callingAET,
                                const std::string& calledAET, int timeoutSeconds = kDefaultTimeoutSeconds,
-                               const TlsSettings& tls = {});
+                               const std::atomic<bool>* cancel = nullptr, const TlsSettings& tls = {});
 
 class UidGenerator {
  public:

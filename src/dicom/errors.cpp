@@ -123,6 +123,13 @@ std::string NoPresentationContextText(const Peer& peer, const std::string& what)
   return Describe(peer) + " accepted the association but does not support " + what;
 }
 
+std::string StoreRefusedText(const Peer& peer, std::uint16_t status) {
+  if ((status & 0xFF00) == 0xA700)
+    return Describe(peer) + " refused to store the forwarding request (C-STORE status " + HexStatus(status) +
+           "): the archive may lack room, or may not accept this request; its log tells why.";
+  return FailureStatusText("C-STORE", peer, status);
+}
+
 std::string CancelledText(const std::string& operation) {
   std::string text = operation + " was cancelled.";
   if (!text.empty()) text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));

@@ -72,6 +72,11 @@ std::string AbortedText(const Peer& peer, const std::string& during);
 std::string FailureStatusText(const std::string& operation, const Peer& peer,
                               std::uint16_t status);
 std::string NoPresentationContextText(const Peer& peer, const std::string& what);
+// A forwarding request (C-STORE) the archive refused. 0xA7xx is no
+// temporary shortage as a rule: archives use it for a request they will not
+// take at all (a required attribute they miss, say) as well as for a full
+// disk, so the text does not promise that sending again helps.
+std::string StoreRefusedText(const Peer& peer, std::uint16_t status);
 
 // Where a remedy is known a text reads "what happened (detail): remedy."
 std::string CancelledText(const std::string& operation);

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -28,6 +29,7 @@
 #include "dicom/dicom.h"
 #include "dicom/errors.h"
 #include "dicom/tls_transport.h"
+#include "dicom/resolve.h"
 
 namespace morvanta::dicom {
 
@@ -159,19 +161,43 @@ class Association {
  public:
   Association(Peer peer, int timeoutSeconds, const CancelSource* cancel = nullptr)
       : peer_(std::move(peer)), timeout_(timeoutSeconds), cancel_(cancel) {}
-  ~Association() { Abort(); }
+  ~Association() {
+    Abort();
+    StopWatcher();
+  }
   // Every association of a client with TLS on goes over TLS.
   void UseTls(const TlsSettings& tls) { tls_ = tls; }
   Association(const Association&) = delete;
   Association& operator=(const Association&) = delete;
 
+  // While one lives, a cancel shuts the association's socket once `grace`
+  // has passed (counted from the later of the cancel and the arming), which
+  // ends whatever blocking toolkit call waits on it. The grace lets an
+  // archive that answers finish the request under way, so counts stay exact.
+  class Armed {
+   public:
+    Armed(Association& association, std::chrono::milliseconds grace) : association_(association) {
+      std::lock_guard<std::mutex> guard(association_.watchLock_);
+      association_.armedGrace_ = grace;
+    }
+    ~Armed() {
+      std::lock_guard<std::mutex> guard(association_.watchLock_);
+      association_.armedGrace_.reset();
+    }
+    Armed(const Armed&) = delete;
+    Armed& operator=(const Armed&) = delete;
+
+   private:
+    Association& association_;
+  };
+
   void Open(const std::string& callingAET,
             const std::vector<std::pair<const char*, std::vector<const char*>>>& contexts,
             const std::string& what, const std::string& during = "") {
     Validate(callingAET);
-    const std::string cancelled = CancelledText(during.empty() ? what : during);
-    if (Cancelled()) Throw(ErrorCode::Cancelled, cancelled);
-    Resolve();
+    cancelledText_ = CancelledText(during.empty() ? what : during);
+    if (Cancelled()) Throw(ErrorCode::Cancelled, cancelledText_);
+    const std::string address = Resolve();
 
     T_ASC_Network* rawNetwork = nullptr;
     OFCondition cond = ASC_initializeNetwork(NET_REQUESTOR, 0, timeout_, &rawNetwork);
@@ -183,7 +209,6 @@ class Association {
     std::unique_ptr<T_ASC_Parameters, ParamsDeleter> params(rawParams);
     if (cond.bad()) Throw(ErrorCode::NetworkError, "Association could not be prepared: " + Text(cond));
     ASC_setAPTitles(params.get(), callingAET.c_str(), peer_.aet.c_str(), nullptr);
-    const std::string address = Address(peer_);
     ASC_setPresentationAddresses(params.get(), OFStandard::getHostName().c_str(), address.c_str());
     T_ASC_PresentationContextID id = 1;
     for (const auto& [abstractSyntax, transferSyntaxes] : contexts) {
@@ -194,23 +219,12 @@ class Association {
       id += 2;
     }
 
-    // A cancel while the archive keeps us waiting for its A-ASSOCIATE-AC:
-    // the watcher shuts the socket, which ends the wait at once.
+    // The one place the transport is made: plain TCP or TLS, either telling
+    // the watcher the socket (a cancel while the archive keeps us waiting for
+    // its A-ASSOCIATE-AC shuts it, which ends the wait at once).
     ASC_setTransportLayer(network_.get(), MakeTransportLayer(tls_, timeout_, &socket_, &probe_).release(), 1);
     if (tls_.enabled) ASC_setTransportLayerType(params.get(), OFTrue);
-    std::jthread watcher;
-    if (cancel_ != nullptr) {
-      watcher = std::jthread([this](std::stop_token stop) {
-        while (!stop.stop_requested()) {
-          const int fd = socket_.load();
-          if (fd >= 0 && cancel_->Requested()) {
-            ::shutdown(fd, SHUT_RDWR);
-            return;
-          }
-          std::this_thread::sleep_for(std::chrono::milliseconds(kPollMilliseconds / 2));
-        }
-      });
-    }
+    StartWatcher();
 
     T_ASC_Association* rawAssoc = nullptr;
     {
@@ -221,11 +235,10 @@ class Association {
       std::lock_guard<std::mutex> guard(ConnectLock());
       dcmConnectionTimeout.set(timeout_);
     }
-    // The association takes the parameters over, also when the request fails.
-    cond = ASC_requestAssociation(network_.get(), params.get(), &rawAssoc);
-    if (watcher.joinable()) {
-      watcher.request_stop();
-      watcher.join();
+    {
+      Armed armed(*this, std::chrono::milliseconds(0));
+      // The association takes the parameters over, also when the request fails.
+      cond = ASC_requestAssociation(network_.get(), params.get(), &rawAssoc);
     }
     if (rawAssoc != nullptr) {
       params.release();
@@ -233,7 +246,7 @@ class Association {
     }
     if (cond.bad() && Cancelled()) {
       Abort();
-      Throw(ErrorCode::Cancelled, cancelled);
+      Throw(ErrorCode::Cancelled, cancelledText_);
     }
     if (cond.bad()) {
       if (cond == DUL_ASSOCIATIONREJECTED) {
@@ -276,12 +289,27 @@ class Association {
 
   void Release() {
     if (assoc_ == nullptr) return;
-    const OFCondition cond = ASC_releaseAssociation(assoc_);
+    OFCondition cond;
+    {
+      Armed armed(*this, kCancelGrace);
+      cond = ASC_releaseAssociation(assoc_);
+    }
     if (cond.bad()) {
       Abort();
       ThrowTransport(cond, "the release", false);
     }
     Drop();
+  }
+
+  // The release of an operation whose answer is complete: an archive that
+  // aborts, or never answers the release, has answered all the same.
+  bool ReleaseAfterAnswer() {
+    try {
+      Release();
+      return true;
+    } catch (const Error&) {
+      return false;
+    }
   }
 
   void Abort() {
@@ -300,6 +328,9 @@ class Association {
   [[noreturn]] void ThrowTransport(const OFCondition& cond, const std::string& during,
                                    bool connecting) {
     Abort();
+    // Whatever the toolkit met after a cancel (most often the socket the
+    // watcher shut), the user ended it: no failure to report.
+    if (Cancelled()) Throw(ErrorCode::Cancelled, CancelledText(during));
     const std::string text = Text(cond);
     if (cond == DIMSE_NODATAAVAILABLE || cond == DUL_READTIMEOUT ||
         text.find("timed out") != std::string::npos || text.find("Timeout") != std::string::npos ||
@@ -340,24 +371,59 @@ class Association {
     }
   }
 
-  void Resolve() const {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const int rc = getaddrinfo(peer_.host.c_str(), nullptr, &hints, &found);
-    if (found != nullptr) freeaddrinfo(found);
-    if (rc == EAI_NONAME || rc == EAI_FAIL
-#ifdef EAI_NODATA
-        || rc == EAI_NODATA
-#endif
-    )
-      Throw(ErrorCode::UnknownHost, UnknownHostText(peer_));
+  // The address to connect to; the lookup is cancellable and bounded by the
+  // time-out, and the toolkit is then given the number, so it looks up nothing.
+  std::string Resolve() const {
+    const Resolution found =
+        ResolveHost(peer_.host, std::chrono::seconds(timeout_), [this] { return Cancelled(); });
+    switch (found.outcome) {
+      case Resolution::Outcome::Found: break;
+      case Resolution::Outcome::Unknown: Throw(ErrorCode::UnknownHost, UnknownHostText(peer_));
+      case Resolution::Outcome::Cancelled: Throw(ErrorCode::Cancelled, cancelledText_);
+      case Resolution::Outcome::TimedOut: Throw(ErrorCode::Timeout, TimeoutText(peer_, timeout_));
+    }
+    return found.address + ":" + std::to_string(peer_.port);
+  }
+
+  // One thread for the association's life, and only where a cancel can come.
+  // It looks at the cancel flag between short waits (the flag notifies no
+  // one), but its stop wakes it at once: ending an association never waits
+  // for the rest of a slice.
+  void StartWatcher() {
+    if (cancel_ == nullptr || watcher_.joinable()) return;
+    watcher_ = std::jthread([this](std::stop_token stop) {
+      std::unique_lock<std::mutex> lock(watchLock_);
+      std::optional<SteadyClock::time_point> seen;
+      while (!stop.stop_requested()) {
+        if (armedGrace_ && cancel_->Requested()) {
+          const auto now = SteadyClock::now();
+          if (!seen) seen = now;
+          const int fd = socket_.load();
+          if (fd >= 0 && now - *seen >= *armedGrace_) {
+            ::shutdown(fd, SHUT_RDWR);
+            return;
+          }
+        } else {
+          seen.reset();
+        }
+        // Nothing notifies `wake_` but the stop request itself.
+        wake_.wait_for(lock, stop, std::chrono::milliseconds(kPollMilliseconds / 2), [] { return false; });
+      }
+    });
+  }
+
+  void StopWatcher() {
+    if (!watcher_.joinable()) return;
+    watcher_.request_stop();
+    watcher_.join();
   }
 
   void Drop() {
+    // Not while the watcher may be shutting it: the number may be reused.
+    std::lock_guard<std::mutex> guard(watchLock_);
     if (assoc_ != nullptr) ASC_destroyAssociation(&assoc_);
     assoc_ = nullptr;
+    socket_.store(-1);
   }
 
   Peer peer_;
@@ -370,6 +436,13 @@ class Association {
   TransportProbe probe_;
   std::unique_ptr<T_ASC_Network, NetworkDeleter> network_;
   T_ASC_Association* assoc_ = nullptr;
+  std::string cancelledText_;
+  // The watcher's state, under watchLock_; the watcher holds the lock except
+  // while it waits, so Drop and Armed never race its shutdown.
+  std::mutex watchLock_;
+  std::condition_variable_any wake_;
+  std::optional<std::chrono::milliseconds> armedGrace_;
+  std::jthread watcher_;  // last: stopped before anything it uses goes
 };
 
 const std::vector<const char*> kLittleEndian = {UID_LittleEndianExplicitTransferSyntax,
@@ -543,6 +616,7 @@ DataSetList QueryClient::Find(const DataSet& identifier) {
   std::vector<DataSet> results;
   std::string decodeError;
   bool limitReached = false;
+  bool droppedAfterCancel = false;
   std::optional<std::uint16_t> finalStatus;
   for (;;) {
     T_DIMSE_Message response{};
@@ -556,7 +630,10 @@ DataSetList QueryClient::Find(const DataSet& identifier) {
     }
     // After a cancel the archive may still send what was on its way; it is
     // read and dropped.
-    if (exchange.cancelSent() || dataset == nullptr) continue;
+    if (exchange.cancelSent() || dataset == nullptr) {
+      droppedAfterCancel = droppedAfterCancel || exchange.cancelSent();
+      continue;
+    }
     try {
       results.push_back(ToDataSet(*dataset));
     } catch (const std::exception& e) {
@@ -584,15 +661,18 @@ DataSetList QueryClient::Find(const DataSet& identifier) {
                                          " could not be read: " + decodeError);
   }
   if (limitReached) {
-    // 0xFE00: matching stopped, more were left; success: the limit-th was the last.
-    association.Release();
-    return DataSetList(std::move(results), *finalStatus != STATUS_Success);
+    // 0xFE00: matching stopped, more were left; success: the limit-th was the
+    // last, unless more came before the archive saw the C-CANCEL. Its final
+    // response may have crossed our C-CANCEL; whatever the release then
+    // meets, the answer is complete.
+    association.ReleaseAfterAnswer();
+    return DataSetList(std::move(results), *finalStatus != STATUS_Success || droppedAfterCancel);
   }
   if (IsFailureStatus(*finalStatus)) {
     association.Abort();
     Throw(ErrorCode::FindFailed, FailureStatusText("C-FIND", impl_->peer, *finalStatus));
   }
-  association.Release();
+  association.ReleaseAfterAnswer();
   return DataSetList(std::move(results));
 }
 
@@ -601,6 +681,7 @@ DataSetList QueryClient::Find(const DataSet& identifier) {
 struct StoreClient::Impl {
   int timeout = kDefaultTimeoutSeconds;
   TlsSettings tls;
+  CancelSource cancel;
   std::unique_ptr<Association> association;
 };
 
@@ -610,14 +691,16 @@ StoreClient::~StoreClient() = default;
 
 void StoreClient::SetTimeout(int seconds) { impl_->timeout = seconds > 0 ? seconds : kDefaultTimeoutSeconds; }
 void StoreClient::SetTls(const TlsSettings& tls) { impl_->tls = tls; }
+void StoreClient::SetCancelFlag(const std::atomic<bool>* flag) { impl_->cancel.flag = flag; }
+void StoreClient::Cancel() { impl_->cancel.own.store(true); }
 
 void StoreClient::Open(const std::string& host, std::int32_t port, const std::string& callingAET,
                        const std::string& calledAET) {
   impl_->association.reset();
-  auto association = std::make_unique<Association>(Peer{calledAET, host, port}, impl_->timeout);
+  auto association = std::make_unique<Association>(Peer{calledAET, host, port}, impl_->timeout, &impl_->cancel);
   association->UseTls(impl_->tls);
   association->Open(callingAET, {{kCrImageStorage, kLittleEndian}},
-                    "Computed Radiography Image Storage (C-STORE)");
+                    "Computed Radiography Image Storage (C-STORE)", "the forwarding (C-STORE)");
   impl_->association = std::move(association);
 }
 
@@ -651,13 +734,16 @@ void StoreClient::Store(const DataSet& dataSet, std::int16_t /*option*/,
 
   T_DIMSE_C_StoreRSP response{};
   DcmDataset* rawDetail = nullptr;
-  const OFCondition cond =
-      DIMSE_storeUser(association.get(), presId, &request, nullptr, dataset.get(), nullptr, nullptr,
-                      DIMSE_NONBLOCKING, association.timeout(), &response, &rawDetail);
+  OFCondition cond;
+  {
+    Association::Armed armed(association, kCancelGrace);
+    cond = DIMSE_storeUser(association.get(), presId, &request, nullptr, dataset.get(), nullptr, nullptr,
+                           DIMSE_NONBLOCKING, association.timeout(), &response, &rawDetail);
+  }
   std::unique_ptr<DcmDataset, DatasetDeleter> detail(rawDetail);
   if (cond.bad()) association.ThrowTransport(cond, "a forwarding request (C-STORE)", false);
   if (IsFailureStatus(response.DimseStatus))
-    Throw(ErrorCode::StoreFailed, FailureStatusText("C-STORE", association.peer(), response.DimseStatus));
+    Throw(ErrorCode::StoreFailed, StoreRefusedText(association.peer(), response.DimseStatus));
 }
 
 void StoreClient::Close() {
@@ -774,16 +860,25 @@ void MoveClient::Close() {
 // ---------------------------------------------------------------- Echo
 
 std::chrono::milliseconds Echo(const std::string& host, std::int32_t port, const std::string& callingAET,
-                               const std::string& calledAET, int timeoutSeconds, const TlsSettings& tls) {
+                               const std::string& calledAET, int timeoutSeconds, const std::atomic<bool>* cancel,
+                               const TlsSettings& tls) {
   const auto start = SteadyClock::now();
+  CancelSource source;
+  source.flag = cancel;
   Association association(Peer{calledAET, host, port},
-                          timeoutSeconds > 0 ? timeoutSeconds : kDefaultTimeoutSeconds);
+                          timeoutSeconds > 0 ? timeoutSeconds : kDefaultTimeoutSeconds,
+                          cancel != nullptr ? &source : nullptr);
   association.UseTls(tls);
   association.Open(callingAET, {{UID_VerificationSOPClass, kLittleEndian}}, "the connection test (C-ECHO)");
   DIC_US status = 0;
   DcmDataset* rawDetail = nullptr;
-  const OFCondition cond = DIMSE_echoUser(association.get(), association.get()->nextMsgID++, DIMSE_NONBLOCKING,
-                                          association.timeout(), &status, &rawDetail);
+  OFCondition cond;
+  {
+    // Nothing to finish: a cancelled test ends at once.
+    Association::Armed armed(association, std::chrono::milliseconds(0));
+    cond = DIMSE_echoUser(association.get(), association.get()->nextMsgID++, DIMSE_NONBLOCKING,
+                          association.timeout(), &status, &rawDetail);
+  }
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start);
   std::unique_ptr<DcmDataset, DatasetDeleter> detail(rawDetail);
   if (cond.bad()) association.ThrowTransport(cond, "the connection test (C-ECHO)", false);

@@ -53,12 +53,14 @@ SendOutcome SendStudies(const ArchiveAddress& archive,
   try {
     auto client = std::make_unique<dicom::StoreClient>();
     client->SetTimeout(archive.timeoutSeconds);
+    client->SetCancelFlag(cancel);
     client->SetTls(archive.tls);
     client->Open(archive.host, archive.port, archive.callingAET, archive.calledAET);
     dicom::UidGenerator uids;
     for (const std::string* studyUid : toSend) {
-      // Checked between requests only: a request is either sent and stored
-      // or not sent at all, so the count told to the user is exact.
+      // Between requests the cancel needs nothing from the archive; during
+      // one, the binding gives it a second to answer, then ends it: only
+      // requests the archive answered are counted as sent.
       if (Cancelled(cancel)) {
         outcome.cancelled = true;
         break;
@@ -68,18 +70,36 @@ SendOutcome SendStudies(const ArchiveAddress& archive,
       client->Store(request, kStoreOption, uids.NewUID(), kRequestSopClassUid);
       ++outcome.stored;
     }
-    client->Close();
+    try {
+      client->Close();
+    } catch (...) {
+      // Every request is stored: the Send did its work whatever the
+      // release meets (an archive that never answers it, a cancel then).
+      if (outcome.cancelled || outcome.stored < outcome.total) throw;
+      outcome.releaseNote = "Send: all " + std::to_string(outcome.total) +
+                            " requests were stored; the release of the association failed: " +
+                            search::CurrentToolkitError().description;
+    }
   } catch (...) {
     // The client went out of scope without Close: the binding aborts the
     // association, so the archive does not take a half-finished Send for a
     // completed one.
-    outcome.error = search::CurrentToolkitError();
-    // An archive that refuses the very first request most likely does not
-    // take forwarding requests at all (a standard archive keeps nothing
-    // without patient, study and series): say what does work with it.
-    if (outcome.error->number == static_cast<std::int32_t>(dicom::ErrorCode::StoreFailed) && outcome.stored == 0)
-      outcome.error->description +=
-          ". If the archive does not take forwarding requests, set [Forward] Method=MOVE to forward by C-MOVE.";
+    ToolkitError error = search::CurrentToolkitError();
+    if (outcome.cancelled || error.number == static_cast<std::int32_t>(dicom::ErrorCode::Cancelled)) {
+      // The user's choice, not a failure.
+      outcome.cancelled = true;
+    } else {
+      if (error.number == static_cast<std::int32_t>(dicom::ErrorCode::StoreFailed))
+        error.description += " " + std::to_string(outcome.stored) + " of " + std::to_string(outcome.total) +
+                             " requests were stored before the refusal.";
+      // An archive that refuses the very first request most likely does not
+      // take forwarding requests at all (a standard archive keeps nothing
+      // without patient, study and series): say what does work with it.
+      if (error.number == static_cast<std::int32_t>(dicom::ErrorCode::StoreFailed) && outcome.stored == 0)
+        error.description +=
+            " If the archive does not take forwarding requests, set [Forward] Method=MOVE to forward by C-MOVE.";
+      outcome.error = std::move(error);
+    }
   }
   return outcome;
 }

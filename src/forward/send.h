@@ -40,6 +40,9 @@ struct SendOutcome {
   bool ok() const { return !error.has_value(); }
   // Ended by the cancel flag after `stored` of `total`: no error, not logged.
   bool cancelled = false;
+  // Set when every request was stored but the release failed: still a
+  // success; this is for the debug log only.
+  std::string releaseNote;
   // With MOVE: the studies' images the destination took, did not take, and
   // took with a warning (the final responses' sub-operation counts).
   bool moved = false;
@@ -62,8 +65,9 @@ SendOutcome SendStudies(const ArchiveAddress& archive,
                         const SendProgress& progress = {});
 
 // The same, checking `cancel` (set from any thread) before each request: once
-// set, the request in flight is finished, no further one is sent, the
-// association is released and the outcome says cancelled.
+// set, the request in flight is given a second to be answered, no further
+// one is sent, the association is released (aborted if the archive does not
+// answer) and the outcome says cancelled.
 SendOutcome SendStudies(const ArchiveAddress& archive,
                         const std::vector<std::string>& studyUids,
                         const SendProgress& progress,
@@ -113,8 +117,9 @@ class SendRunner : public QObject {
   bool startMove(const ArchiveAddress& archive, std::vector<std::string> studyUids,
                  std::string destinationAET);
   bool isRunning() const { return running_; }
-  // Ends the running Send after the request in flight (a C-MOVE: at once,
-  // with C-CANCEL); finished() then carries an outcome with cancelled set.
+  // Ends the running Send after the request in flight, which the archive
+  // has a second to answer (a C-MOVE: with C-CANCEL); within about a second
+  // whatever the archive does, finished() carries an outcome with cancelled set.
   void cancel() { cancel_.store(true); }
 
  signals:

@@ -56,13 +56,14 @@ bool IsValidPortText(const QString& text) {
 
 EchoOutcome TestConnection(const std::string& host, std::int32_t port,
                            const std::string& callingAET, const std::string& calledAET,
-                           int timeoutSeconds, const dicom::TlsSettings& tls) {
+                           int timeoutSeconds, const std::atomic<bool>* cancel, const dicom::TlsSettings& tls) {
   EchoOutcome outcome;
   try {
-    const auto ms = dicom::Echo(host, port, callingAET, calledAET, timeoutSeconds, tls);
+    const auto ms = dicom::Echo(host, port, callingAET, calledAET, timeoutSeconds, cancel, tls);
     outcome.ok = true;
     outcome.text = dicom::EchoWorksText(dicom::Peer{calledAET, host, port}, ms.count(), tls.enabled);
   } catch (const dicom::Error& e) {
+    outcome.cancelled = e.number() == static_cast<std::int32_t>(dicom::ErrorCode::Cancelled);
     outcome.number = e.number();
     outcome.text = e.description();
   } catch (const std::exception& e) {
@@ -334,8 +335,24 @@ bool frmSettings::Apply() {
   return true;
 }
 
+frmSettings::~frmSettings() { CancelTest(); }
+
+void frmSettings::done(int result) {
+  CancelTest();
+  QDialog::done(result);
+}
+
+void frmSettings::CancelTest() {
+  if (echoCancel_) echoCancel_->store(true);
+}
+
 void frmSettings::cmdTest_Click() {
-  if (echo_.isRunning()) return;
+  // While a test runs the button stops it.
+  if (echo_.isRunning()) {
+    CancelTest();
+    cmdTest->setEnabled(false);
+    return;
+  }
   const auto show = [this](const QString& text, ui::MessageIcon icon) {
     host_.messages().Show({text, ui::kAppTitle, icon, ui::MessageButtons::Ok});
     emit connectionTested();
@@ -377,11 +394,11 @@ void frmSettings::cmdTest_Click() {
   ShowTls(tlsValues);
   const dicom::TlsSettings tls{tlsValues.Enabled, tlsValues.CACertificates, tlsValues.Certificate,
                                tlsValues.PrivateKey};
-  cmdTest->setEnabled(false);
-  cmdTest->setText(QStringLiteral("Testing..."));
+  cmdTest->setText(QStringLiteral("Stop test"));
   // The worker holds only copies: the dialog may close while it runs.
-  echo_.setFuture(QtConcurrent::run([host, port, calling, called, timeout, tls] {
-    return TestConnection(host, port, calling, called, timeout, tls);
+  echoCancel_ = std::make_shared<std::atomic<bool>>(false);
+  echo_.setFuture(QtConcurrent::run([host, port, calling, called, timeout, tls, cancel = echoCancel_] {
+    return TestConnection(host, port, calling, called, timeout, cancel.get(), tls);
   }));
 }
 
@@ -390,7 +407,9 @@ void frmSettings::ShowTestOutcome() {
   cmdTest->setEnabled(true);
   const EchoOutcome outcome = echo_.result();
   const QString text = QString::fromStdString(outcome.text);
-  if (outcome.ok) {
+  if (outcome.cancelled) {
+    // The user's choice: nothing to tell.
+  } else if (outcome.ok) {
     host_.messages().Show(
         {text, ui::kAppTitle, ui::MessageIcon::Information, ui::MessageButtons::Ok});
   } else {

@@ -5,7 +5,9 @@
 
 #include <QDialog>
 #include <QFutureWatcher>
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -35,14 +37,17 @@ bool IsValidPortText(const QString& text);
 // The outcome of the Test button's C-ECHO, made in the worker.
 struct EchoOutcome {
   bool ok = false;
+  bool cancelled = false;   // stopped by the user or by closing the dialog: nothing to show
   std::int32_t number = 0;  // the binding's error number when not ok
   std::string text;         // "Connection to ... works (12 ms)." or the error's description
 };
 // One C-ECHO with the given values; never throws.
-// Over TLS when tls.enabled; a success then says "over TLS".
+// `cancel`, set from another thread, ends it at once. Over TLS when
+// tls.enabled; a success then says "over TLS".
 EchoOutcome TestConnection(const std::string& host, std::int32_t port,
                            const std::string& callingAET, const std::string& calledAET,
-                           int timeoutSeconds, const dicom::TlsSettings& tls = {});
+                           int timeoutSeconds, const std::atomic<bool>* cancel = nullptr,
+                           const dicom::TlsSettings& tls = {});
 
 class frmSettings : public QDialog {
   Q_OBJECT
@@ -51,6 +56,8 @@ class frmSettings : public QDialog {
   // Loads at once: the list from the host's ForwardNodes, then the host's
   // GetINI, then the fields; Apply starts disabled.
   frmSettings(QWidget* owner, SettingsHost& host);
+  // A connection test still running is cancelled; its worker ends on its own.
+  ~frmSettings() override;
 
   // Writes every value in its fixed order, then shows or hides the window's
   // study-date range row and rebuilds the node buttons. Refuses an invalid
@@ -61,8 +68,12 @@ class frmSettings : public QDialog {
   // True while the Test button's C-ECHO runs.
   bool testing() const { return echo_.isRunning(); }
 
+  // However the dialog closes (OK, Cancel, Esc, the close box), a running
+  // connection test is cancelled, so nothing waits for its time-out.
+  void done(int result) override;
+
  signals:
-  // The Test button's outcome has been shown.
+  // The Test button's outcome has been shown, or the test was stopped.
   void connectionTested();
 
  private:
@@ -108,6 +119,10 @@ class frmSettings : public QDialog {
   // (set by hand; the dialog does not edit the section).
   QLabel* lblTls;
   QFutureWatcher<EchoOutcome> echo_;
+  // The running test's cancel flag, shared with its worker, which may
+  // outlive the dialog.
+  std::shared_ptr<std::atomic<bool>> echoCancel_;
+  void CancelTest();
   void ShowTls(const TlsValues& tls);
 };
 

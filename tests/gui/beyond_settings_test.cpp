@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QThreadPool>
 
 #include "app_support.h"
 #include "settings_test_support.h"
@@ -56,6 +57,8 @@ class BeyondSettingsTest : public QObject {
   void testButtonWorksWithTheFieldsValues();
   void testButtonFailures_data();
   void testButtonFailures();
+  void testCanBeStopped_data();
+  void testCanBeStopped();
   void badPortIsToldWithoutNetwork_data();
   void badPortIsToldWithoutNetwork();
   void choicesLoadAndApplyAfterTheDesignedKeys();
@@ -120,9 +123,9 @@ void BeyondSettingsTest::testButtonFailures() {
   QSignalSpy tested(d.dialog.get(), &frmSettings::connectionTested);
   QTest::mouseClick(d.child<QPushButton>("cmdTest"), Qt::LeftButton);
   // The echo runs in the worker: the dialog goes on taking input meanwhile,
-  // and a second click starts no second echo.
+  // and the button now stops the test rather than starting a second echo.
   if (tested.isEmpty()) {
-    QVERIFY(!d.child<QPushButton>("cmdTest")->isEnabled());
+    QCOMPARE(d.child<QPushButton>("cmdTest")->text(), QStringLiteral("Stop test"));
     QTest::keyClicks(d.child<QLineEdit>("txtLocAET"), QStringLiteral("X"));
     QCOMPARE(d.child<QLineEdit>("txtLocAET")->text(), QStringLiteral("MORVANTAX"));
     QVERIFY(tested.wait(kWaitMs));
@@ -135,6 +138,51 @@ void BeyondSettingsTest::testButtonFailures() {
   QVERIFY2(m.text.contains(words), qPrintable(m.text));
   QVERIFY(d.child<QPushButton>("cmdTest")->isEnabled());
   QCOMPARE(d.child<QPushButton>("cmdTest")->text(), QStringLiteral("Test"));
+}
+
+void BeyondSettingsTest::testCanBeStopped_data() {
+  QTest::addColumn<QStringList>("options");
+  QTest::addColumn<QString>("held");  // the archive's journal line once it holds the test
+  QTest::addColumn<QString>("how");
+  for (const char* name : {"Stop test", "Esc", "close box"}) {
+    const QString how = QString::fromLatin1(name);
+    QTest::newRow(qPrintable("association never accepted, " + how))
+        << QStringList{"--hang-association"} << "association-held" << how;
+    QTest::newRow(qPrintable("echo never answered, " + how)) << QStringList{"--hang"} << "echo" << how;
+  }
+}
+
+// The archive holds the test far longer than the deadline (Timeout=30):
+// only the cancel can end it in time.
+void BeyondSettingsTest::testCanBeStopped() {
+  QFETCH(QStringList, options);
+  QFETCH(QString, held);
+  QFETCH(QString, how);
+  constexpr int kDeadlineMs = 10000;
+  Archive archive(options);
+  QVERIFY(archive.ready());
+  Dialog d("[Local]\nAET=MORVANTA\n[Query]\nAET=ARCHIVE\nIP=127.0.0.1\nPort=1\nTimeout=30\n");
+  d.set("txtQuPort", QString::number(archive.port()));
+  QSignalSpy tested(d.dialog.get(), &frmSettings::connectionTested);
+  auto* test = d.child<QPushButton>("cmdTest");
+  QTest::mouseClick(test, Qt::LeftButton);
+  QTRY_VERIFY_WITH_TIMEOUT(!archive.journal(held).isEmpty(), kDeadlineMs);
+  QVERIFY(d.dialog->testing());
+  if (how == QLatin1String("Stop test")) {
+    QTest::mouseClick(test, Qt::LeftButton);
+    QVERIFY2(tested.wait(kDeadlineMs), "the stopped test did not end");
+    QCOMPARE(test->text(), QStringLiteral("Test"));
+    QVERIFY(test->isEnabled());
+  } else {
+    if (how == QLatin1String("Esc")) QTest::keyClick(d.child<QLineEdit>("txtQuAET"), Qt::Key_Escape);
+    else d.dialog->close();
+    QVERIFY(!d.dialog->isVisible());
+    d.dialog.reset();
+  }
+  // What the program's exit waits for: the test's worker in the pool.
+  QVERIFY2(QThreadPool::globalInstance()->waitForDone(kDeadlineMs), "the test's worker is still waiting");
+  // A cancel is no failure: nothing to tell.
+  QVERIFY(d.host.sink.shown.empty());
 }
 
 void BeyondSettingsTest::badPortIsToldWithoutNetwork_data() {

@@ -6,6 +6,7 @@
 // shown, and a good search working right after.
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -30,9 +31,9 @@ constexpr int kDeadlineMs = (kTimeoutS * 3 + 6) * 1000;
 const QString kTooMany = QStringLiteral("There was to many entries.\r\nPlease constrain your search.");
 const QString kSendDone = QStringLiteral("Request(s) completed.\r\nThis process might take a few seconds.");
 
-QStringList Settings(const QString& host, int port) {
+QStringList Settings(const QString& host, int port, int timeoutS = kTimeoutS) {
   return {"[Local]", "AET=MORVANTA", "[Query]", "AET=ARCHIVE", "IP=" + host,
-          QStringLiteral("Port=%1").arg(port), QStringLiteral("Timeout=%1").arg(kTimeoutS),
+          QStringLiteral("Port=%1").arg(port), QStringLiteral("Timeout=%1").arg(timeoutS),
           "[GENERAL]", "StudyDate=0"};
 }
 
@@ -42,7 +43,11 @@ enum class Expect {
   TooMany,  // the too-many message, no error line, the grid as it was
   Rows,     // the search shows its rows, no message
   SendDone, // Send ends with its completion message
+  Cancelled,  // the cancel message (cause), nothing logged
+  Closed,     // the window closed mid-Send goes without waiting for the archive
 };
+// What the user does while a Send waits on an archive that holds a C-STORE.
+enum class Action { Wait, CancelButton, EscKey, CloseWindow };
 // What the row does to the program directory before the operation.
 enum class Disk { None, ReadOnly, Missing, Folder, Garbage, LogsIsAFile, ErrorLogFull };
 // Where Settings.ini sends the operation.
@@ -58,6 +63,8 @@ struct Row {
   QString procedure;  // in the error line
   QString cause;      // a pattern the message must match
   int rows = 0;       // Expect::Rows: the grid's rows
+  Action action = Action::Wait;
+  int timeoutS = kTimeoutS;  // long where only a cancel can end the wait in time
   QStringList tls{};  // [TLS] lines for the faulty Settings.ini; "{pki}" is the test PKI's folder
 };
 
@@ -113,6 +120,10 @@ void FaultMatrixTest::faults_data() {
   add("C-FIND failure status", {{"--results", "3", "--find-status", "C001"}, Target::Bad, Op::Search, Disk::None,
                                 false, Expect::Error, search, "^1006 - .*0xC001"});
   add("32,768 results", {{"--results", "32768"}, Target::Bad, Op::Search, Disk::None, false, Expect::TooMany, {}, {}, 0});
+  add("450 results (late C-CANCEL)", {{"--results", "450"}, Target::Bad, Op::Search, Disk::None, false,
+                                     Expect::TooMany, {}, {}, 0});
+  add("450 results, release never answered", {{"--results", "450", "--hang-release"}, Target::Bad, Op::Search,
+                                              Disk::None, false, Expect::TooMany, {}, {}, 0});
   add("100,000 results", {{"--results", "100000"}, Target::Bad, Op::Search, Disk::None, false, Expect::TooMany, {}, {}, 0});
   add("64 KB patient name", {{"--results", "3", "--odd-first", "long"}, Target::Bad, Op::Search, Disk::None, false,
                              Expect::Rows, {}, "^LONG N{65529}$", 3});
@@ -128,6 +139,20 @@ void FaultMatrixTest::faults_data() {
                                  false, Expect::Error, send, "^1007 - .*0xA700"});
   add("C-STORE warning status", {{"--results", "3", "--fail-store", "2:B000"}, Target::Bad, Op::Send, Disk::None,
                                  false, Expect::SendDone, {}, {}, 0});
+  add("C-STORE refused 0xA7xx", {{"--results", "3", "--fail-store", "2:A702"}, Target::Bad, Op::Send, Disk::None,
+                                 false, Expect::Error, send, "^1007 - .*refused to store .*0xA702.*may lack room, or "
+                                 "may not accept this request; its log tells why\\. 1 of 3 requests were stored "
+                                 "before the refusal\\.$"});
+  const QStringList holdsStore{"--results", "3", "--hang-store", "2"};
+  const QString oneOfThree = QStringLiteral("^Sending cancelled: 1 of 3 requests were sent\\.$");
+  add("C-STORE never answered: Cancel", {holdsStore, Target::Bad, Op::Send, Disk::None, false, Expect::Cancelled,
+                                         {}, oneOfThree, 0, Action::CancelButton, 30});
+  add("C-STORE never answered: Esc", {holdsStore, Target::Bad, Op::Send, Disk::None, false, Expect::Cancelled, {},
+                                      oneOfThree, 0, Action::EscKey, 30});
+  add("C-STORE never answered: window closed", {holdsStore, Target::Bad, Op::Send, Disk::None, false,
+                                                Expect::Closed, {}, {}, 0, Action::CloseWindow, 30});
+  add("release never answered after the Send", {{"--results", "3", "--hang-release"}, Target::Bad, Op::Send,
+                                                Disk::None, false, Expect::SendDone, {}, {}, 0});
   add("archive gone between search and send", {{"--results", "3"}, Target::Bad, Op::Send, Disk::None, true,
                                                Expect::Error, send, "^1001 - "});
 
@@ -140,7 +165,9 @@ void FaultMatrixTest::faults_data() {
   };
   const QStringList tlsOn{"Enabled=1", "CACertificates={pki}/ca.pem"};
   const auto tlsRow = [&](QStringList archive, QStringList tls, const char* cause) {
-    return Row{archive, Target::Bad, Op::Search, Disk::None, false, Expect::Error, search, cause, 0, tls};
+    Row row{archive, Target::Bad, Op::Search, Disk::None, false, Expect::Error, search, cause};
+    row.tls = tls;
+    return row;
   };
   add("TLS: archive certificate from an unknown CA",
       tlsRow(tlsArchive("stranger"), tlsOn, "^1016 - The TLS certificate of ARCHIVE at .* is not signed by"));
@@ -194,7 +221,7 @@ void FaultMatrixTest::faults() {
     QVERIFY(st.Search());
     QCOMPARE(st.frm->grid1->rowCount(), 4);
   } else {
-    st.dir.WriteSettings(Settings("127.0.0.1", bad->port()));
+    st.dir.WriteSettings(Settings("127.0.0.1", bad->port(), row.timeoutS));
     QVERIFY(st.Search());
     QCOMPARE(st.frm->grid1->rowCount(), 3);
   }
@@ -206,7 +233,8 @@ void FaultMatrixTest::faults() {
   // The fault.
   switch (row.target) {
     case Target::Bad:
-      st.dir.WriteSettings(Settings("127.0.0.1", bad->port()) + (row.tls.isEmpty() ? QStringList{} : QStringList{"[TLS]"} + row.tls));
+      st.dir.WriteSettings(Settings("127.0.0.1", bad->port(), row.timeoutS) +
+                           (row.tls.isEmpty() ? QStringList{} : QStringList{"[TLS]"} + row.tls));
       break;
     case Target::Refused: st.dir.WriteSettings(Settings("127.0.0.1", FreeLoopbackPort())); break;
     case Target::UnknownHost: st.dir.WriteSettings(Settings("nosuchhost.invalid", good_->port())); break;
@@ -275,6 +303,21 @@ void FaultMatrixTest::faults() {
     QSignalSpy done(st.frm.get(), &frmMain::sendFinished);
     QTest::mouseClick(st.frm->cmdSend, Qt::LeftButton);
     QVERIFY(st.frm->busy());
+    if (row.action != Action::Wait) {
+      // The deadline is far below the row's time-out: only the cancel ends it in time.
+      QTRY_VERIFY_WITH_TIMEOUT(!bad->journal(QStringLiteral("store-held")).isEmpty(), kDeadlineMs);
+      if (row.action == Action::CancelButton) QTest::mouseClick(st.frm->cmdCancel, Qt::LeftButton);
+      if (row.action == Action::EscKey) QTest::keyClick(st.frm->txtPatID, Qt::Key_Escape);
+      if (row.action == Action::CloseWindow) {
+        QElapsedTimer closing;
+        closing.start();
+        st.frm->close();
+        st.frm.reset();  // waits for the Send's worker
+        QVERIFY2(closing.elapsed() < kDeadlineMs, "closing the window waited for the archive");
+        QCOMPARE(static_cast<int>(errorLines().size()), errorLinesBefore);
+        return;
+      }
+    }
     QVERIFY2(done.wait(kDeadlineMs), "the Send did not end");
   }
   QVERIFY(!st.frm->busy());
@@ -332,6 +375,18 @@ void FaultMatrixTest::faults() {
       QCOMPARE(shown, kSendDone);
       QCOMPARE(newErrorLines, 0);
       QCOMPARE(bad->stores().size(), 3);
+      // A release that failed after all was stored is noted for the curious only.
+      if (row.archive.contains(QStringLiteral("--hang-release")))
+        QCOMPARE(st.LogLines("Debug.log", QStringLiteral("release of the association failed")), 1);
+      break;
+    case Expect::Cancelled:
+      QCOMPARE(st.sink.shown.size(), std::size_t{1});
+      QCOMPARE(st.sink.shown[0].icon, ui::MessageIcon::Information);
+      QVERIFY2(QRegularExpression(row.cause).match(shown).hasMatch(), qPrintable(shown));
+      QCOMPARE(newErrorLines, 0);
+      QCOMPARE(st.LogLines("Debug.log", QStringLiteral("ERROR")), 0);
+      break;
+    case Expect::Closed:
       break;
   }
   if (row.disk == Disk::ErrorLogFull) {

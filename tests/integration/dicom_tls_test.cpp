@@ -26,7 +26,7 @@ TEST(TlsAgainstTheArchive, EchoSearchAndSendGoOverTls) {
   args.insert(args.end(), {"--demo", "3"});
   Archive archive(args);
 
-  EXPECT_GE(Echo("127.0.0.1", archive.port(), "MORVANTA", "ARCHIVE", kTimeoutS, pki.Settings()).count(), 0);
+  EXPECT_GE(Echo("127.0.0.1", archive.port(), "MORVANTA", "ARCHIVE", kTimeoutS, nullptr, pki.Settings()).count(), 0);
 
   QueryClient query;
   query.SetHost("127.0.0.1");
@@ -85,7 +85,7 @@ TEST_P(TlsRefused, InWordsWithinTheTimeout) {
 
   const auto start = std::chrono::steady_clock::now();
   try {
-    Echo("127.0.0.1", archive->port(), "MORVANTA", "ARCHIVE", kTimeoutS, tls);
+    Echo("127.0.0.1", archive->port(), "MORVANTA", "ARCHIVE", kTimeoutS, nullptr, tls);
     FAIL() << "expected error " << c.number;
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), c.number) << e.description();

@@ -51,6 +51,16 @@ TEST(ErrorTexts, NameThePeerAndTheStatusInHex) {
        "Timeout sets the wait."},
       {FailureStatusText("C-STORE", archive, 0xA700),
        "C-STORE refused by ARCHIVE at 10.0.0.5:104: status 0xA700 (out of resources)"},
+      // 0xA7xx from an archive that will not take this request at all says
+      // so rather than advising to send again later.
+      {StoreRefusedText(archive, 0xA700),
+       "ARCHIVE at 10.0.0.5:104 refused to store the forwarding request (C-STORE status 0xA700): the archive may "
+       "lack room, or may not accept this request; its log tells why."},
+      {StoreRefusedText(archive, 0xA7FF),
+       "ARCHIVE at 10.0.0.5:104 refused to store the forwarding request (C-STORE status 0xA7FF): the archive may "
+       "lack room, or may not accept this request; its log tells why."},
+      {StoreRefusedText(archive, 0xC001),
+       "C-STORE refused by ARCHIVE at 10.0.0.5:104: status 0xC001 (unable to process)"},
       {FailureStatusText("C-FIND", archive, 0xC001),
        "C-FIND refused by ARCHIVE at 10.0.0.5:104: status 0xC001 (unable to process)"},
       {FailureStatusText("C-FIND", archive, 0xA900),

@@ -61,6 +61,8 @@ Misbehaviours, for tests:
                         Specific Character Set, "ISO_IR 999")
   --abort-store N       abort the association when the N-th C-STORE (from 1)
                         arrives, instead of answering it
+  --hang-store N        never answer the N-th C-STORE (from 1)
+  --hang-release        never answer a release request
 )";
 
 [[noreturn]] void Usage(const std::string& problem) {
@@ -186,6 +188,10 @@ int main(int argc, char** argv) {
         Usage("--odd-first takes long, invalid or charset");
     } else if (arg == "--abort-store") {
       options.abortStoreAt = Number(arg, value(), 1, 1000000000);
+    } else if (arg == "--hang-store") {
+      options.hangStoreAt = Number(arg, value(), 1, 1000000000);
+    } else if (arg == "--hang-release") {
+      options.hangRelease = true;
     } else if (arg == "--results") {
       options.results = Number(arg, value(), 0, 1000000);
     } else {

@@ -145,6 +145,13 @@ class ArchiveSCP : public DcmThreadSCP {
     if (g_state->options.refuse == Refusal::NoReason) action = DCMSCP_ACTION_REFUSE_ASSOCIATION;
   }
 
+  void notifyReleaseRequest() override {
+    if (g_state->options.hangRelease) {
+      Journal("{\"type\":\"release-held\"}");
+      Hang();
+    }
+  }
+
   OFBool checkCalledAETitleAccepted(const OFString& calledAE) override {
     if (g_state->options.refuse == Refusal::CalledAET) return OFFalse;
     return g_state->options.acceptAnyAET || ToText(calledAE) == g_state->options.aet;
@@ -167,6 +174,14 @@ class ArchiveSCP : public DcmThreadSCP {
         return HandleStore(message->msg.CStoreRQ, info.presentationContextID);
       case DIMSE_C_MOVE_RQ:
         return HandleMove(message->msg.CMoveRQ, info.presentationContextID);
+      case DIMSE_C_CANCEL_RQ:
+        // A C-CANCEL for a request already answered in full (its final
+        // response crossed the cancel on the wire) is ignored, as PS3.7
+        // 9.3.2.3 allows; cancels of running requests are read by the
+        // request's own loop and never get here.
+        Journal("{\"type\":\"late-cancel\",\"message_id\":" +
+                std::to_string(message->msg.CCancelRQ.MessageIDBeingRespondedTo) + "}");
+        return EC_Normal;
       default:
         return DcmThreadSCP::handleIncomingCommand(message, info);
     }
@@ -459,6 +474,10 @@ class ArchiveSCP : public DcmThreadSCP {
     const int number = ++g_state->storeCount;
     std::uint16_t status = STATUS_Success;
     if (g_state->options.failStoreAt == number) status = g_state->options.failStoreStatus;
+    if (g_state->options.hangStoreAt == number) {
+      Journal("{\"type\":\"store-held\",\"number\":" + std::to_string(number) + "}");
+      Hang();
+    }
     if (g_state->options.abortStoreAt == number) {
       Journal("{\"type\":\"store-abort\",\"number\":" + std::to_string(number) + "}");
       abortAssociation();

@@ -47,6 +47,8 @@ struct Options {
   std::optional<int> results;               // answer every C-FIND with this many made-up studies
   std::string oddFirst;  // first match of every C-FIND: "long", "invalid" or "charset" (see --odd-first)
   int abortStoreAt = 0;  // 1-based number of the C-STORE answered by an abort
+  int hangStoreAt = 0;   // 1-based number of the C-STORE never answered
+  bool hangRelease = false;  // never answer a release request
 };
 
 // Runs until the process is ended. Returns a process exit code on failure to start.
