@@ -120,7 +120,7 @@ void FaultMatrixTest::faults_data() {
   add("C-FIND failure status", {{"--results", "3", "--find-status", "C001"}, Target::Bad, Op::Search, Disk::None,
                                 false, Expect::Error, search, "^1006 - .*0xC001"});
   add("32,768 results", {{"--results", "32768"}, Target::Bad, Op::Search, Disk::None, false, Expect::TooMany, {}, {}, 0});
-  add("450 results (late C-CANCEL)", {{"--results", "450"}, Target::Bad, Op::Search, Disk::None, false,
+  add("401 results (late C-CANCEL)", {{"--results", "401"}, Target::Bad, Op::Search, Disk::None, false,
                                      Expect::TooMany, {}, {}, 0});
   add("450 results, release never answered", {{"--results", "450", "--hang-release"}, Target::Bad, Op::Search,
                                               Disk::None, false, Expect::TooMany, {}, {}, 0});
