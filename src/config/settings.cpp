@@ -88,6 +88,25 @@ void LoadArchiveSettings(SettingsValues& values,
   values.TimeoutSeconds = timeout && *timeout > 0 ? *timeout : kDefaultTimeoutSeconds;
   values.QueryModalityKey = ParseModalityKey(read("Query", "ModalityKey", ""));
   values.ForwardBy = ParseForwardMethod(read("Forward", "Method", ""));
+  LoadTlsSettings(values.Tls, settingsFile);
+}
+
+void LoadTlsSettings(TlsValues& values, const std::filesystem::path& settingsFile) {
+  const auto read = [&](const char* key, const char* def) {
+    return ReadINI("TLS", key, def, settingsFile, kProfileBufferSize);
+  };
+  if (const auto flag = ParseFlag(read("Enabled", "0"))) values.Enabled = *flag;
+  // The files are looked for beside the program, whatever the working
+  // folder: a station's shortcut may start it from anywhere.
+  const auto path = [&](const char* key) {
+    const std::string value(Trim(read(key, "")));
+    if (value.empty()) return value;
+    const std::filesystem::path p(value);
+    return p.is_absolute() ? value : (settingsFile.parent_path() / p).lexically_normal().string();
+  };
+  values.CACertificates = path("CACertificates");
+  values.Certificate = path("Certificate");
+  values.PrivateKey = path("PrivateKey");
 }
 
 std::optional<std::string> PortProblem(const SettingsValues& values) {

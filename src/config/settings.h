@@ -25,6 +25,15 @@ enum class ModalityKey { Modality, ModalitiesInStudy };
 // study to the active forward node (PS3.4 C.4.2).
 enum class ForwardMethod { Redirect, Move };
 
+// [TLS]: DICOM over TLS for every association. The paths are absolute: a
+// relative one in the file is taken from the program folder.
+struct TlsValues {
+  bool Enabled = false;  // [TLS] Enabled, read as [GENERAL] StudyDate
+  std::string CACertificates;
+  std::string Certificate;
+  std::string PrivateKey;
+};
+
 struct SettingsValues {
   std::string LocalAET;
   std::string QueryAET;
@@ -43,6 +52,7 @@ struct SettingsValues {
   ModalityKey QueryModalityKey = ModalityKey::Modality;
   // [Forward] Method; Redirect when missing or not one of the two words.
   ForwardMethod ForwardBy = ForwardMethod::Redirect;
+  TlsValues Tls;
 };
 
 // "Modality" / "ModalitiesInStudy", as the key is written.
@@ -65,7 +75,7 @@ std::optional<std::int32_t> ParseInt32(std::string_view text);
 std::optional<bool> ParseFlag(std::string_view text);
 
 // GetINI's reading steps: LocalAET, QueryAET, QueryIP, QueryPort, ExtStudyDate
-// (and TimeoutSeconds, QueryModalityKey, ForwardBy), each independent: a value that does not convert keeps
+// (and TimeoutSeconds, QueryModalityKey, ForwardBy, Tls), each independent: a value that does not convert keeps
 // its previous content. The file is read once for all of them.
 void LoadArchiveSettings(SettingsValues& values,
                          const std::filesystem::path& settingsFile);
@@ -74,6 +84,11 @@ void LoadArchiveSettings(SettingsValues& values,
 // Settings.ini holds ("abc", a 20-digit number, "11112.5"), or nothing when it
 // is a TCP port (1 to 65535).
 std::optional<std::string> PortProblem(const SettingsValues& values);
+
+// The [TLS] section alone (the connection test reads it from the file
+// without touching the other values). An Enabled that is no flag keeps its
+// previous value.
+void LoadTlsSettings(TlsValues& values, const std::filesystem::path& settingsFile);
 
 // A forward node entry: alias, "|", AE title. Pieces after a second "|" are
 // ignored; an entry without "|" is all alias with an empty AE title.

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "dicom/errors.h"
+#include "dicom/tls.h"
 
 namespace morvanta::dicom {
 
@@ -160,6 +161,8 @@ class QueryClient {
   // The same from any thread without a flag of one's own: ends the running
   // Find, and every later one of this client, as cancelled.
   void Cancel();
+  // TLS for every Find when tls.enabled (see tls.h).
+  void SetTls(const TlsSettings& tls);
 
  private:
   struct Impl;
@@ -182,6 +185,8 @@ class StoreClient {
   // the archive did not answer may still have been stored.
   void SetCancelFlag(const std::atomic<bool>* flag);
   void Cancel();
+  // TLS for the association when tls.enabled; set before Open.
+  void SetTls(const TlsSettings& tls);
   // Negotiates Computed Radiography Image Storage (Explicit and Implicit VR
   // Little Endian). Throws Error.
   void Open(const std::string& host, std::int32_t port,
@@ -218,6 +223,8 @@ class MoveClient {
   // As for QueryClient: a running Move sends C-CANCEL and throws Error 1012.
   void SetCancelFlag(const std::atomic<bool>* flag);
   void Cancel();
+  // TLS for the association when tls.enabled; set before Open.
+  void SetTls(const TlsSettings& tls);
 
   // Negotiates Study Root Query/Retrieve - MOVE. Throws Error.
   void Open(const std::string& host, std::int32_t port, const std::string& callingAET,
@@ -241,10 +248,11 @@ class MoveClient {
 // connecting to the echo's answer. Throws Error with the numbers of the
 // table: 1001 refused, 1002 unknown host, 1003 rejected (called or calling
 // AE title not recognised), 1004 no answer within timeoutSeconds. Setting
-// `cancel` (from another thread) ends it at once with Error 1012.
+// `cancel` (from another thread) ends it at once with Error 1012. Over TLS
+// when tls.enabled, with 1015 to 1017 for what TLS refused.
 std::chrono::milliseconds Echo(const std::string& host, std::int32_t port, const std::string& callingAET,
                                const std::string& calledAET, int timeoutSeconds = kDefaultTimeoutSeconds,
-                               const std::atomic<bool>* cancel = nullptr);
+                               const std::atomic<bool>* cancel = nullptr, const TlsSettings& tls = {});
 
 class UidGenerator {
  public:

@@ -183,8 +183,53 @@ std::string SubOperationsFailedText(const Peer& peer, const std::string& destina
          " is running and accepts images from the archive.";
 }
 
-std::string EchoWorksText(const Peer& peer, long long milliseconds) {
-  return "Connection to " + Describe(peer) + " works (" + std::to_string(milliseconds) + " ms).";
+std::string EchoWorksText(const Peer& peer, long long milliseconds, bool overTls) {
+  return "Connection to " + Describe(peer) + " works " + (overTls ? "over TLS " : "") + "(" +
+         std::to_string(milliseconds) + " ms).";
+}
+
+namespace {
+const char* const kCheckTlsPort = "check [TLS] Enabled and the port";
+}  // namespace
+
+std::string TlsFileText(const std::string& key, const std::string& file, const std::string& reason) {
+  const std::string what = key == "CACertificates" ? "The CA certificates file"
+                           : key == "Certificate"  ? "This station's certificate file"
+                                                   : "This station's private key file";
+  return what + " \"" + file + "\" cannot be used (" + reason + "): check [TLS] " + key + ".";
+}
+
+std::string TlsKeyMismatchText(const std::string& certificate, const std::string& privateKey) {
+  return "This station's certificate \"" + certificate + "\" and private key \"" + privateKey +
+         "\" do not belong together: check [TLS] Certificate and PrivateKey.";
+}
+
+std::string TlsHalfIdentityText(const std::string& missingKey) {
+  const std::string other = missingKey == "PrivateKey" ? "Certificate" : "PrivateKey";
+  return "[TLS] " + other + " is set but [TLS] " + missingKey + " is not: set both, or neither.";
+}
+
+std::string TlsCertificateText(const Peer& peer, const std::string& why, const std::string& remedy) {
+  return "The TLS certificate of " + Describe(peer) + " " + why + ": " + remedy + ".";
+}
+
+std::string TlsClientCertificateText(const Peer& peer, bool configured) {
+  if (!configured)
+    return Describe(peer) + " requires a TLS certificate from this station and none is configured: set [TLS] "
+           "Certificate and PrivateKey.";
+  return Describe(peer) + " did not accept this station's TLS certificate: have the archive trust the "
+         "certificate authority that signed [TLS] Certificate.";
+}
+
+std::string TlsPortMismatchText(const Peer& peer, bool tlsOn) {
+  if (tlsOn)
+    return Describe(peer) + " did not answer in TLS; the port may take plain DICOM only: " + kCheckTlsPort + ".";
+  return Describe(peer) + " closed the connection at once; the port may take TLS only: " + kCheckTlsPort + ".";
+}
+
+std::string TlsHandshakeText(const Peer& peer, const std::string& reason) {
+  return "TLS could not be agreed with " + Describe(peer) + " (" + reason + "): " + kCheckTlsPort +
+         ", and see the archive's log.";
 }
 
 }  // namespace morvanta::dicom

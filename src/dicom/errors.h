@@ -24,6 +24,9 @@ enum class ErrorCode : std::int32_t {
   Cancelled = 1012,            // the user ended the operation: not a failure, not logged
   MoveFailed = 1013,           // C-MOVE response with a failure status
   EchoFailed = 1014,           // C-ECHO response with a status other than success
+  TlsSetupFailed = 1015,       // this station's TLS files: CA list, certificate or key unusable
+  TlsCertificateRejected = 1016,  // the archive's certificate did not pass verification
+  TlsHandshakeFailed = 1017,   // TLS could not be agreed: client certificate, plain/TLS port mix-up
 };
 
 // The counts of a C-MOVE's sub-operations (PS3.7 9.3.4.2: (0000,1020) to
@@ -85,7 +88,26 @@ std::string MoveFailureText(const Peer& peer, const std::string& destination, st
 // message; the move itself is no error.
 std::string SubOperationsFailedText(const Peer& peer, const std::string& destination,
                                     const MoveCounts& counts);
-// "Connection to ARCHIVE at 10.0.0.5:104 works (12 ms)."
-std::string EchoWorksText(const Peer& peer, long long milliseconds);
+// "Connection to ARCHIVE at 10.0.0.5:104 works (12 ms)."; with `overTls`,
+// "... works over TLS (12 ms).".
+std::string EchoWorksText(const Peer& peer, long long milliseconds, bool overTls = false);
+
+// TLS. `key` is the Settings.ini key the file came from ("CACertificates",
+// "Certificate", "PrivateKey"); `reason` why it could not be used.
+std::string TlsFileText(const std::string& key, const std::string& file, const std::string& reason);
+std::string TlsKeyMismatchText(const std::string& certificate, const std::string& privateKey);
+// Only one of Certificate and PrivateKey is set.
+std::string TlsHalfIdentityText(const std::string& missingKey);
+// Why the archive's certificate failed, in words: "has expired", "is not
+// yet valid", "is not signed by a certificate authority in FILE", ...
+std::string TlsCertificateText(const Peer& peer, const std::string& why, const std::string& remedy);
+// The archive wants a certificate from this station: none is configured
+// (`configured` false), or it refused the one that is.
+std::string TlsClientCertificateText(const Peer& peer, bool configured);
+// TLS spoken to a port that does not (`tlsOn`), or plain DICOM to a port
+// that only speaks TLS.
+std::string TlsPortMismatchText(const Peer& peer, bool tlsOn);
+// Any other failure of the TLS handshake, with OpenSSL's reason.
+std::string TlsHandshakeText(const Peer& peer, const std::string& reason);
 
 }  // namespace morvanta::dicom

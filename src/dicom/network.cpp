@@ -28,6 +28,7 @@
 #include "dicom/charset.h"
 #include "dicom/dicom.h"
 #include "dicom/errors.h"
+#include "dicom/tls_transport.h"
 #include "dicom/resolve.h"
 
 namespace morvanta::dicom {
@@ -91,20 +92,6 @@ struct CancelSource {
     return own.load(std::memory_order_relaxed) ||
            (flag != nullptr && flag->load(std::memory_order_relaxed));
   }
-};
-
-// DCMTK's default TCP transport, which also tells us the socket as soon as it
-// is connected, so a cancel can shut it while the association request waits.
-class WatchedLayer : public DcmTransportLayer {
- public:
-  explicit WatchedLayer(std::atomic<int>* socket) : socket_(socket) {}
-  DcmTransportConnection* createConnection(DcmNativeSocketType openSocket, OFBool useSecureLayer) override {
-    socket_->store(static_cast<int>(openSocket));
-    return DcmTransportLayer::createConnection(openSocket, useSecureLayer);
-  }
-
- private:
-  std::atomic<int>* socket_;
 };
 
 // A data set built from the program's attribute list. Values arrive as UTF-8;
@@ -204,6 +191,8 @@ class Association {
     Abort();
     StopWatcher();
   }
+  // Every association of a client with TLS on goes over TLS.
+  void UseTls(const TlsSettings& tls) { tls_ = tls; }
   Association(const Association&) = delete;
   Association& operator=(const Association&) = delete;
 
@@ -256,10 +245,11 @@ class Association {
       id += 2;
     }
 
-    // The one place the transport is made: DCMTK's TCP layer, which tells
+    // The one place the transport is made: plain TCP or TLS, either telling
     // the watcher the socket (a cancel while the archive keeps us waiting for
     // its A-ASSOCIATE-AC shuts it, which ends the wait at once).
-    ASC_setTransportLayer(network_.get(), new WatchedLayer(&socket_), 1);
+    ASC_setTransportLayer(network_.get(), MakeTransportLayer(tls_, timeout_, &socket_, &probe_).release(), 1);
+    if (tls_.enabled) ASC_setTransportLayerType(params.get(), OFTrue);
     StartWatcher();
 
     T_ASC_Association* rawAssoc = nullptr;
@@ -293,6 +283,10 @@ class Association {
               RejectedText(peer_, static_cast<int>(reject.result), static_cast<int>(reject.source),
                            // DCMTK folds the source into the reason's high byte.
                            static_cast<int>(reject.reason) & 0xFF));
+      }
+      if (auto failure = ExplainTransportFailure(probe_, tls_, peer_, timeout_)) {
+        Drop();
+        Throw(failure->code, failure->text);
       }
       Drop();
       ThrowTransport(cond, "the association request", true);
@@ -464,6 +458,8 @@ class Association {
   // The connected socket, told by the transport layer (DCMTK keeps its own
   // copy out of reach).
   std::atomic<int> socket_{-1};
+  TlsSettings tls_;
+  TransportProbe probe_;
   std::unique_ptr<T_ASC_Network, NetworkDeleter> network_;
   T_ASC_Association* assoc_ = nullptr;
   std::string cancelledText_;
@@ -600,6 +596,7 @@ struct QueryClient::Impl {
   std::size_t limit = 0;
   CancelSource cancel;
   DataSet identifier;
+  TlsSettings tls;
 };
 
 QueryClient::QueryClient() : impl_(std::make_unique<Impl>()) {}
@@ -614,6 +611,7 @@ void QueryClient::SetTimeout(int seconds) { impl_->timeout = seconds > 0 ? secon
 void QueryClient::SetResultLimit(std::size_t limit) { impl_->limit = limit; }
 void QueryClient::SetCancelFlag(const std::atomic<bool>* flag) { impl_->cancel.flag = flag; }
 void QueryClient::Cancel() { impl_->cancel.own.store(true); }
+void QueryClient::SetTls(const TlsSettings& tls) { impl_->tls = tls; }
 DataSet& QueryClient::Identifier() { return impl_->identifier; }
 
 DataSetList QueryClient::Find(const DataSet& identifier) {
@@ -627,6 +625,7 @@ DataSetList QueryClient::Find(const DataSet& identifier) {
 
   const char* model = FindModel(impl_->queryRoot);
   Association association(impl_->peer, impl_->timeout, &impl_->cancel);
+  association.UseTls(impl_->tls);
   association.Open(impl_->callingAET, {{model, kLittleEndian}}, "study search (C-FIND)", kDuring);
 
   T_DIMSE_Message request{};
@@ -707,6 +706,7 @@ DataSetList QueryClient::Find(const DataSet& identifier) {
 
 struct StoreClient::Impl {
   int timeout = kDefaultTimeoutSeconds;
+  TlsSettings tls;
   CancelSource cancel;
   std::unique_ptr<Association> association;
 };
@@ -716,6 +716,7 @@ StoreClient::StoreClient() : impl_(std::make_unique<Impl>()) {}
 StoreClient::~StoreClient() = default;
 
 void StoreClient::SetTimeout(int seconds) { impl_->timeout = seconds > 0 ? seconds : kDefaultTimeoutSeconds; }
+void StoreClient::SetTls(const TlsSettings& tls) { impl_->tls = tls; }
 void StoreClient::SetCancelFlag(const std::atomic<bool>* flag) { impl_->cancel.flag = flag; }
 void StoreClient::Cancel() { impl_->cancel.own.store(true); }
 
@@ -723,6 +724,7 @@ void StoreClient::Open(const std::string& host, std::int32_t port, const std::st
                        const std::string& calledAET) {
   impl_->association.reset();
   auto association = std::make_unique<Association>(Peer{calledAET, host, port}, impl_->timeout, &impl_->cancel);
+  association->UseTls(impl_->tls);
   association->Open(callingAET, {{kCrImageStorage, kLittleEndian}},
                     "Computed Radiography Image Storage (C-STORE)", "the forwarding (C-STORE)");
   impl_->association = std::move(association);
@@ -781,6 +783,7 @@ void StoreClient::Close() {
 struct MoveClient::Impl {
   int timeout = kDefaultTimeoutSeconds;
   CancelSource cancel;
+  TlsSettings tls;
   std::unique_ptr<Association> association;
 };
 
@@ -791,12 +794,14 @@ MoveClient::~MoveClient() = default;
 void MoveClient::SetTimeout(int seconds) { impl_->timeout = seconds > 0 ? seconds : kDefaultTimeoutSeconds; }
 void MoveClient::SetCancelFlag(const std::atomic<bool>* flag) { impl_->cancel.flag = flag; }
 void MoveClient::Cancel() { impl_->cancel.own.store(true); }
+void MoveClient::SetTls(const TlsSettings& tls) { impl_->tls = tls; }
 
 void MoveClient::Open(const std::string& host, std::int32_t port, const std::string& callingAET,
                       const std::string& calledAET) {
   impl_->association.reset();
   auto association =
       std::make_unique<Association>(Peer{calledAET, host, port}, impl_->timeout, &impl_->cancel);
+  association->UseTls(impl_->tls);
   association->Open(callingAET, {{UID_MOVEStudyRootQueryRetrieveInformationModel, kLittleEndian}},
                     "moving studies (Study Root C-MOVE)", "the move of a study (C-MOVE)");
   impl_->association = std::move(association);
@@ -880,13 +885,15 @@ void MoveClient::Close() {
 // ---------------------------------------------------------------- Echo
 
 std::chrono::milliseconds Echo(const std::string& host, std::int32_t port, const std::string& callingAET,
-                               const std::string& calledAET, int timeoutSeconds, const std::atomic<bool>* cancel) {
+                               const std::string& calledAET, int timeoutSeconds, const std::atomic<bool>* cancel,
+                               const TlsSettings& tls) {
   const auto start = SteadyClock::now();
   CancelSource source;
   source.flag = cancel;
   Association association(Peer{calledAET, host, port},
                           timeoutSeconds > 0 ? timeoutSeconds : kDefaultTimeoutSeconds,
                           cancel != nullptr ? &source : nullptr);
+  association.UseTls(tls);
   association.Open(callingAET, {{UID_VerificationSOPClass, kLittleEndian}}, "the connection test (C-ECHO)");
   DIC_US status = 0;
   DcmDataset* rawDetail = nullptr;

@@ -54,6 +54,7 @@ SendOutcome SendStudies(const ArchiveAddress& archive,
     auto client = std::make_unique<dicom::StoreClient>();
     client->SetTimeout(archive.timeoutSeconds);
     client->SetCancelFlag(cancel);
+    client->SetTls(archive.tls);
     client->Open(archive.host, archive.port, archive.callingAET, archive.calledAET);
     dicom::UidGenerator uids;
     for (const std::string* studyUid : toSend) {
@@ -91,6 +92,12 @@ SendOutcome SendStudies(const ArchiveAddress& archive,
       if (error.number == static_cast<std::int32_t>(dicom::ErrorCode::StoreFailed))
         error.description += " " + std::to_string(outcome.stored) + " of " + std::to_string(outcome.total) +
                              " requests were stored before the refusal.";
+      // An archive that refuses the very first request most likely does not
+      // take forwarding requests at all (a standard archive keeps nothing
+      // without patient, study and series): say what does work with it.
+      if (error.number == static_cast<std::int32_t>(dicom::ErrorCode::StoreFailed) && outcome.stored == 0)
+        error.description +=
+            " If the archive does not take forwarding requests, set [Forward] Method=MOVE to forward by C-MOVE.";
       outcome.error = std::move(error);
     }
   }
@@ -109,6 +116,7 @@ SendOutcome MoveStudies(const ArchiveAddress& archive,
     auto client = std::make_unique<dicom::MoveClient>();
     client->SetTimeout(archive.timeoutSeconds);
     client->SetCancelFlag(cancel);
+    client->SetTls(archive.tls);
     client->Open(archive.host, archive.port, archive.callingAET, archive.calledAET);
     for (const std::string* studyUid : toSend) {
       if (Cancelled(cancel)) {

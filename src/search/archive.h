@@ -20,11 +20,16 @@ struct ArchiveAddress {
   std::string calledAET;   // QueryAET
   std::string callingAET;  // LocalAET
   int timeoutSeconds = kDefaultTimeoutSeconds;
+  dicom::TlsSettings tls{};  // [TLS]
 };
+
+inline dicom::TlsSettings TlsSettingsFrom(const TlsValues& values) {
+  return {values.Enabled, values.CACertificates, values.Certificate, values.PrivateKey};
+}
 
 inline ArchiveAddress ArchiveAddressFrom(const SettingsValues& values) {
   return {values.QueryIP, values.QueryPort, values.QueryAET, values.LocalAET,
-          values.TimeoutSeconds};
+          values.TimeoutSeconds, TlsSettingsFrom(values.Tls)};
 }
 
 // An error as the window logs and shows it: "number - description".

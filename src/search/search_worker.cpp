@@ -23,6 +23,7 @@ SearchOutcome RunSearch(const ArchiveAddress& archive,
     client.SetTimeout(archive.timeoutSeconds);
     client.SetResultLimit(control.resultLimit);
     client.SetCancelFlag(control.cancel);
+    client.SetTls(archive.tls);
     outcome.results = client.Find(identifier);
     outcome.count = outcome.results.Count();
     outcome.truncated = outcome.results.Truncated();

@@ -56,12 +56,12 @@ bool IsValidPortText(const QString& text) {
 
 EchoOutcome TestConnection(const std::string& host, std::int32_t port,
                            const std::string& callingAET, const std::string& calledAET,
-                           int timeoutSeconds, const std::atomic<bool>* cancel) {
+                           int timeoutSeconds, const std::atomic<bool>* cancel, const dicom::TlsSettings& tls) {
   EchoOutcome outcome;
   try {
-    const auto ms = dicom::Echo(host, port, callingAET, calledAET, timeoutSeconds, cancel);
+    const auto ms = dicom::Echo(host, port, callingAET, calledAET, timeoutSeconds, cancel, tls);
     outcome.ok = true;
-    outcome.text = dicom::EchoWorksText(dicom::Peer{calledAET, host, port}, ms.count());
+    outcome.text = dicom::EchoWorksText(dicom::Peer{calledAET, host, port}, ms.count(), tls.enabled);
   } catch (const dicom::Error& e) {
     outcome.cancelled = e.number() == static_cast<std::int32_t>(dicom::ErrorCode::Cancelled);
     outcome.number = e.number();
@@ -153,6 +153,9 @@ frmSettings::frmSettings(QWidget* owner, SettingsHost& host) : QDialog(owner), h
   cmdTest = MakeButton(QStringLiteral("Test"), "cmdTest", fraSettings);
   cmdTest->setToolTip(QStringLiteral("Send a C-ECHO to the archive with the values in the fields"));
   ui::PlaceTwips(cmdTest, 4770, 135, 1320, 375);
+  lblTls = new QLabel(fraSettings);
+  lblTls->setObjectName(QStringLiteral("lblTls"));
+  ui::PlaceTwips(lblTls, 2700, 225, 1980, 240);
 
   // Below everything designed, so nothing designed moves.
   fraStandard = new QGroupBox(this);
@@ -235,10 +238,20 @@ void frmSettings::Load() {
   txtQuIP->setText(QString::fromStdString(values.QueryIP));
   cboModalityKey->setCurrentIndex(cboModalityKey->findData(static_cast<int>(values.QueryModalityKey)));
   cboForwardMethod->setCurrentIndex(cboForwardMethod->findData(static_cast<int>(values.ForwardBy)));
+  ShowTls(values.Tls);
 
   // Filling the fields fired the change handlers; a freshly opened dialog
   // shows nothing to apply.
   cmdApply->setEnabled(false);
+}
+
+void frmSettings::ShowTls(const TlsValues& tls) {
+  lblTls->setText(tls.Enabled ? QStringLiteral("TLS: on") : QStringLiteral("TLS: off"));
+  lblTls->setToolTip(
+      tls.Enabled ? QStringLiteral("[TLS] Enabled=1 in Settings.ini: every association uses TLS, the archive's "
+                                   "certificate checked against %1")
+                        .arg(QString::fromStdString(tls.CACertificates))
+                  : QStringLiteral("[TLS] Enabled is not set in Settings.ini: associations are plain DICOM"));
 }
 
 void frmSettings::AddRow(const QString& alias, const QString& aet) {
@@ -374,11 +387,18 @@ void frmSettings::cmdTest_Click() {
   const std::string calling = txtLocAET->text().toStdString();
   const std::string called = txtQuAET->text().toStdString();
   const int timeout = host_.values().TimeoutSeconds;
+  // [TLS] from the file as it is now: it is edited by hand, perhaps while
+  // the dialog is open.
+  TlsValues tlsValues = host_.values().Tls;
+  LoadTlsSettings(tlsValues, host_.settingsFile());
+  ShowTls(tlsValues);
+  const dicom::TlsSettings tls{tlsValues.Enabled, tlsValues.CACertificates, tlsValues.Certificate,
+                               tlsValues.PrivateKey};
   cmdTest->setText(QStringLiteral("Stop test"));
   // The worker holds only copies: the dialog may close while it runs.
   echoCancel_ = std::make_shared<std::atomic<bool>>(false);
-  echo_.setFuture(QtConcurrent::run([host, port, calling, called, timeout, cancel = echoCancel_] {
-    return TestConnection(host, port, calling, called, timeout, cancel.get());
+  echo_.setFuture(QtConcurrent::run([host, port, calling, called, timeout, tls, cancel = echoCancel_] {
+    return TestConnection(host, port, calling, called, timeout, cancel.get(), tls);
   }));
 }
 

@@ -11,6 +11,9 @@
 #include <optional>
 #include <string>
 
+#include "config/settings.h"
+#include "dicom/tls.h"
+
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -39,10 +42,12 @@ struct EchoOutcome {
   std::string text;         // "Connection to ... works (12 ms)." or the error's description
 };
 // One C-ECHO with the given values; never throws.
-// `cancel`, set from another thread, ends it at once.
+// `cancel`, set from another thread, ends it at once. Over TLS when
+// tls.enabled; a success then says "over TLS".
 EchoOutcome TestConnection(const std::string& host, std::int32_t port,
                            const std::string& callingAET, const std::string& calledAET,
-                           int timeoutSeconds, const std::atomic<bool>* cancel = nullptr);
+                           int timeoutSeconds, const std::atomic<bool>* cancel = nullptr,
+                           const dicom::TlsSettings& tls = {});
 
 class frmSettings : public QDialog {
   Q_OBJECT
@@ -110,11 +115,15 @@ class frmSettings : public QDialog {
   QComboBox* cboModalityKey;
   QLabel* lblForwardMethod;
   QComboBox* cboForwardMethod;
+  // Whether associations use TLS: [TLS] Enabled as Settings.ini has it
+  // (set by hand; the dialog does not edit the section).
+  QLabel* lblTls;
   QFutureWatcher<EchoOutcome> echo_;
   // The running test's cancel flag, shared with its worker, which may
   // outlive the dialog.
   std::shared_ptr<std::atomic<bool>> echoCancel_;
   void CancelTest();
+  void ShowTls(const TlsValues& tls);
 };
 
 }  // namespace morvanta::settings_ui

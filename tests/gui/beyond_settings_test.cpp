@@ -3,6 +3,9 @@
 // ModalityKey and Send method choices with what Apply writes.
 
 #include <QComboBox>
+#include <QLabel>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -61,6 +64,7 @@ class BeyondSettingsTest : public QObject {
   void testCanBeStopped();
   void badPortIsToldWithoutNetwork_data();
   void badPortIsToldWithoutNetwork();
+  void tlsIsShownAndTestedAsSettingsIniHasIt();
   void choicesLoadAndApplyAfterTheDesignedKeys();
   void defaultsLeaveAFreshFileAsBefore();
 };
@@ -88,6 +92,43 @@ void BeyondSettingsTest::testButtonWorksWithTheFieldsValues() {
   QCOMPARE(d.host.Read("Query", "Port"), "1");
   QCOMPARE(d.host.Read("Local", "AET"), "STALE");
   QVERIFY(d.child<QPushButton>("cmdTest")->isEnabled());
+}
+
+// [TLS] is edited by hand: the dialog shows whether it is on beside the
+// archive fields, and Test reads it from the file at the click.
+void BeyondSettingsTest::tlsIsShownAndTestedAsSettingsIniHasIt() {
+  QTemporaryDir pki;
+  QVERIFY(pki.isValid());
+  QCOMPARE(QProcess::execute(QStringLiteral("sh"), {QStringLiteral(MORVANTA_TLS_CERTS), pki.path()}), 0);
+  const QString dir = pki.path();
+  Archive archive({"--tls-cert", dir + "/archive.pem", "--tls-key", dir + "/archive.key", "--tls-ca", dir + "/ca.pem"});
+  QVERIFY(archive.ready());
+  const QByteArray tlsOn = ("[TLS]\nEnabled=1\nCACertificates=" + dir + "/ca.pem\nCertificate=" + dir +
+                            "/station.pem\nPrivateKey=" + dir + "/station.key\n").toUtf8();
+  Dialog d(kStale + tlsOn);
+  QLabel* tls = d.child<QLabel>("lblTls");
+  QCOMPARE(tls->text(), QStringLiteral("TLS: on"));
+  QVERIFY(tls->isVisible());
+  d.set("txtLocAET", QStringLiteral("MORVANTA"));
+  d.set("txtQuAET", QStringLiteral("ARCHIVE"));
+  d.set("txtQuPort", QString::number(archive.port()));
+  QVERIFY(d.test());
+  QCOMPARE(d.host.sink.shown.size(), std::size_t{1});
+  const QRegularExpression works(
+      QStringLiteral("^Connection to ARCHIVE at 127\\.0\\.0\\.1:%1 works over TLS \\(\\d+ ms\\)\\.$").arg(archive.port()));
+  QVERIFY2(works.match(d.host.sink.shown[0].text).hasMatch(), qPrintable(d.host.sink.shown[0].text));
+  QCOMPARE(archive.journal(QStringLiteral("echo")).size(), 1);
+
+  // Switched off in the file while the dialog is open: the next Test goes
+  // plain, which this archive's port does not take, and the label follows.
+  d.host.WriteSettings(kStale + "[TLS]\nEnabled=0\n");
+  QVERIFY(d.test());
+  QCOMPARE(tls->text(), QStringLiteral("TLS: off"));
+  QCOMPARE(d.host.sink.shown.size(), std::size_t{2});
+  const QString refused = d.host.sink.shown[1].text;
+  QVERIFY2(refused.startsWith(QStringLiteral("1017 - ")) && refused.contains(QStringLiteral("check [TLS] Enabled")),
+           qPrintable(refused));
+  QCOMPARE(archive.journal(QStringLiteral("echo")).size(), 1);
 }
 
 void BeyondSettingsTest::testButtonFailures_data() {

@@ -11,7 +11,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <functional>
 
 #include "../support/unprivileged.h"
@@ -65,6 +67,7 @@ struct Row {
   int rows = 0;       // Expect::Rows: the grid's rows
   Action action = Action::Wait;
   int timeoutS = kTimeoutS;  // long where only a cancel can end the wait in time
+  QStringList tls{};  // [TLS] lines for the faulty Settings.ini; "{pki}" is the test PKI's folder
 };
 
 QString Path(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
@@ -88,11 +91,14 @@ class FaultMatrixTest : public QObject {
 
  private:
   std::unique_ptr<Archive> good_;
+  QTemporaryDir pki_;  // certificates for the TLS rows
 };
 
 void FaultMatrixTest::initTestCase() {
   good_ = std::make_unique<Archive>(QStringList{"--results", "4"});
   QVERIFY(good_->ready());
+  QVERIFY(pki_.isValid());
+  QCOMPARE(QProcess::execute(QStringLiteral("sh"), {QStringLiteral(MORVANTA_TLS_CERTS), pki_.path()}), 0);
 }
 
 void FaultMatrixTest::faults_data() {
@@ -156,6 +162,36 @@ void FaultMatrixTest::faults_data() {
   add("archive gone between search and send", {{"--results", "3"}, Target::Bad, Op::Send, Disk::None, true,
                                                Expect::Error, send, "^1001 - "});
 
+  // TLS. The archive speaks TLS with the named certificate (and, with
+  // client, asks for one); [TLS] as the row gives it.
+  const auto tlsArchive = [](const QString& cert, bool client = false) {
+    QStringList args{"--results", "3", "--tls-cert", "{pki}/" + cert + ".pem", "--tls-key", "{pki}/" + cert + ".key"};
+    if (client) args << "--tls-ca" << "{pki}/ca.pem";
+    return args;
+  };
+  const QStringList tlsOn{"Enabled=1", "CACertificates={pki}/ca.pem"};
+  const auto tlsRow = [&](QStringList archive, QStringList tls, const char* cause) {
+    Row row{archive, Target::Bad, Op::Search, Disk::None, false, Expect::Error, search, cause};
+    row.tls = tls;
+    return row;
+  };
+  add("TLS: archive certificate from an unknown CA",
+      tlsRow(tlsArchive("stranger"), tlsOn, "^1016 - The TLS certificate of ARCHIVE at .* is not signed by"));
+  add("TLS: archive certificate expired", tlsRow(tlsArchive("expired"), tlsOn, "^1016 - .*certificate.*has expired"));
+  add("TLS: archive certificate not yet valid",
+      tlsRow(tlsArchive("future"), tlsOn, "^1016 - .*certificate.*is not yet valid"));
+  add("TLS: CA file missing (relative to the program folder)",
+      tlsRow(tlsArchive("archive"), {"Enabled=1", "CACertificates=missing.pem"},
+             "^1015 - The CA certificates file \"/.+/missing\\.pem\" cannot be used"));
+  add("TLS: archive wants a client certificate, none set",
+      tlsRow(tlsArchive("archive", true), tlsOn, "^1017 - .*requires a TLS certificate from this station"));
+  add("TLS: certificate and key do not match",
+      tlsRow(tlsArchive("archive", true), tlsOn + QStringList{"Certificate={pki}/station.pem", "PrivateKey={pki}/other.key"},
+             "^1015 - .*do not belong together"));
+  add("TLS to a plain port", tlsRow({"--results", "3"}, tlsOn, "^1017 - .*check \\[TLS\\] Enabled and the port"));
+  add("plain DICOM to a TLS port",
+      tlsRow(tlsArchive("archive"), {"Enabled=0"}, "^1017 - .*check \\[TLS\\] Enabled and the port"));
+
   // The program directory.
   add("Settings.ini read-only", {{}, Target::Good, Op::Search, Disk::ReadOnly, false, Expect::Rows, {}, {}, 4});
   add("Settings.ini missing", {{}, Target::Good, Op::Search, Disk::Missing, false, Expect::Error, "CheckInI",
@@ -171,6 +207,8 @@ void FaultMatrixTest::faults_data() {
 
 void FaultMatrixTest::faults() {
   QFETCH(Row, row);
+  row.archive.replaceInStrings(QStringLiteral("{pki}"), pki_.path());
+  row.tls.replaceInStrings(QStringLiteral("{pki}"), pki_.path());
   std::unique_ptr<Archive> bad;
   if (row.target == Target::Bad) {
     bad = std::make_unique<Archive>(row.archive);
@@ -200,7 +238,10 @@ void FaultMatrixTest::faults() {
 
   // The fault.
   switch (row.target) {
-    case Target::Bad: st.dir.WriteSettings(Settings("127.0.0.1", bad->port(), row.timeoutS)); break;
+    case Target::Bad:
+      st.dir.WriteSettings(Settings("127.0.0.1", bad->port(), row.timeoutS) +
+                           (row.tls.isEmpty() ? QStringList{} : QStringList{"[TLS]"} + row.tls));
+      break;
     case Target::Refused: st.dir.WriteSettings(Settings("127.0.0.1", FreeLoopbackPort())); break;
     case Target::UnknownHost: st.dir.WriteSettings(Settings("nosuchhost.invalid", good_->port())); break;
     case Target::Good: break;

@@ -67,6 +67,37 @@ TEST(LoadArchiveSettings, MissingKeysGiveDefaults) {
   EXPECT_EQ(values.TimeoutSeconds, 5);
 }
 
+TEST(LoadTlsSettings, PathsFromTheProgramFolderAndEnabledAsAFlag) {
+  testing::TempDir dir;
+  const auto file = SettingsPath(dir.path());
+  const std::string base = dir.path().string();
+  const struct {
+    const char* section;  // the [TLS] lines
+    bool enabledBefore;
+    bool enabled;
+    std::string ca, certificate, key;
+  } cases[] = {
+      {"", true, false, "", "", ""},  // no section: off, no files
+      {"Enabled=1\r\nCACertificates=certs/ca.pem\r\n", false, true, base + "/certs/ca.pem", "", ""},
+      {"Enabled=True\r\nCACertificates=/etc/pki/ca.pem\r\nCertificate=ws.pem\r\nPrivateKey=./keys/../ws.key\r\n",
+       false, true, "/etc/pki/ca.pem", base + "/ws.pem", base + "/ws.key"},
+      {"Enabled=0\r\nCACertificates=\"my ca.pem\"\r\n", true, false, base + "/my ca.pem", "", ""},
+      {"Enabled=yes\r\n", true, true, "", "", ""},    // no flag: keeps what it was
+      {"Enabled=yes\r\n", false, false, "", "", ""},  // either way
+  };
+  for (const auto& c : cases) {
+    testing::WriteFile(file, std::string("[Query]\r\nPort=104\r\n") + (*c.section ? "[TLS]\r\n" : "") + c.section);
+    SettingsValues values;
+    values.Tls.Enabled = c.enabledBefore;
+    values.Tls.CACertificates = "old.pem";
+    LoadArchiveSettings(values, file);
+    EXPECT_EQ(values.Tls.Enabled, c.enabled) << c.section;
+    EXPECT_EQ(values.Tls.CACertificates, c.ca) << c.section;
+    EXPECT_EQ(values.Tls.Certificate, c.certificate) << c.section;
+    EXPECT_EQ(values.Tls.PrivateKey, c.key) << c.section;
+  }
+}
+
 TEST(ParseNodeEntry, Table) {
   const struct {
     const char* entry;

@@ -111,6 +111,18 @@ TEST(ErrorTexts, MoveStatusesNameCauseAndRemedy) {
             "CT_ROOM did not take 2 of 6 images from ARCHIVE at 10.0.0.5:104 (0xB000): check that CT_ROOM is "
             "running and accepts images from the archive.");
   EXPECT_EQ(EchoWorksText(archive, 12), "Connection to ARCHIVE at 10.0.0.5:104 works (12 ms).");
+  EXPECT_EQ(EchoWorksText(archive, 12, true), "Connection to ARCHIVE at 10.0.0.5:104 works over TLS (12 ms).");
+  // TLS: the file and the key to mend, and which of the two ends is at fault.
+  EXPECT_EQ(TlsFileText("PrivateKey", "/ws/k.pem", "No such file or directory"),
+            "This station's private key file \"/ws/k.pem\" cannot be used (No such file or directory): check [TLS] "
+            "PrivateKey.");
+  EXPECT_EQ(TlsHalfIdentityText("Certificate"), "[TLS] PrivateKey is set but [TLS] Certificate is not: set both, or neither.");
+  EXPECT_EQ(TlsPortMismatchText(archive, true),
+            "ARCHIVE at 10.0.0.5:104 did not answer in TLS; the port may take plain DICOM only: check [TLS] Enabled "
+            "and the port.");
+  EXPECT_NE(TlsPortMismatchText(archive, false).find("the port may take TLS only"), std::string::npos);
+  EXPECT_NE(TlsClientCertificateText(archive, false).find("none is configured"), std::string::npos);
+  EXPECT_EQ(TlsClientCertificateText(archive, true).find("none is configured"), std::string::npos);
   EXPECT_EQ(CancelledText("the study search"), "The study search was cancelled.");
 }
 
@@ -122,6 +134,8 @@ TEST(ErrorTexts, NumbersStayWhereSitesFindThem) {
       {ErrorCode::StoreFailed, 1007},   {ErrorCode::NoPresentationContext, 1008},
       {ErrorCode::NetworkError, 1009},  {ErrorCode::InvalidArgument, 1010}, {ErrorCode::EncodingFailed, 1011},
       {ErrorCode::Cancelled, 1012},     {ErrorCode::MoveFailed, 1013},  {ErrorCode::EchoFailed, 1014},
+      {ErrorCode::TlsSetupFailed, 1015}, {ErrorCode::TlsCertificateRejected, 1016},
+      {ErrorCode::TlsHandshakeFailed, 1017},
   };
   for (const auto& [code, number] : numbers) EXPECT_EQ(static_cast<std::int32_t>(code), number);
 }

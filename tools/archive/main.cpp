@@ -34,6 +34,10 @@ ordinary images).
   --charset CS          character set of the answers: "ISO_IR 100" (default),
                         "ISO_IR 192" (UTF-8), or "none" (Latin-1 without (0008,0005))
   --max-associations N  associations served at the same time (default 32)
+  --tls-cert FILE       speak TLS only (BCP 195 non-downgrading), with this
+                        certificate (PEM) ...
+  --tls-key FILE        ... and its unencrypted private key (PEM)
+  --tls-ca FILE         require a client certificate signed by a CA in FILE
   --help                this text
 
 Misbehaviours, for tests:
@@ -149,6 +153,12 @@ int main(int argc, char** argv) {
       node.host = spec.substr(equals + 1, colon - equals - 1);
       node.port = Number(arg, spec.substr(colon + 1), 1, 65535);
       options.nodes[spec.substr(0, equals)] = node;
+    } else if (arg == "--tls-cert") {
+      options.tlsCert = value();
+    } else if (arg == "--tls-key") {
+      options.tlsKey = value();
+    } else if (arg == "--tls-ca") {
+      options.tlsCa = value();
     } else if (arg == "--max-associations") {
       options.maxAssociations = Number(arg, value(), 1, 1000);
     } else if (arg == "--refuse") {
@@ -189,6 +199,8 @@ int main(int argc, char** argv) {
     }
   }
   if (options.today.empty()) options.today = Today();
+  if (options.tlsCert.empty() != options.tlsKey.empty()) Usage("--tls-cert and --tls-key go together");
+  if (!options.tlsCa.empty() && options.tlsCert.empty()) Usage("--tls-ca needs --tls-cert and --tls-key");
 
   // DCMTK leaves Nagle's algorithm on unless this is set before the first
   // association; with it on every response waits for a delayed ACK.

@@ -9,6 +9,7 @@
 #include <dcmtk/dcmnet/scppool.h>
 #include <dcmtk/dcmnet/scpthrd.h>
 #include <dcmtk/dcmnet/scu.h>
+#include <dcmtk/dcmtls/tlslayer.h>
 
 #include <atomic>
 #include <chrono>
@@ -565,8 +566,26 @@ int Serve(const Options& options) {
   for (int i = 0; i < numberOfDcmAllStorageSOPClassUIDs; ++i)
     config.addPresentationContext(dcmAllStorageSOPClassUIDs[i], syntaxes);
 
-  std::cout << "morvanta-archive: " << options.aet << " listening on port " << options.port << " with "
-            << state.store.Count() << " studies" << std::endl;
+  std::unique_ptr<DcmTLSTransportLayer> tls;
+  if (!options.tlsCert.empty()) {
+    tls = std::make_unique<DcmTLSTransportLayer>(NET_ACCEPTOR, nullptr, OFTrue);
+    OFCondition tlsCond = tls->setTLSProfile(TSP_Profile_BCP195_ND);
+    if (tlsCond.good()) tlsCond = tls->activateCipherSuites();
+    if (tlsCond.good()) tlsCond = tls->setCertificateFile(options.tlsCert.c_str(), DCF_Filetype_PEM);
+    if (tlsCond.good()) tlsCond = tls->setPrivateKeyFile(options.tlsKey.c_str(), DCF_Filetype_PEM);
+    if (tlsCond.good() && !options.tlsCa.empty())
+      tlsCond = tls->addTrustedCertificateFile(options.tlsCa.c_str(), DCF_Filetype_PEM);
+    if (tlsCond.bad() || !tls->checkPrivateKeyMatchesCertificate()) {
+      std::cerr << "morvanta-archive: TLS cannot be set up: "
+                << (tlsCond.bad() && tlsCond.text() ? tlsCond.text() : "key and certificate do not match") << "\n";
+      return 2;
+    }
+    tls->setCertificateVerification(options.tlsCa.empty() ? DCV_ignoreCertificate : DCV_requireCertificate);
+    config.setTransportLayer(tls.get());
+  }
+
+  std::cout << "morvanta-archive: " << options.aet << " listening on port " << options.port
+            << (tls ? " (TLS)" : "") << " with " << state.store.Count() << " studies" << std::endl;
   const OFCondition cond = pool.listen();
   std::cerr << "morvanta-archive: " << (cond.text() ? cond.text() : "stopped") << "\n";
   return cond.good() ? 0 : 1;

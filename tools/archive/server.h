@@ -29,6 +29,12 @@ struct Options {
   std::string charset = "ISO_IR 100";  // of responses: "ISO_IR 100", "ISO_IR 192" or "" (none)
   int maxAssociations = 32;
   std::map<std::string, Node> nodes;  // C-MOVE destinations by AE title
+  // TLS (BCP 195 non-downgrading) when tlsCert is set: every association
+  // must come over TLS. With tlsCa, clients must show a certificate signed
+  // by it; without, none is asked for.
+  std::string tlsCert;
+  std::string tlsKey;
+  std::string tlsCa;
   // Misbehaviours.
   Refusal refuse = Refusal::None;
   int delayMs = 0;

@@ -1,0 +1,55 @@
+#pragma once
+// Inside the binding only: the transport layer an association connects with,
+// plain or TLS, and what its connection saw, so that a failed association
+// request can be told in words (a certificate that failed, a TLS port spoken
+// to in plain DICOM, ...).
+
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmnet/dcmlayer.h>
+#include <dcmtk/ofstd/ofcond.h>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "dicom/errors.h"
+#include "dicom/tls.h"
+
+namespace morvanta::dicom {
+
+// Written by the connection on the thread that makes the association; read
+// there after the request has failed.
+struct TransportProbe {
+  bool tls = false;
+  bool handshakeStarted = false;
+  bool handshakeDone = false;
+  bool handshakeTimedOut = false;
+  long verifyResult = 0;         // X509_V_OK, or why the archive's certificate failed
+  int sslReason = 0;             // OpenSSL's reason of the first error, 0 for none
+  std::string sslText;           // its text
+  bool bytesReceived = false;    // anything at all came from the archive
+  bool closedByPeer = false;     // a read or write found the connection ended or reset
+  unsigned char firstByte = 0;   // the first byte that came (plain connections)
+  bool certificateSent = false;  // this station presented a certificate
+};
+
+// The layer for one association: plain TCP, or TLS as `tls` says. Either
+// tells `socket` the connected socket at once (so a cancel can shut it) and
+// records into `probe`. A TLS layer whose files cannot be used throws Error
+// 1015 (ErrorCode::TlsSetupFailed) naming the file.
+std::unique_ptr<DcmTransportLayer> MakeTransportLayer(const TlsSettings& tls, int timeoutSeconds,
+                                                      std::atomic<int>* socket, TransportProbe* probe);
+
+struct TransportFailure {
+  ErrorCode code;
+  std::string text;
+};
+// After a failed association request: the TLS reason in words when the
+// probe shows one (the certificate, the client certificate, a plain/TLS
+// mix-up, a handshake that timed out); nothing when the failure is not about
+// TLS.
+std::optional<TransportFailure> ExplainTransportFailure(const TransportProbe& probe, const TlsSettings& tls,
+                                                        const Peer& peer, int timeoutSeconds);
+
+}  // namespace morvanta::dicom
