@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCompleter>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -315,6 +316,12 @@ void frmMain::CreateSearchPanel() {
   cboMod->setObjectName(QStringLiteral("cboMod"));
   cboMod->setEditable(true);
   cboMod->setInsertPolicy(QComboBox::NoInsert);
+  // What is typed goes out as typed: no inline completion ("c" is not
+  // "CR"), and Enter does not swap a typed "mr" for the list's "MR", which
+  // the box does whenever its completer matches case-blind.
+  auto* typedAsIs = new QCompleter(QStringList{}, cboMod);
+  typedAsIs->setCaseSensitivity(Qt::CaseSensitive);
+  cboMod->setCompleter(typedAsIs);
   ui::PlaceTwips(cboMod, 6030, 945, 825, 330);
 
   lblSearch[6] = new QLabel(QStringLiteral("Study Date:"), p);

@@ -1,6 +1,7 @@
 // The main window's layout, keyboard, load, resize and closing, on the
 // offscreen platform (96 DPI, no window frame: outer size = window size).
 
+#include <QCalendarWidget>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -419,6 +420,19 @@ void MainWindowTest::dateFieldTogglesWithSpaceAndTakesTypedDate() {
   // The box cleared with the mouse: no date again.
   QTest::mouseClick(dob->checkBox(), Qt::LeftButton);
   QCOMPARE(dob->date(), std::optional<QDate>());
+
+  // Enter reports the shown date again: still no date.
+  QTest::keyClick(dob->dateEdit(), Qt::Key_Return);
+  QCOMPARE(dob->date(), std::optional<QDate>());
+
+  // Picking the shown date in the calendar is a choice, though it changes
+  // nothing in the edit.
+  QDateEdit* edit = dob->dateEdit();
+  QTest::mouseClick(edit, Qt::LeftButton, {}, QPoint(edit->width() - 4, edit->height() / 2));
+  QCalendarWidget* calendar = dob->dateEdit()->calendarWidget();
+  QTRY_VERIFY(calendar->isVisible());
+  QTest::keyClick(calendar->findChild<QTableView*>(), Qt::Key_Return);
+  QTRY_COMPARE(dob->date(), std::optional<QDate>(QDate(1961, 3, 24)));
 }
 
 void MainWindowTest::settingsCommandSignals() {
