@@ -61,6 +61,9 @@ class frmSettings : public QDialog {
   // The Test button's outcome has been shown.
   void connectionTested();
 
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   void cmdTest_Click();
   void ShowTestOutcome();
