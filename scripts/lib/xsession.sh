@@ -4,6 +4,7 @@
 #
 # Before sourcing, a script may set:
 #   xs_name        prefix of failure lines (default "FAIL")
+#   xs_window_manager=none  no window manager (start_x_session starts Xvfb only)
 # and may define xs_failure_details, run by fail() before it exits (logs,
 # screenshots). After sourcing: $work (removed on exit), pids+=(...) for every
 # process to stop on exit, fail, wait_until, port_free, start_x_session, the
@@ -71,6 +72,8 @@ start_x_session() {
   # report before any of our code runs. Only that check is relaxed.
   export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}strict_string_checks=0"
 
+  # xs_window_manager=none: a bare X server, where windows have no frame.
+  [[ ${xs_window_manager:-} == none ]] && return 0
   openbox --sm-disable >"$work/openbox.log" 2>&1 &
   pids+=($!)
   wait_until 20 "the window manager" eval 'wmctrl -m >/dev/null 2>&1'

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCompleter>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -316,6 +317,12 @@ void frmMain::CreateSearchPanel() {
   cboMod->setObjectName(QStringLiteral("cboMod"));
   cboMod->setEditable(true);
   cboMod->setInsertPolicy(QComboBox::NoInsert);
+  // What is typed goes out as typed: no inline completion ("c" is not
+  // "CR"), and Enter does not swap a typed "mr" for the list's "MR", which
+  // the box does whenever its completer matches case-blind.
+  auto* typedAsIs = new QCompleter(QStringList{}, cboMod);
+  typedAsIs->setCaseSensitivity(Qt::CaseSensitive);
+  cboMod->setCompleter(typedAsIs);
   ui::PlaceTwips(cboMod, 6030, 945, 825, 330);
 
   lblSearch[6] = new QLabel(QStringLiteral("Study Date:"), p);
@@ -376,16 +383,17 @@ void frmMain::Form_Load() {
     move(0, 0);
   });
   Step([&] {
-    int heightPx = frameGeometry().height();
+    std::optional<int> heightPx;
     const auto stored =
         ParseInt32(ReadINI("Size", "SearchHeight", kDefaultHeight, ini));
     // A height that is not a number, or no height at all, leaves the
-    // designed one. A window taller than the screen could not be reached
-    // to make it smaller again, so it is fitted to the screen.
+    // designed client area, whatever frame it gets. A window taller than the
+    // screen could not be reached to make it smaller again, so it is fitted
+    // to the screen.
     if (stored && *stored > 0) {
       heightPx = ToPixels(*stored);
       if (const QScreen* s = screen()) {
-        heightPx = std::min(heightPx, s->availableGeometry().height());
+        heightPx = std::min(*heightPx, s->availableGeometry().height());
       }
     }
     SetOuterSize(ToPixels(kWindowWidth), heightPx);
@@ -442,8 +450,9 @@ void frmMain::Form_Unload() {
   if (!saved && !saved.missing) (void)log_.LogError(0, saved.error, "Form_Unload");
 }
 
-void frmMain::SetOuterSize(int widthPx, int heightPx) {
+void frmMain::SetOuterSize(int widthPx, std::optional<int> heightPx) {
   pendingOuterSize_ = PendingSize{widthPx, heightPx};
+  requestedClientSize_.reset();
   ApplyPendingOuterSize();
 }
 
@@ -453,12 +462,29 @@ void frmMain::ApplyPendingOuterSize() {
                        Qt::WindowMinimized)) {
     return;
   }
+  // A size someone else gave the shown window (the user, or a window
+  // manager) wins over the one still waiting for a frame. Where the
+  // platform reports no frame at all, the wait would never end and every
+  // resize would be undone.
+  if (isVisible() && requestedClientSize_ && size() != *requestedClientSize_) {
+    pendingOuterSize_.reset();
+    requestedClientSize_.reset();
+    return;
+  }
   const QSize frame = frameGeometry().size() - size();
-  resize(std::max(1, pendingOuterSize_->width - frame.width()),
-         std::max(1, pendingOuterSize_->height - frame.height()));
+  const QSize client(
+      std::max(1, pendingOuterSize_->width - frame.width()),
+      pendingOuterSize_->height
+          ? std::max(1, *pendingOuterSize_->height - frame.height())
+          : height());
+  requestedClientSize_ = client;
+  resize(client);
   // Until the window is framed its frame counts as nothing; once the frame
   // is known the size is right for good.
-  if (!frame.isNull()) pendingOuterSize_.reset();
+  if (!frame.isNull()) {
+    pendingOuterSize_.reset();
+    requestedClientSize_.reset();
+  }
 }
 
 void frmMain::resizeEvent(QResizeEvent* event) {

@@ -190,7 +190,9 @@ class frmMain : public QMainWindow {
 
   // Sets the outer size; applied again once the window system tells us the
   // frame's size (unknown until the window is framed).
-  void SetOuterSize(int widthPx, int heightPx);
+  // The outer size, frame included; without a height the client area keeps
+  // its height.
+  void SetOuterSize(int widthPx, std::optional<int> heightPx);
   void ApplyPendingOuterSize();
 
   modGlobal::NodeButtons NodeContext();
@@ -208,9 +210,11 @@ class frmMain : public QMainWindow {
 
   struct PendingSize {
     int width = 0;
-    int height = 0;
+    std::optional<int> height;
   };
   std::optional<PendingSize> pendingOuterSize_;
+  // The client size last asked for while the outer size waits for the frame.
+  std::optional<QSize> requestedClientSize_;
   bool unloaded_ = false;
   bool busyCursor_ = false;
   QShortcut* escCancel_ = nullptr;

@@ -133,16 +133,32 @@ std::unique_ptr<DcmDataset> BuildDataset(const AttributeList& attributes) {
   return dataset;
 }
 
+// How a received element's value is read: the VRs that Specific Character
+// Set applies to (PS3.5 6.1.2.3), with the delimiters that end a code
+// extension in them; the others hold the default repertoire.
+std::optional<TextKind> TextKindOf(DcmEVR vr) {
+  switch (vr) {
+    case EVR_PN: return TextKind::PersonName;
+    case EVR_SH:
+    case EVR_LO:
+    case EVR_UC: return TextKind::MultiValued;
+    case EVR_ST:
+    case EVR_LT:
+    case EVR_UT: return TextKind::Text;
+    default: return std::nullopt;
+  }
+}
+
 // A received data set as the program's DataSet, texts decoded into UTF-8 by
 // the set's own (0008,0005); without one, text beyond ASCII is read as
 // ISO_IR 100, as most archives that omit it mean (PS3.5 6.1.2.3 makes the
 // default repertoire ASCII, so anything else is the archive's local habit).
+// The decoding is our own rather than the toolkit's, which as built here
+// knows neither the ISO 2022 code extensions nor GB18030.
 DataSet ToDataSet(DcmDataset& dataset) {
   OFString declared;
-  const bool hasCharset = dataset.findAndGetOFStringArray(DCM_SpecificCharacterSet, declared).good() &&
-                          !declared.empty();
-  bool converted = false;
-  if (hasCharset) converted = dataset.convertToUTF8().good();
+  if (dataset.findAndGetOFStringArray(DCM_SpecificCharacterSet, declared).bad()) declared.clear();
+  const std::string charset(declared.c_str(), declared.length());
 
   DataSet result;
   for (unsigned long i = 0; i < dataset.card(); ++i) {
@@ -152,12 +168,10 @@ DataSet ToDataSet(DcmDataset& dataset) {
     OFString value;
     const bool isNull = element->getLength() == 0;
     if (!isNull) element->getOFStringArray(value);
-    std::string text(value.c_str(), value.length());
-    if (!converted && !IsAscii(text) && (!hasCharset || !IsValidUtf8(text))) {
-      // Undeclared, or declared but not convertible and not UTF-8 either:
-      // read as Latin-1.
-      text = Latin1ToUtf8(text);
-    }
+    const std::string_view bytes(value.c_str(), value.length());
+    const std::optional<TextKind> kind = TextKindOf(element->getVR());
+    std::string text = kind ? DecodeText(bytes, charset, *kind)
+                            : DecodeText(bytes, "", TextKind::MultiValued);
     const DcmTagKey key = element->getTag();
     result.Attributes().Set(key.getGroup(), key.getElement(), std::move(text), isNull);
   }

@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <algorithm>
 
 #include "settings_ui/dialog_frame.h"
 #include "settings_ui/line_edits.h"
@@ -47,10 +48,15 @@ frmChange::frmChange(QWidget* owner, Mode mode, ui::MessageSink& messages,
   cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
   MakeBold(cmdCancel);
   ui::PlaceTwips(cmdCancel, 3150, 1710, 1365, 420);
-  cmdCancel->setAutoDefault(false);
+  // Enter on the focused Cancel cancels; in a field it saves.
+  cmdCancel->setAutoDefault(true);
 
   if (editing) {
     txtAlias->setText(alias);
+    // A title stored longer than an AE title may be (written by hand or by
+    // another tool) is shown and saved whole, never cut without a word; it
+    // can only be shortened here.
+    txtAET->setMaxLength(std::max<int>(kAETitleMaxLength, static_cast<int>(aet.size())));
     txtAET->setText(aet);
   }
 

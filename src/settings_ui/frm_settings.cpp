@@ -5,6 +5,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -42,7 +43,9 @@ QPushButton* MakeButton(const QString& text, const char* name, QWidget* parent) 
   auto* button = new QPushButton(text, parent);
   button->setObjectName(QLatin1String(name));
   MakeBold(button);
-  // The dialog has no default button: Enter presses nothing.
+  // The dialog has no default button: Enter in a field presses nothing.
+  // (Auto-default buttons would make the first of them the default when
+  // the dialog opens; Enter on a focused button is handled by the dialog.)
   button->setAutoDefault(false);
   return button;
 }
@@ -417,6 +420,19 @@ void frmSettings::ShowTestOutcome() {
                            ui::MessageIcon::Critical, ui::MessageButtons::Ok});
   }
   emit connectionTested();
+}
+
+void frmSettings::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    // Enter presses the focused button, as Space does.
+    if (auto* focused = qobject_cast<QPushButton*>(focusWidget());
+        focused != nullptr && focused->isEnabled()) {
+      event->accept();
+      focused->click();
+      return;
+    }
+  }
+  QDialog::keyPressEvent(event);
 }
 
 void frmSettings::cmdOK_Click() {

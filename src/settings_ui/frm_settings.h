@@ -76,6 +76,9 @@ class frmSettings : public QDialog {
   // The Test button's outcome has been shown, or the test was stopped.
   void connectionTested();
 
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   void cmdTest_Click();
   void ShowTestOutcome();

@@ -1,5 +1,6 @@
 #include "ui/optional_date_edit.h"
 
+#include <QCalendarWidget>
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QHBoxLayout>
@@ -31,8 +32,12 @@ OptionalDateEdit::OptionalDateEdit(QWidget* parent)
     UpdateLook();
     if (!updating_) emit dateChanged(date());
   });
-  connect(edit_, &QDateEdit::dateChanged, this, [this](QDate) {
+  connect(edit_, &QDateEdit::dateChanged, this, [this](QDate shown) {
     if (updating_) return;
+    // Enter makes the edit report the date it already showed: that is no
+    // date the user chose.
+    if (shown == shown_) return;
+    shown_ = shown;
     // A date typed, stepped or picked by the user is a date the user wants.
     if (!check_->isChecked()) {
       SetChecked(true);  // emits dateChanged through the box
@@ -40,6 +45,15 @@ OptionalDateEdit::OptionalDateEdit(QWidget* parent)
       emit dateChanged(date());
     }
   });
+  // Picking the date already shown changes nothing in the edit, yet it is
+  // a choice. Queued, so that a new date is in the edit first.
+  const auto picked = [this](QDate) {
+    if (!check_->isChecked()) SetChecked(true);
+  };
+  connect(edit_->calendarWidget(), &QCalendarWidget::clicked, this, picked, Qt::QueuedConnection);
+  connect(edit_->calendarWidget(), &QCalendarWidget::activated, this, picked,
+          Qt::QueuedConnection);
+  shown_ = edit_->date();
   UpdateLook();
 }
 
@@ -53,6 +67,7 @@ void OptionalDateEdit::setDate(std::optional<QDate> date) {
   updating_ = true;
   if (date && date->isValid()) {
     edit_->setDate(*date);
+    shown_ = edit_->date();
     check_->setChecked(true);
   } else {
     check_->setChecked(false);
@@ -66,6 +81,7 @@ void OptionalDateEdit::setShownDate(QDate date) {
   if (!date.isValid()) return;
   updating_ = true;
   edit_->setDate(date);
+  shown_ = edit_->date();
   updating_ = false;
 }
 

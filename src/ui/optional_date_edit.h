@@ -44,6 +44,8 @@ class OptionalDateEdit : public QWidget {
   // Set while the code itself changes the edit, so that only the user's
   // changes tick the box.
   bool updating_ = false;
+  // The date the edit shows, as last reported or set.
+  QDate shown_;
 };
 
 }  // namespace morvanta::ui

@@ -3,6 +3,7 @@
 // the window stays answerable while the archive works.
 
 #include <QComboBox>
+#include <QDateEdit>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -45,6 +46,8 @@ class AppSearchTest : public QObject {
  private slots:
   void identifierAsTheArchiveReceivedIt_data();
   void identifierAsTheArchiveReceivedIt();
+  void keysInTheSearchFieldsGoOutAsTyped_data();
+  void keysInTheSearchFieldsGoOutAsTyped();
   void nameTypedBeforeAnySearchSearchesAndEmptyFormNever();
   void limitFillsAt399AndRefusesAt400();
   void noResultsShowNoDataAndKeepSendDisabled();
@@ -152,6 +155,66 @@ void AppSearchTest::identifierAsTheArchiveReceivedIt() {
   QCOMPARE(st.frm->dtpStudyDate->date(), std::optional<QDate>());
   QCOMPARE(st.frm->dtpStudyDateTag, QString());
   QCOMPARE(st.frm->focusWidget(), static_cast<QWidget*>(st.frm->cmdSearch));
+}
+
+// Keys into the date fields and the modality box, then Enter there (which
+// runs the search): only what the user typed, stepped or picked is asked for.
+void AppSearchTest::keysInTheSearchFieldsGoOutAsTyped_data() {
+  QTest::addColumn<QString>("field");  // the control the keys go to
+  QTest::addColumn<QString>("typed");  // "" none; "+" Up arrow; else text
+  QTest::addColumn<QString>("tag");
+  QTest::addColumn<QString>("sent");
+  QTest::newRow("Enter in the unticked birth date") << "dtpDOB" << "" << kBirth << "";
+  QTest::newRow("Enter in the unticked range start") << "dtpStudy1" << "" << kStudyDate << "";
+  QTest::newRow("Enter in the unticked range end") << "dtpStudy2" << "" << kStudyDate << "";
+  QTest::newRow("birth date stepped") << "dtpDOB" << "+" << kBirth << "20261208";
+  QTest::newRow("range start stepped") << "dtpStudy1" << "+" << kStudyDate << "20261208";
+  QTest::newRow("modality c") << "cboMod" << "c" << kModality << "c";
+  QTest::newRow("modality m") << "cboMod" << "m" << kModality << "m";
+  QTest::newRow("modality mr") << "cboMod" << "mr" << kModality << "mr";
+  QTest::newRow("modality C*") << "cboMod" << "C*" << kModality << "C*";
+  QTest::newRow("modality CT") << "cboMod" << "CT" << kModality << "CT";
+}
+
+void AppSearchTest::keysInTheSearchFieldsGoOutAsTyped() {
+  QFETCH(QString, field);
+  QFETCH(QString, typed);
+  QFETCH(QString, tag);
+  QFETCH(QString, sent);
+  Archive archive({"--demo", "3"});
+  QVERIFY(archive.ready());
+  Station st(ClockOn(QDate(2026, 12, 7)));
+  st.dir.WriteSettings(StationSettings(archive.port()));
+  st.ShowActive();
+  QTest::keyClicks(st.frm->txtPatID, QStringLiteral("P*"));
+
+  // The keys go where the focused field sends them: the date edit, or the
+  // modality box's line edit.
+  QWidget* focused = st.frm->cboMod;
+  QWidget* target = st.frm->cboMod->lineEdit();
+  if (auto* date = st.frm->findChild<ui::OptionalDateEdit*>(field)) focused = target = date->dateEdit();
+  focused->setFocus();
+  QTRY_COMPARE(QApplication::focusWidget(), focused);
+  if (typed == "+") {
+    QTest::keyClick(target, Qt::Key_Up);
+  } else {
+    QTest::keyClicks(target, typed);
+  }
+  QSignalSpy done(st.frm.get(), &frmMain::searchFinished);
+  QTest::keyClick(target, Qt::Key_Return);
+  QVERIFY2(!done.isEmpty() || (st.frm->busy() && done.wait(kWaitMs)), "Enter started no search");
+
+  const QList<QJsonObject> finds = archive.finds();
+  QCOMPARE(finds.size(), 1);
+  QCOMPARE(Key(finds[0], tag), sent);
+  QCOMPARE(Key(finds[0], kId), QStringLiteral("P*"));
+  if (tag != kModality) QCOMPARE(Key(finds[0], kModality), QString());
+  if (tag == kModality) {
+    QCOMPARE(st.frm->cboMod->currentText(), typed);
+  } else {
+    auto* date = st.frm->findChild<ui::OptionalDateEdit*>(field);
+    QCOMPARE(date->date().has_value(), !sent.isEmpty());
+  }
 }
 
 void AppSearchTest::nameTypedBeforeAnySearchSearchesAndEmptyFormNever() {

@@ -137,6 +137,13 @@ void FaultMatrixTest::faults_data() {
                                               Op::Search, Disk::None, false, Expect::Rows, {}, "^BAD.* NAME", 3});
   add("unknown character set", {{"--results", "3", "--odd-first", "charset"}, Target::Bad, Op::Search,
                                 Disk::None, false, Expect::Rows, {}, QStringLiteral("^M\u00fcLLER HANS$"), 3});
+  // Names in the character sets of the Far East, never shown as escape bytes.
+  add("ISO 2022 IR 87 name", {{"--results", "3", "--odd-first", "japanese"}, Target::Bad, Op::Search,
+                              Disk::None, false, Expect::Rows, {}, "^Yamada Tarou=山田 太郎=やまだ たろう$", 3});
+  add("ISO 2022 IR 149 name", {{"--results", "3", "--odd-first", "korean"}, Target::Bad, Op::Search,
+                               Disk::None, false, Expect::Rows, {}, "^Hong Gildong=洪 吉洞=홍 길동$", 3});
+  add("GB18030 name", {{"--results", "3", "--odd-first", "chinese"}, Target::Bad, Op::Search, Disk::None,
+                       false, Expect::Rows, {}, "^Wang XiaoDong=王 小东=$", 3});
 
   // The network, during a Send (the rows come from the same archive).
   add("abort during C-STORE", {{"--results", "3", "--abort-store", "2"}, Target::Bad, Op::Send, Disk::None, false,

@@ -191,6 +191,73 @@ TEST(Charset, Latin1RoundTripAndReplacement) {
   EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));  // overlong "/"
 }
 
+// Received values under their Specific Character Set, most from the
+// examples of PS3.5 Annexes H (Japanese), I (Korean) and J (Chinese).
+TEST(Charset, DecodesReceivedTextInEveryCharacterSet) {
+  struct Case {
+    const char* name;
+    std::string charset;
+    std::string bytes;
+    TextKind kind;
+    std::string expected;
+  };
+  const std::string kJapanese =
+      "Yamada^Tarou=\x1b$B;3ED\x1b(B^\x1b$BB@O:\x1b(B=\x1b$B$d$^$@\x1b(B^\x1b$B$?$m$&\x1b(B";
+  const Case cases[] = {
+      {"Japanese, IR 87", "\\ISO 2022 IR 87", kJapanese, TextKind::PersonName,
+       "Yamada^Tarou=山田^太郎=やまだ^たろう"},
+      {"Japanese, IR 13 with IR 87",
+       "ISO 2022 IR 13\\ISO 2022 IR 87",
+       "\xd4\xcf\xc0\xde^\xc0\xdb\xb3=\x1b$B;3ED\x1b(J^\x1b$BB@O:\x1b(J=\x1b$B$d$^$@\x1b(J^"
+       "\x1b$B$?$m$&\x1b(J",
+       TextKind::PersonName, "ﾔﾏﾀﾞ^ﾀﾛｳ=山田^太郎=やまだ^たろう"},
+      {"Japanese, IR 159", "\\ISO 2022 IR 87\\ISO 2022 IR 159", "\x1b$(D0!\x1b(B.",
+       TextKind::Text, "丂."},
+      {"Katakana alone, ISO_IR 13", "ISO_IR 13", "\xd4\xcf\xc0\xde", TextKind::PersonName,
+       "ﾔﾏﾀﾞ"},
+      {"Korean, IR 149", "\\ISO 2022 IR 149",
+       "Hong^Gildong=\x1b$)C\xfb\xf3^\x1b$)C\xd1\xce\xd4\xd7=\x1b$)C\xc8\xab^\x1b$)C\xb1\xe6\xb5\xbf",
+       TextKind::PersonName, "Hong^Gildong=洪^吉洞=홍^길동"},
+      {"Korean without its designations", "\\ISO 2022 IR 149",
+       "Hong^Gildong=\xfb\xf3^\xd1\xce\xd4\xd7", TextKind::PersonName, "Hong^Gildong=洪^吉洞"},
+      {"Chinese, IR 58", "\\ISO 2022 IR 58",
+       "Zhang^XiaoDong=\x1b$)A\xd5\xc5^\x1b$)A\xd0\xa1\xb6\xab=", TextKind::PersonName,
+       "Zhang^XiaoDong=张^小东="},
+      {"Chinese, GB18030", "GB18030", "Wang^XiaoDong=\xcd\xf5^\xd0\xa1\xb6\xab=",
+       TextKind::PersonName, "Wang^XiaoDong=王^小东="},
+      {"Chinese, GBK beyond GB2312", "GBK", "\x81\x40", TextKind::Text, "丂"},
+      {"Latin-1 in G1 beside Japanese in G0", "ISO 2022 IR 100\\ISO 2022 IR 87",
+       "M\xfcller=\x1b$B;3ED\x1b(B", TextKind::PersonName, "Müller=山田"},
+      // After a delimiter the sets of value 1 are in use again.
+      {"delimiter returns G1 to value 1", "ISO 2022 IR 100\\ISO 2022 IR 149",
+       "\x1b$)C\xc8\xab^\xfc", TextKind::PersonName, "홍^ü"},
+      {"backslash ends a value", "ISO 2022 IR 100\\ISO 2022 IR 149",
+       "\x1b$)C\xc8\xab\\\xc8\xab", TextKind::MultiValued, "홍\\È«"},
+      {"backslash is a letter in free text", "ISO 2022 IR 100\\ISO 2022 IR 149",
+       "\x1b$)C\xc8\xab\\\xc8\xab", TextKind::Text, "홍\\홍"},
+      {"Cyrillic", "ISO_IR 144", "\xbb\xee\xda\xe1\xd5\xdc\xd1\xe3\xe0\xd3", TextKind::Text,
+       "Люксембург"},
+      {"Greek", "ISO_IR 126", "\xc4\xe9\xef\xed\xf5\xf3\xe9\xef\xf2", TextKind::Text, "Διονυσιος"},
+      {"UTF-8, escape dropped", "ISO_IR 192", "Gr\xc3\xbc\xc3\x9f\x1b(B", TextKind::Text, "Grüß"},
+      {"UTF-8, invalid byte as Latin-1", "ISO_IR 192", "BAD\xff", TextKind::Text, "BADÿ"},
+      {"no character set: Latin-1", "", "M\xfcller", TextKind::PersonName, "Müller"},
+      {"no character set, 7-bit JIS", "", "\x1b$B;3ED\x1b(B", TextKind::PersonName, "山田"},
+      {"unknown set, UTF-8 bytes", "ISO_IR 999", "M\xc3\xbcller", TextKind::Text, "Müller"},
+      {"unknown set, other bytes", "ISO_IR 999", "M\xfcller", TextKind::Text, "Müller"},
+      {"unknown escape dropped", "\\ISO 2022 IR 87", "A\x1b$)ZB", TextKind::Text, "AB"},
+      {"escape cut short", "\\ISO 2022 IR 87", "A\x1b$", TextKind::Text, "A"},
+      {"half a kanji", "\\ISO 2022 IR 87", "\x1b$B;", TextKind::Text, "\xef\xbf\xbd"},
+      {"undefined Katakana byte", "ISO_IR 13", "\xe0", TextKind::Text, "\xef\xbf\xbd"},
+      {"plain ASCII untouched", "\\ISO 2022 IR 87", "Smith^John", TextKind::PersonName,
+       "Smith^John"},
+  };
+  for (const Case& c : cases) {
+    const std::string decoded = DecodeText(c.bytes, c.charset, c.kind);
+    EXPECT_EQ(decoded, c.expected) << c.name;
+    EXPECT_TRUE(IsValidUtf8(decoded)) << c.name;
+  }
+}
+
 TEST(AttributeList, SetReplacesAddAppendsItemFindsTheFirst) {
   DataSet d;
   d.SetPatientName("A");

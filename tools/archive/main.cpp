@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
+#include <set>
 #include <string>
 
 #include "server.h"
@@ -57,8 +58,9 @@ Misbehaviours, for tests:
                         it asks for
   --odd-first KIND      make the first match of every C-FIND odd: long (a
                         65,534-byte Patient's Name), invalid (bytes that are not
-                        UTF-8 under "ISO_IR 192") or charset (an unknown
-                        Specific Character Set, "ISO_IR 999")
+                        UTF-8 under "ISO_IR 192"), charset (an unknown
+                        Specific Character Set, "ISO_IR 999"), japanese,
+                        korean (ISO 2022 names) or chinese (GB18030)
   --abort-store N       abort the association when the N-th C-STORE (from 1)
                         arrives, instead of answering it
   --hang-store N        never answer the N-th C-STORE (from 1)
@@ -184,8 +186,9 @@ int main(int argc, char** argv) {
       options.findAbort = true;
     } else if (arg == "--odd-first") {
       options.oddFirst = value();
-      if (options.oddFirst != "long" && options.oddFirst != "invalid" && options.oddFirst != "charset")
-        Usage("--odd-first takes long, invalid or charset");
+      static const std::set<std::string> kOdd{"long", "invalid", "charset", "japanese", "korean", "chinese"};
+      if (!kOdd.contains(options.oddFirst))
+        Usage("--odd-first takes long, invalid, charset, japanese, korean or chinese");
     } else if (arg == "--abort-store") {
       options.abortStoreAt = Number(arg, value(), 1, 1000000000);
     } else if (arg == "--hang-store") {
