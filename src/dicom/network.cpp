@@ -501,6 +501,7 @@ struct QueryClient::Impl {
   std::size_t limit = 0;
   CancelSource cancel;
   DataSet identifier;
+  FindPhases phases;
 };
 
 QueryClient::QueryClient() : impl_(std::make_unique<Impl>()) {}
@@ -516,6 +517,7 @@ void QueryClient::SetResultLimit(std::size_t limit) { impl_->limit = limit; }
 void QueryClient::SetCancelFlag(const std::atomic<bool>* flag) { impl_->cancel.flag = flag; }
 void QueryClient::Cancel() { impl_->cancel.own.store(true); }
 DataSet& QueryClient::Identifier() { return impl_->identifier; }
+const FindPhases& QueryClient::LastPhases() const { return impl_->phases; }
 
 DataSetList QueryClient::Find(const DataSet& identifier) {
   static const std::string kDuring = "the study search";
@@ -527,8 +529,16 @@ DataSetList QueryClient::Find(const DataSet& identifier) {
     query->putAndInsertString(DCM_QueryRetrieveLevel, impl_->queryRoot.c_str());
 
   const char* model = FindModel(impl_->queryRoot);
+  FindPhases phases;
+  auto mark = SteadyClock::now();
+  auto lap = [&mark](std::chrono::nanoseconds& phase) {
+    const auto now = SteadyClock::now();
+    phase += now - mark;
+    mark = now;
+  };
   Association association(impl_->peer, impl_->timeout, &impl_->cancel);
   association.Open(impl_->callingAET, {{model, kLittleEndian}}, "study search (C-FIND)", kDuring);
+  lap(phases.associate);
 
   T_DIMSE_Message request{};
   request.CommandField = DIMSE_C_FIND_RQ;
@@ -558,11 +568,13 @@ DataSetList QueryClient::Find(const DataSet& identifier) {
     // After a cancel the archive may still send what was on its way; it is
     // read and dropped.
     if (exchange.cancelSent() || dataset == nullptr) continue;
+    lap(phases.responses);
     try {
       results.push_back(ToDataSet(*dataset));
     } catch (const std::exception& e) {
       decodeError = e.what();
     }
+    lap(phases.decode);
     if (impl_->limit != 0 && results.size() >= impl_->limit) {
       limitReached = true;
       exchange.SendCancel();
@@ -584,9 +596,12 @@ DataSetList QueryClient::Find(const DataSet& identifier) {
     Throw(ErrorCode::EncodingFailed, "A search result from " + Describe(impl_->peer) +
                                          " could not be read: " + decodeError);
   }
+  lap(phases.responses);
   if (limitReached) {
     // 0xFE00: matching stopped, more were left; success: the limit-th was the last.
     association.Release();
+    lap(phases.release);
+    impl_->phases = phases;
     return DataSetList(std::move(results), *finalStatus != STATUS_Success);
   }
   if (IsFailureStatus(*finalStatus)) {
@@ -594,6 +609,8 @@ DataSetList QueryClient::Find(const DataSet& identifier) {
     Throw(ErrorCode::FindFailed, FailureStatusText("C-FIND", impl_->peer, *finalStatus));
   }
   association.Release();
+  lap(phases.release);
+  impl_->phases = phases;
   return DataSetList(std::move(results));
 }
 

@@ -26,6 +26,7 @@ SearchOutcome RunSearch(const ArchiveAddress& archive,
     outcome.results = client.Find(identifier);
     outcome.count = outcome.results.Count();
     outcome.truncated = outcome.results.Truncated();
+    outcome.phases = client.LastPhases();
   } catch (...) {
     outcome.results = {};
     outcome.count = 0;
@@ -38,7 +39,8 @@ SearchOutcome RunSearch(const ArchiveAddress& archive,
 
 SearchRunner::SearchRunner(QObject* parent) : QObject(parent) {
   connect(&watcher_, &QFutureWatcher<SearchOutcome>::finished, this, [this] {
-    SearchOutcome outcome = watcher_.result();
+    // Moved out of the future: the results are never copied on the way.
+    SearchOutcome outcome = watcher_.future().takeResult();
     running_ = false;
     emit finished(outcome);
   });
