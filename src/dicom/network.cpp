@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -208,16 +209,24 @@ class Association {
     // A cancel while the archive keeps us waiting for its A-ASSOCIATE-AC:
     // the watcher shuts the socket, which ends the wait at once.
     ASC_setTransportLayer(network_.get(), new WatchedLayer(&socket_), 1);
+    // The watcher looks at the cancel flag between waits, but a stop wakes
+    // it at once: it is stopped and joined right after every request, which
+    // must not cost a search the rest of a slice.
     std::jthread watcher;
     if (cancel_ != nullptr) {
       watcher = std::jthread([this](std::stop_token stop) {
-        while (!stop.stop_requested()) {
+        std::mutex mutex;
+        std::condition_variable_any wake;
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
           const int fd = socket_.load();
           if (fd >= 0 && cancel_->Requested()) {
             ::shutdown(fd, SHUT_RDWR);
             return;
           }
-          std::this_thread::sleep_for(std::chrono::milliseconds(kPollMilliseconds / 2));
+          // Nothing notifies `wake` but the stop request itself.
+          wake.wait_for(lock, stop, std::chrono::milliseconds(kPollMilliseconds / 2), [] { return false; });
+          if (stop.stop_requested()) return;
         }
       });
     }
