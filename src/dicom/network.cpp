@@ -127,8 +127,12 @@ DataSet ToDataSet(DcmDataset& dataset) {
   OFString declared;
   const bool hasCharset = dataset.findAndGetOFStringArray(DCM_SpecificCharacterSet, declared).good() &&
                           !declared.empty();
+  // ISO_IR 100, what most archives declare, is Latin-1: read here byte by
+  // byte rather than through the toolkit's converter, which sets up a
+  // converter for every response. Other sets go through the toolkit.
+  const bool latin1 = hasCharset && declared == "ISO_IR 100";
   bool converted = false;
-  if (hasCharset) converted = dataset.convertToUTF8().good();
+  if (hasCharset && !latin1) converted = dataset.convertToUTF8().good();
 
   DataSet result;
   for (unsigned long i = 0; i < dataset.card(); ++i) {
@@ -139,12 +143,16 @@ DataSet ToDataSet(DcmDataset& dataset) {
     const bool isNull = element->getLength() == 0;
     if (!isNull) element->getOFStringArray(value);
     std::string text(value.c_str(), value.length());
-    if (!converted && !IsAscii(text) && (!hasCharset || !IsValidUtf8(text))) {
+    const DcmTagKey key = element->getTag();
+    if (latin1) {
+      // Now UTF-8, as the toolkit's conversion would declare it.
+      if (key == DCM_SpecificCharacterSet) text = "ISO_IR 192";
+      else if (!IsAscii(text)) text = Latin1ToUtf8(text);
+    } else if (!converted && !IsAscii(text) && (!hasCharset || !IsValidUtf8(text))) {
       // Undeclared, or declared but not convertible and not UTF-8 either:
       // read as Latin-1.
       text = Latin1ToUtf8(text);
     }
-    const DcmTagKey key = element->getTag();
     result.Attributes().Set(key.getGroup(), key.getElement(), std::move(text), isNull);
   }
   return result;

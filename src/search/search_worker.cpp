@@ -39,8 +39,7 @@ SearchOutcome RunSearch(const ArchiveAddress& archive,
 
 SearchRunner::SearchRunner(QObject* parent) : QObject(parent) {
   connect(&watcher_, &QFutureWatcher<SearchOutcome>::finished, this, [this] {
-    // Moved out of the future: the results are never copied on the way.
-    SearchOutcome outcome = watcher_.future().takeResult();
+    SearchOutcome outcome = watcher_.result();
     running_ = false;
     emit finished(outcome);
   });
