@@ -594,18 +594,19 @@ void frmMain::ApplySearchOutcome(const search::SearchOutcome& outcome) {
                   QString::fromStdString(outcome.error->description),
                   "cmdSearch_Click");
     } else {
-      results_ = outcome.results;
       lblListCount->setText(search::CountText(outcome.count, outcome.truncated));
       lblListCount->adjustSize();
       if (search::IsTooMany(outcome.count)) {
         // The grid keeps the previous search's rows; the label shows the
         // new count.
+        results_ = outcome.results;
         messages_->Show(ui::Message{kTooManyText, ui::kAppTitle,
                                     ui::MessageIcon::None,
                                     ui::MessageButtons::OkHelp});
       } else {
-        grid1->Fill(results_);
+        // Filled straight from the outcome: the list is not copied first.
         results_.Release();
+        grid1->Fill(outcome.results);
       }
     }
   } catch (...) {

@@ -28,12 +28,13 @@ void AttributeList::Set(std::uint16_t group, std::uint16_t element, std::string 
     items_.emplace_back(tag, std::move(value), isNull);
 }
 
-Attribute AttributeList::Item(std::uint16_t group, std::uint16_t element) const {
+const Attribute& AttributeList::Item(std::uint16_t group, std::uint16_t element) const {
+  // Read for every cell of every result: a reference, never a copy.
+  static const Attribute kNull;
   const Tag tag{group, element};
   auto found = std::find_if(items_.begin(), items_.end(),
                             [&](const Attribute& a) { return a.tag() == tag; });
-  if (found == items_.end()) return Attribute(tag, "", true);
-  return *found;
+  return found == items_.end() ? kNull : *found;
 }
 
 bool AttributeList::Contains(std::uint16_t group, std::uint16_t element) const {
@@ -42,16 +43,16 @@ bool AttributeList::Contains(std::uint16_t group, std::uint16_t element) const {
                      [&](const Attribute& a) { return a.tag() == tag; });
 }
 
-std::string DataSet::PatientName() const { return attributes_.Item(0x0010, 0x0010).Value(); }
+const std::string& DataSet::PatientName() const { return attributes_.Item(0x0010, 0x0010).Value(); }
 void DataSet::SetPatientName(std::string value) { attributes_.Set(0x0010, 0x0010, std::move(value)); }
-std::string DataSet::PatientID() const { return attributes_.Item(0x0010, 0x0020).Value(); }
+const std::string& DataSet::PatientID() const { return attributes_.Item(0x0010, 0x0020).Value(); }
 void DataSet::SetPatientID(std::string value) { attributes_.Set(0x0010, 0x0020, std::move(value)); }
-std::string DataSet::BirthDate() const { return attributes_.Item(0x0010, 0x0030).Value(); }
+const std::string& DataSet::BirthDate() const { return attributes_.Item(0x0010, 0x0030).Value(); }
 void DataSet::SetBirthDate(std::string value) { attributes_.Set(0x0010, 0x0030, std::move(value)); }
-std::string DataSet::StudyUID() const { return attributes_.Item(0x0020, 0x000D).Value(); }
-std::string DataSet::PatientSex() const { return attributes_.Item(0x0010, 0x0040).Value(); }
-std::string DataSet::StudyDescription() const { return attributes_.Item(0x0008, 0x1030).Value(); }
-std::string DataSet::AccessionNumber() const { return attributes_.Item(0x0008, 0x0050).Value(); }
+const std::string& DataSet::StudyUID() const { return attributes_.Item(0x0020, 0x000D).Value(); }
+const std::string& DataSet::PatientSex() const { return attributes_.Item(0x0010, 0x0040).Value(); }
+const std::string& DataSet::StudyDescription() const { return attributes_.Item(0x0008, 0x1030).Value(); }
+const std::string& DataSet::AccessionNumber() const { return attributes_.Item(0x0008, 0x0050).Value(); }
 
 namespace {
 

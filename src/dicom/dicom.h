@@ -67,8 +67,9 @@ class AttributeList {
   // Replaces the value of the first entry with that tag, or appends one.
   void Set(std::uint16_t group, std::uint16_t element, std::string value,
            bool isNull = false);
-  // The first entry with that tag; a null Attribute when there is none.
-  Attribute Item(std::uint16_t group, std::uint16_t element) const;
+  // The first entry with that tag; a null Attribute (tag (0000,0000)) when
+  // there is none. The reference lives as long as the list is not changed.
+  const Attribute& Item(std::uint16_t group, std::uint16_t element) const;
   bool Contains(std::uint16_t group, std::uint16_t element) const;
   const std::vector<Attribute>& items() const { return items_; }
 
@@ -81,18 +82,20 @@ class DataSet {
   AttributeList& Attributes() { return attributes_; }
   const AttributeList& Attributes() const { return attributes_; }
 
-  // (0010,0010), (0010,0020), (0010,0030): set on an identifier, read on results.
-  std::string PatientName() const;
+  // (0010,0010), (0010,0020), (0010,0030): set on an identifier, read on
+  // results. The getters return the stored text ("" when absent), valid as
+  // long as the data set is not changed.
+  const std::string& PatientName() const;
   void SetPatientName(std::string value);
-  std::string PatientID() const;
+  const std::string& PatientID() const;
   void SetPatientID(std::string value);
-  std::string BirthDate() const;
+  const std::string& BirthDate() const;
   void SetBirthDate(std::string value);
   // Read on results: (0020,000D), (0010,0040), (0008,1030), (0008,0050).
-  std::string StudyUID() const;
-  std::string PatientSex() const;
-  std::string StudyDescription() const;
-  std::string AccessionNumber() const;
+  const std::string& StudyUID() const;
+  const std::string& PatientSex() const;
+  const std::string& StudyDescription() const;
+  const std::string& AccessionNumber() const;
 
  private:
   AttributeList attributes_;
@@ -121,6 +124,14 @@ class DataSetList {
 
 inline constexpr int kDefaultTimeoutSeconds = 30;
 
+// Where the time of one Find went, for the benchmarks' breakdown.
+struct FindPhases {
+  std::chrono::nanoseconds associate{};  // connect and association negotiation
+  std::chrono::nanoseconds responses{};  // request out, responses waited for and parsed
+  std::chrono::nanoseconds decode{};     // response data sets to DataSets (character sets)
+  std::chrono::nanoseconds release{};    // the association's release
+};
+
 // One C-FIND at a time against one archive, Study Root, over its own
 // association per Find.
 class QueryClient {
@@ -146,6 +157,8 @@ class QueryClient {
   // pending response. Throws Error; a cancel throws Error number 1012
   // (ErrorCode::Cancelled), which is no failure and is not to be logged.
   DataSetList Find(const DataSet& identifier);
+  // The phases of the last Find that returned results.
+  const FindPhases& LastPhases() const;
 
   // Stops receiving at the limit-th result: C-CANCEL (PS3.7 9.3.2.3), then
   // an abort if the archive goes on for more than a second. The list then

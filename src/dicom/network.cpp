@@ -611,6 +611,7 @@ struct QueryClient::Impl {
   CancelSource cancel;
   DataSet identifier;
   TlsSettings tls;
+  FindPhases phases;
 };
 
 QueryClient::QueryClient() : impl_(std::make_unique<Impl>()) {}
@@ -627,6 +628,7 @@ void QueryClient::SetCancelFlag(const std::atomic<bool>* flag) { impl_->cancel.f
 void QueryClient::Cancel() { impl_->cancel.own.store(true); }
 void QueryClient::SetTls(const TlsSettings& tls) { impl_->tls = tls; }
 DataSet& QueryClient::Identifier() { return impl_->identifier; }
+const FindPhases& QueryClient::LastPhases() const { return impl_->phases; }
 
 DataSetList QueryClient::Find(const DataSet& identifier) {
   static const std::string kDuring = "the study search";
@@ -638,9 +640,17 @@ DataSetList QueryClient::Find(const DataSet& identifier) {
     query->putAndInsertString(DCM_QueryRetrieveLevel, impl_->queryRoot.c_str());
 
   const char* model = FindModel(impl_->queryRoot);
+  FindPhases phases;
+  auto mark = SteadyClock::now();
+  auto lap = [&mark](std::chrono::nanoseconds& phase) {
+    const auto now = SteadyClock::now();
+    phase += now - mark;
+    mark = now;
+  };
   Association association(impl_->peer, impl_->timeout, &impl_->cancel);
   association.UseTls(impl_->tls);
   association.Open(impl_->callingAET, {{model, kLittleEndian}}, "study search (C-FIND)", kDuring);
+  lap(phases.associate);
 
   T_DIMSE_Message request{};
   request.CommandField = DIMSE_C_FIND_RQ;
@@ -674,11 +684,13 @@ DataSetList QueryClient::Find(const DataSet& identifier) {
       droppedAfterCancel = droppedAfterCancel || exchange.cancelSent();
       continue;
     }
+    lap(phases.responses);
     try {
       results.push_back(ToDataSet(*dataset));
     } catch (const std::exception& e) {
       decodeError = e.what();
     }
+    lap(phases.decode);
     if (impl_->limit != 0 && results.size() >= impl_->limit) {
       limitReached = true;
       exchange.SendCancel();
@@ -700,12 +712,15 @@ DataSetList QueryClient::Find(const DataSet& identifier) {
     Throw(ErrorCode::EncodingFailed, "A search result from " + Describe(impl_->peer) +
                                          " could not be read: " + decodeError);
   }
+  lap(phases.responses);
   if (limitReached) {
     // 0xFE00: matching stopped, more were left; success: the limit-th was the
     // last, unless more came before the archive saw the C-CANCEL. Its final
     // response may have crossed our C-CANCEL; whatever the release then
     // meets, the answer is complete.
     association.ReleaseAfterAnswer();
+    lap(phases.release);
+    impl_->phases = phases;
     return DataSetList(std::move(results), *finalStatus != STATUS_Success || droppedAfterCancel);
   }
   if (IsFailureStatus(*finalStatus)) {
@@ -713,6 +728,8 @@ DataSetList QueryClient::Find(const DataSet& identifier) {
     Throw(ErrorCode::FindFailed, FailureStatusText("C-FIND", impl_->peer, *finalStatus));
   }
   association.ReleaseAfterAnswer();
+  lap(phases.release);
+  impl_->phases = phases;
   return DataSetList(std::move(results));
 }
 

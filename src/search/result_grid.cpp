@@ -1,5 +1,6 @@
 #include "search/result_grid.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -50,6 +51,7 @@ const std::array<GridColumnSpec, kGridColumns>& GridColumns() {
 GridRow RowFromResult(const dicom::DataSet& ds) {
   GridRow row;
   auto& c = row.cells;
+  // Each text is read in place and converted once into its cell.
   c[kColId - 1] = Text(ds.StudyUID());
   c[kColStudyDate - 1] = ItemText(ds, 0x0008, 0x0020);
   c[kColTime - 1] = ItemText(ds, 0x0008, 0x0030);
@@ -66,6 +68,21 @@ GridRow RowFromResult(const dicom::DataSet& ds) {
   c[kColStudyDescription - 1] = Text(ds.StudyDescription());
   c[kColAccessionNumber - 1] = Text(ds.AccessionNumber());
   return row;
+}
+
+std::u32string SortKey(const QString& text) {
+  std::u32string key;
+  key.reserve(static_cast<std::size_t>(text.size()));
+  char16_t last = 0;
+  for (const QChar c : text) {
+    const char16_t unit = c.unicode();
+    char32_t ucs4 = unit;
+    if (QChar::isLowSurrogate(unit) && QChar::isHighSurrogate(last))
+      ucs4 = QChar::surrogateToUcs4(last, unit);
+    last = unit;
+    key.push_back(QChar::toCaseFolded(ucs4));
+  }
+  return key;
 }
 
 // --- ResultModel -----------------------------------------------------------
@@ -110,18 +127,24 @@ QVariant ResultModel::headerData(int section, Qt::Orientation orientation,
 void ResultModel::setRows(std::vector<GridRow> rows) {
   beginResetModel();
   rows_ = std::move(rows);
+  for (auto& keys : keys_) keys.clear();
   endResetModel();
 }
 
 void ResultModel::sortByText(int column, Qt::SortOrder order) {
   const auto col = static_cast<std::size_t>(column);
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  // Each text is folded once per fill, not at every comparison.
+  std::vector<std::u32string>& keys = keys_[col];
+  if (keys.size() != rows_.size()) {
+    keys.clear();
+    keys.reserve(rows_.size());
+    for (const GridRow& row : rows_) keys.push_back(SortKey(row.cells[col]));
+  }
   std::vector<std::size_t> order_(rows_.size());
   std::iota(order_.begin(), order_.end(), std::size_t{0});
   std::stable_sort(order_.begin(), order_.end(), [&](std::size_t a, std::size_t b) {
-    const int c = QString::compare(rows_[a].cells[col], rows_[b].cells[col],
-                                   Qt::CaseInsensitive);
-    return order == Qt::AscendingOrder ? c < 0 : c > 0;
+    return order == Qt::AscendingOrder ? keys[a] < keys[b] : keys[b] < keys[a];
   });
   std::vector<GridRow> sorted;
   sorted.reserve(rows_.size());
@@ -131,6 +154,14 @@ void ResultModel::sortByText(int column, Qt::SortOrder order) {
     newRow[order_[i]] = static_cast<int>(i);
   }
   rows_ = std::move(sorted);
+  // The keys made so far follow their rows.
+  for (auto& columnKeys : keys_) {
+    if (columnKeys.size() != order_.size()) continue;
+    std::vector<std::u32string> moved;
+    moved.reserve(columnKeys.size());
+    for (std::size_t from : order_) moved.push_back(std::move(columnKeys[from]));
+    columnKeys = std::move(moved);
+  }
   // Selection and the current row are persistent indexes: they follow their
   // rows to the new places.
   const QModelIndexList from = persistentIndexList();
@@ -158,6 +189,9 @@ ResultGrid::ResultGrid(QWidget* parent)
   setWordWrap(false);
   setSortingEnabled(false);  // our own toggle sorts, see sortColumnClicked
   verticalHeader()->hide();
+  // Every row is one line of the same font: a fixed height, so a fill or a
+  // sort never has the view measure rows.
+  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   horizontalHeader()->setSectionsClickable(true);
   horizontalHeader()->setHighlightSections(false);
   horizontalHeader()->setStretchLastSection(false);
@@ -267,7 +301,10 @@ void ResultGrid::sortColumnClicked(int column) {
     tag.clear();
     order = Qt::DescendingOrder;
   }
+  // The busy pointer, as while searching, for a sort of many rows.
+  QApplication::setOverrideCursor(Qt::WaitCursor);
   model_->sortByText(column - 1, order);
+  QApplication::restoreOverrideCursor();
 }
 
 void ResultGrid::onSelectionChanged(const QItemSelection& selected) {

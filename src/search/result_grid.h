@@ -47,6 +47,12 @@ struct GridColumnSpec {
 // The eleven columns in order; index 0 is column 1.
 const std::array<GridColumnSpec, kGridColumns>& GridColumns();
 
+// The order a header click sorts by: comparing two keys as strings gives
+// what QString::compare(a, b, Qt::CaseInsensitive) gives for their texts
+// (each UTF-16 unit case-folded, a surrogate pair folded as one character,
+// a shorter prefix first).
+std::u32string SortKey(const QString& text);
+
 struct GridRow {
   std::array<QString, kGridColumns> cells;  // index 0 is column 1
   bool noData = false;
@@ -67,6 +73,8 @@ class ResultModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation,
                       int role) const override;
 
+  // The rows' sort keys are made on the first sort of each column after
+  // this, once, and move with their rows.
   void setRows(std::vector<GridRow> rows);
   const GridRow& row(int index) const { return rows_[static_cast<std::size_t>(index)]; }
   // Stable sort on a column's text (0-based), selection and current row
@@ -75,6 +83,8 @@ class ResultModel : public QAbstractTableModel {
 
  private:
   std::vector<GridRow> rows_;
+  // keys_[column][row], empty for a column not sorted since the last setRows.
+  std::array<std::vector<std::u32string>, kGridColumns> keys_;
 };
 
 class ResultGrid : public QTableView {

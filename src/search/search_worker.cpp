@@ -27,6 +27,7 @@ SearchOutcome RunSearch(const ArchiveAddress& archive,
     outcome.results = client.Find(identifier);
     outcome.count = outcome.results.Count();
     outcome.truncated = outcome.results.Truncated();
+    outcome.phases = client.LastPhases();
   } catch (...) {
     outcome.results = {};
     outcome.count = 0;

@@ -28,6 +28,8 @@ struct SearchOutcome {
   // Ended by the cancel flag: error holds 1012 "The study search was
   // cancelled." too, so the grid is left as it was; not to be logged.
   bool cancelled = false;
+  // Where the search's time went (the benchmarks' breakdown).
+  dicom::FindPhases phases;
 };
 
 // What may end a search early; the defaults change nothing.

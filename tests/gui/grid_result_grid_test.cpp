@@ -1,10 +1,12 @@
 // The result grid on its own: columns, fill, sort toggle, selection and the
 // "Select" menu request, driven with mouse and keyboard as a user would.
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QSignalSpy>
 #include <QTest>
 #include <QtMath>
+#include <optional>
 
 #include "forward/batch.h"
 #include "search/result_grid.h"
@@ -289,6 +291,76 @@ class ResultGridTest : public QObject {
     QCOMPARE(grid_->studyUid(5), QString("1.2.2"));
     QCOMPARE(grid_->studyUid(6), QString("1.2.1"));
     QCOMPARE(grid_->currentRow(), 5);
+  }
+
+  // The sort keys order texts exactly as a case-insensitive QString compare
+  // does, outside ASCII too.
+  void sortKeyOrdersAsCaseInsensitiveCompare_data() {
+    QTest::addColumn<QString>("a");
+    QTest::addColumn<QString>("b");
+    const QString deseretUpper = QString::fromUcs4(U"\U00010400x");  // folds to U+10428
+    const QString deseretLower = QString::fromUcs4(U"\U00010428x");
+    const QString mathBold = QString::fromUcs4(U"\U0001D400");      // no folding
+    QTest::newRow("case only") << "Smith" << "SMITH";
+    QTest::newRow("prefix") << "DOE" << "doe john";
+    QTest::newRow("empty") << "" << "a";
+    QTest::newRow("both empty") << "" << "";
+    QTest::newRow("caret and space") << "DOE^JOHN" << "DOE JOHN";
+    QTest::newRow("umlaut cases") << QString("MÜLLER") << QString("müller");
+    QTest::newRow("umlaut after z") << QString("Zoë") << QString("zoz");
+    QTest::newRow("sharp s") << QString("straße") << QString("STRASSE");
+    QTest::newRow("final sigma") << QString("ΟΔΟΣ") << QString("οδος");
+    QTest::newRow("dotless i") << QString("ı") << QString("I");
+    QTest::newRow("surrogate pair folds") << deseretUpper << deseretLower;
+    QTest::newRow("surrogate against BMP") << mathBold << QString("\uFFFD");
+    QTest::newRow("lone low surrogate") << QString(QChar(0xDC00)) << QString("a");
+    QTest::newRow("digits") << "20261207" << "20261027";
+  }
+  void sortKeyOrdersAsCaseInsensitiveCompare() {
+    QFETCH(QString, a);
+    QFETCH(QString, b);
+    auto sign = [](int c) { return (c > 0) - (c < 0); };
+    const std::u32string ka = search::SortKey(a);
+    const std::u32string kb = search::SortKey(b);
+    QCOMPARE(sign(ka.compare(kb)), sign(QString::compare(a, b, Qt::CaseInsensitive)));
+    QCOMPARE(sign(kb.compare(ka)), sign(QString::compare(b, a, Qt::CaseInsensitive)));
+  }
+
+  // Texts equal but for case keep their order both ways (a stable sort), and
+  // the keys made for one column follow their rows when another is sorted.
+  void sortIsStableAndKeysFollowTheirRows() {
+    grid_->Fill(ListOf({{"u1", "20261203", "", "", "smith", "", "", "", "", "", "", ""},
+                        {"u2", "20261201", "", "", "Adams", "", "", "", "", "", "", ""},
+                        {"u3", "20261202", "", "", "SMITH", "", "", "", "", "", "", ""},
+                        {"u4", "20261204", "", "", "adams", "", "", "", "", "", "", ""}}));
+    clickHeader(search::kColPatientName);  // ascending
+    QCOMPARE(column(search::kColId), (QStringList{"u2", "u4", "u1", "u3"}));
+    clickHeader(search::kColStudyDate);  // ascending: rows move, name keys with them
+    QCOMPARE(column(search::kColId), (QStringList{"u2", "u3", "u1", "u4"}));
+    clickHeader(search::kColPatientName);  // descending
+    QCOMPARE(column(search::kColPatientName), (QStringList{"SMITH", "smith", "Adams", "adams"}));
+    QCOMPARE(column(search::kColId), (QStringList{"u3", "u1", "u2", "u4"}));
+    // A new fill makes new keys: the old ones are not reused for new rows.
+    grid_->Fill(ListOf({{"v1", "", "", "", "b", "", "", "", "", "", "", ""},
+                        {"v2", "", "", "", "a", "", "", "", "", "", "", ""},
+                        {"v3", "", "", "", "c", "", "", "", "", "", "", ""},
+                        {"v4", "", "", "", "d", "", "", "", "", "", "", ""}}));
+    clickHeader(search::kColPatientName);  // ascending again
+    QCOMPARE(column(search::kColId), (QStringList{"v2", "v1", "v3", "v4"}));
+  }
+
+  // The pointer is busy while the rows are reordered, and restored after.
+  void busyPointerWhileSorting() {
+    grid_->Fill(Numbered(5));
+    std::optional<Qt::CursorShape> during;
+    connect(grid_->model(), &QAbstractItemModel::layoutAboutToBeChanged, grid_.get(), [&] {
+      const QCursor* cursor = QApplication::overrideCursor();
+      during = cursor != nullptr ? cursor->shape() : Qt::ArrowCursor;
+    });
+    clickHeader(search::kColPatientId);
+    QVERIFY(during.has_value());
+    QCOMPARE(*during, Qt::WaitCursor);
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
   }
 
   void contextMenuOnlyForRightClickOverRows() {
