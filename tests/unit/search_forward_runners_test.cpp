@@ -14,6 +14,7 @@
 
 #include <set>
 
+#include "../support/archive_banner.h"
 #include "dicom/errors.h"
 #include "forward/send.h"
 #include "search/query.h"
@@ -26,53 +27,22 @@ using forward::SendOutcome;
 
 namespace {
 
-// A port nobody listens on right now: bound to 0, read back, released.
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;
-  socklen_t len = sizeof addr;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-    port = ntohs(addr.sin_port);
-  }
-  ::close(fd);
-  return port;
-}
-
-bool Accepts(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(static_cast<std::uint16_t>(port));
-  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  ::close(fd);
-  return ok;
-}
-
 class Archive {
  public:
   explicit Archive(QStringList options) {
-    port_ = FreePort();
     journal_ = dir_.filePath("journal.jsonl");
-    options << "--port" << QString::number(port_) << "--aet" << "ARCHIVE" << "--journal"
-            << journal_;
+    options << "--port" << "0" << "--aet" << "ARCHIVE" << "--journal" << journal_;
     process_.setProcessChannelMode(QProcess::MergedChannels);
     process_.start(QStringLiteral(MORVANTA_ARCHIVE_PATH), options);
     QByteArray output;
     QDeadlineTimer deadline(20000);
-    while (!output.contains("listening") && !deadline.hasExpired() &&
-           process_.state() != QProcess::NotRunning) {
+    // The port the system gave it, named once it takes connections.
+    while (port_ == 0 && !deadline.hasExpired() && process_.state() != QProcess::NotRunning) {
       process_.waitForReadyRead(200);
       output += process_.readAll();
+      port_ = testing::AnnouncedPort(output.toStdString());
     }
-    // The banner comes just before the archive listens: wait for the port too.
-    ready_ = output.contains("listening") &&
-             QTest::qWaitFor([this] { return Accepts(port_); }, 20000);
+    ready_ = port_ != 0;
     if (!ready_) qWarning("archive did not start: %s", output.constData());
   }
   ~Archive() {
