@@ -119,7 +119,7 @@ int main(int argc, char* argv[]) {
     // in the same process: the search on a runner of its own (association,
     // responses, decoding, release and the hand-off to the UI thread), the
     // grid's fill from that outcome, and the first paint after it.
-    const search::ArchiveAddress archive{"127.0.0.1", port, "ARCHIVE", "MORVANTA", 30};
+    const dicom::ArchiveAddress archive{"127.0.0.1", port, "ARCHIVE", "MORVANTA", 30};
     const dicom::DataSet identifier =
         search::MakeIdentifier(search::BuildIdentifier(window.CurrentCriteria()).keys);
     search::SearchRunner runner;

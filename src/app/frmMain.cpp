@@ -49,12 +49,16 @@ const QStringList kModalities{QString(),          QStringLiteral("CR"),
                               QStringLiteral("MR"), QStringLiteral("MG"),
                               QStringLiteral("US"), QStringLiteral("XA")};
 
-// Each load step stands alone: whatever goes wrong in one, the next runs.
+// Each load or resize step stands alone: whatever goes wrong in one, the
+// next runs, and the debug log says what it was.
 template <typename F>
-void Step(F&& step) {
+void Step(const Log& log, std::string_view procedure, F&& step) {
   try {
     std::forward<F>(step)();
   } catch (...) {
+    const dicom::Failure failure = dicom::CurrentFailure();
+    (void)log.LogDebug(std::string(procedure) + ": " + std::to_string(failure.number) + " - " +
+                       failure.description);
   }
 }
 
@@ -376,13 +380,13 @@ void frmMain::SetTabOrder() {
 
 void frmMain::Form_Load() {
   const std::filesystem::path ini = settingsPath();
-  Step([&] { settings_.ActiveForwardAET = ReadINI("Forward", "Active", "", ini); });
-  Step([&] { LoadNodeButtons(); });
-  Step([&] {
+  Step(log_, "Form_Load", [&] { settings_.ActiveForwardAET = ReadINI("Forward", "Active", "", ini); });
+  Step(log_, "Form_Load", [&] { LoadNodeButtons(); });
+  Step(log_, "Form_Load", [&] {
     // Top-left corner; the frame's corner, not the client's.
     move(0, 0);
   });
-  Step([&] {
+  Step(log_, "Form_Load", [&] {
     std::optional<int> heightPx;
     const auto stored =
         ParseInt32(ReadINI("Size", "SearchHeight", kDefaultHeight, ini));
@@ -398,21 +402,22 @@ void frmMain::Form_Load() {
     }
     SetOuterSize(ToPixels(kWindowWidth), heightPx);
   });
-  Step([&] {
+  Step(log_, "Form_Load", [&] {
     for (ui::OptionalDateEdit* d : {dtpDOB, dtpStudy1, dtpStudy2, dtpStudyDate}) {
       d->setShownDate(today());
       d->clear();
     }
   });
-  Step([&] {
+  Step(log_, "Form_Load", [&] {
     cboMod->clear();
     cboMod->addItems(kModalities);
     cboMod->setCurrentIndex(0);
   });
   try {
     SetUpGrid();
-  } catch (const std::exception& e) {
-    ReportError(-1, QString::fromStdString(e.what()), "Form_Load");
+  } catch (...) {
+    const dicom::Failure failure = dicom::CurrentFailure();
+    ReportError(failure.number, QString::fromStdString(failure.description), "Form_Load");
   }
 }
 
@@ -490,20 +495,20 @@ void frmMain::ApplyPendingOuterSize() {
 void frmMain::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
   ApplyPendingOuterSize();
-  Step([&] { Form_Resize(); });
+  Step(log_, "Form_Resize", [&] { Form_Resize(); });
 }
 
 void frmMain::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   ApplyPendingOuterSize();
-  Step([&] { Form_Resize(); });
+  Step(log_, "Form_Resize", [&] { Form_Resize(); });
 }
 
 void frmMain::moveEvent(QMoveEvent* event) {
   QMainWindow::moveEvent(event);
   // The window manager's frame becomes known about when it places us.
   ApplyPendingOuterSize();
-  Step([&] { Form_Resize(); });
+  Step(log_, "Form_Resize", [&] { Form_Resize(); });
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
@@ -574,7 +579,7 @@ void frmMain::cmdSearch_Click() {
       BeginBusy();
     }
   } catch (...) {
-    const search::ToolkitError error = search::CurrentToolkitError();
+    const dicom::Failure error = dicom::CurrentFailure();
     ReportError(error.number, QString::fromStdString(error.description),
                 "cmdSearch_Click");
   }
@@ -610,7 +615,7 @@ void frmMain::ApplySearchOutcome(const search::SearchOutcome& outcome) {
       }
     }
   } catch (...) {
-    const search::ToolkitError error = search::CurrentToolkitError();
+    const dicom::Failure error = dicom::CurrentFailure();
     ReportError(error.number, QString::fromStdString(error.description),
                 "cmdSearch_Click");
   }
@@ -660,7 +665,7 @@ void frmMain::Send() {
       BeginBusy();
     }
   } catch (...) {
-    const search::ToolkitError error = search::CurrentToolkitError();
+    const dicom::Failure error = dicom::CurrentFailure();
     ReportError(error.number, QString::fromStdString(error.description), "Send");
   }
 }
@@ -714,6 +719,7 @@ void frmMain::mnuMarkAll_Click() {
     if (forward::SelectBatch(*grid1) && !busy()) cmdSend->setEnabled(true);
   } catch (...) {
     // Batch selection goes on as far as it can; a failure only stops it.
+    (void)log_.LogDebug("mnuMarkAll_Click: " + dicom::CurrentFailure().description);
   }
 }
 

@@ -65,16 +65,11 @@ EchoOutcome TestConnection(const std::string& host, std::int32_t port,
     const auto ms = dicom::Echo(host, port, callingAET, calledAET, timeoutSeconds, cancel, tls);
     outcome.ok = true;
     outcome.text = dicom::EchoWorksText(dicom::Peer{calledAET, host, port}, ms.count(), tls.enabled);
-  } catch (const dicom::Error& e) {
-    outcome.cancelled = e.number() == static_cast<std::int32_t>(dicom::ErrorCode::Cancelled);
-    outcome.number = e.number();
-    outcome.text = e.description();
-  } catch (const std::exception& e) {
-    outcome.number = static_cast<std::int32_t>(dicom::ErrorCode::NetworkError);
-    outcome.text = e.what();
   } catch (...) {
-    outcome.number = static_cast<std::int32_t>(dicom::ErrorCode::NetworkError);
-    outcome.text = "The connection test failed for an unknown reason.";
+    const dicom::Failure failure = dicom::CurrentFailure();
+    outcome.cancelled = dicom::IsCancel(failure);
+    outcome.number = failure.number;
+    outcome.text = failure.description;
   }
   return outcome;
 }

@@ -110,7 +110,7 @@ class frmSettings : public QDialog {
   QPushButton* cmdApply;
   QPushButton* cmdOK;
   QPushButton* cmdCancel;
-  // Beyond the original dialog: the connection test beside the archive
+  // Added for standard archives: the connection test beside the archive
   // fields, and the choices for standard archives and C-MOVE forwarding.
   QPushButton* cmdTest;
   QGroupBox* fraStandard;

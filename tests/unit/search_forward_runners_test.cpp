@@ -50,7 +50,7 @@ class Archive {
     process_.waitForFinished(5000);
   }
   bool ready() const { return ready_; }
-  search::ArchiveAddress address() const {
+  dicom::ArchiveAddress address() const {
     return {"127.0.0.1", port_, "ARCHIVE", "MORVANTA", 10};
   }
   QList<QJsonObject> journal(const QString& type) const {
@@ -72,7 +72,7 @@ class Archive {
   bool ready_ = false;
 };
 
-SearchOutcome RunSearchRunner(search::SearchRunner& runner, const search::ArchiveAddress& address,
+SearchOutcome RunSearchRunner(search::SearchRunner& runner, const dicom::ArchiveAddress& address,
                               const dicom::DataSet& identifier) {
   QSignalSpy finished(&runner, &search::SearchRunner::finished);
   if (!runner.start(address, identifier)) return {};
@@ -148,6 +148,31 @@ class RunnersTest : public QObject {
     QCOMPARE(finished.size(), 1);
     QVERIFY(!runner.isRunning());
     QCOMPARE(archive.journal("find").size(), 1);
+  }
+
+  // A cancel is the user's choice for every operation: neither a cancelled
+  // search nor a cancelled Send carries an error to log or show.
+  void cancelledSearchAndSendAreNoErrors() {
+    Archive archive({"--demo", "3", "--hang"});
+    QVERIFY(archive.ready());
+    search::SearchRunner search;
+    QSignalSpy searched(&search, &search::SearchRunner::finished);
+    QVERIFY(search.start(archive.address(), search::MakeIdentifier(search::BuildIdentifier({}).keys)));
+    search.cancel();
+    QVERIFY(searched.wait(30000));
+    const auto found = searched.at(0).at(0).value<SearchOutcome>();
+    QVERIFY(found.cancelled);
+    QVERIFY(!found.error.has_value());
+    QVERIFY(found.ok());
+
+    forward::SendRunner send;
+    QSignalSpy sent(&send, &forward::SendRunner::finished);
+    QVERIFY(send.start(archive.address(), {"1.2.3", "1.2.4"}));
+    send.cancel();
+    QVERIFY(sent.wait(30000));
+    const auto stored = sent.at(0).at(0).value<SendOutcome>();
+    QVERIFY(stored.cancelled);
+    QVERIFY(!stored.error.has_value());
   }
 
   void refusedAssociationComesBackAsError() {
