@@ -21,7 +21,6 @@
 #include <exception>
 #include <utility>
 
-#include "config/profile.h"
 #include "forward/batch.h"
 #include "forward/send.h"
 #include "search/archive.h"
@@ -38,9 +37,8 @@ namespace {
 // Designed client area, in twips.
 constexpr int kClientWidth = 12885;
 constexpr int kClientHeight = 7950;
-// Outer width set at load, default outer height, and the resize rule's margins.
+// Outer width set at load, and the resize rule's margins.
 constexpr int kWindowWidth = 13000;
-constexpr const char* kDefaultHeight = "10000";
 constexpr int kGridWidthMargin = 250;
 constexpr int kGridHeightMargin = 4720;
 
@@ -132,9 +130,7 @@ class frmMain::SettingsAdapter : public settings_ui::SettingsHost {
     window_.SetDateRangeVisible(visible);
   }
   void LoadNodeButtons() override { window_.LoadNodeButtons(); }
-  std::filesystem::path settingsFile() const override {
-    return window_.settingsPath();
-  }
+  const SettingsStore& store() const override { return window_.store_; }
   ui::MessageSink& messages() override { return window_.messages(); }
 
  private:
@@ -147,6 +143,7 @@ frmMain::frmMain(std::filesystem::path programDir, Clock clock,
       programDir_(std::move(programDir)),
       clock_(clock ? std::move(clock) : Clock(SystemNow)),
       log_(programDir_, clock_),
+      store_(SettingsPath(programDir_)),
       messages_(messages) {
   if (messages_ == nullptr) {
     ownMessages_ = std::make_unique<ui::BoxMessageSink>(this);
@@ -379,8 +376,7 @@ void frmMain::SetTabOrder() {
 }
 
 void frmMain::Form_Load() {
-  const std::filesystem::path ini = settingsPath();
-  Step(log_, "Form_Load", [&] { settings_.ActiveForwardAET = ReadINI("Forward", "Active", "", ini); });
+  Step(log_, "Form_Load", [&] { settings_.ActiveForwardAET = store_.ActiveNode(); });
   Step(log_, "Form_Load", [&] { LoadNodeButtons(); });
   Step(log_, "Form_Load", [&] {
     // Top-left corner; the frame's corner, not the client's.
@@ -388,8 +384,7 @@ void frmMain::Form_Load() {
   });
   Step(log_, "Form_Load", [&] {
     std::optional<int> heightPx;
-    const auto stored =
-        ParseInt32(ReadINI("Size", "SearchHeight", kDefaultHeight, ini));
+    const std::optional<std::int32_t> stored = store_.SearchHeight();
     // A height that is not a number, or no height at all, leaves the
     // designed client area, whatever frame it gets. A window taller than the
     // screen could not be reached to make it smaller again, so it is fitted
@@ -450,8 +445,7 @@ void frmMain::Form_Unload() {
   // loses the remembered height, and the log says why. A missing file is
   // not made here: a stub holding only the height would hide "Settings.ini
   // existiert nicht." at the next start.
-  const WriteResult saved = WriteINI("Size", "SearchHeight", std::to_string(OuterHeightTwips()),
-                                     settingsPath(), IfMissing::Keep);
+  const SaveResult saved = store_.SaveSearchHeight(OuterHeightTwips());
   if (!saved && !saved.missing) (void)log_.LogError(0, saved.error, "Form_Unload");
 }
 
@@ -761,8 +755,7 @@ void frmMain::OpenSettings() {
 void frmMain::mnuClose_Click() { close(); }
 
 bool frmMain::CheckINI() {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(settingsPath(), ec)) {
+  if (!store_.Exists()) {
     ReportError(0, QStringLiteral("Settings.ini existiert nicht."), "CheckInI");
     return false;
   }
@@ -778,7 +771,7 @@ bool frmMain::CheckINI() {
 }
 
 void frmMain::GetINI() {
-  LoadArchiveSettings(settings_, settingsPath());
+  store_.LoadArchive(settings_);
   SetDateRangeVisible(settings_.ExtStudyDate);
 }
 
@@ -792,7 +785,7 @@ void frmMain::SetDateRangeVisible(bool visible) {
 }
 
 modGlobal::NodeButtons frmMain::NodeContext() {
-  return modGlobal::NodeButtons{cmdNode, settings_, settingsPath(), &log_};
+  return modGlobal::NodeButtons{cmdNode, settings_, store_, &log_};
 }
 
 void frmMain::LoadNodeButtons() { modGlobal::LoadNodeButtons(NodeContext()); }

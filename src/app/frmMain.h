@@ -11,6 +11,7 @@
 
 #include "app/modGlobal.h"
 #include "config/settings.h"
+#include "config/store.h"
 #include "dicom/dicom.h"
 #include "log/clock.h"
 #include "log/log.h"
@@ -202,6 +203,7 @@ class frmMain : public QMainWindow {
   std::filesystem::path programDir_;
   Clock clock_;
   Log log_;
+  SettingsStore store_;
   SettingsValues settings_;
   // The latest search's results until they are in the grid.
   dicom::DataSetList results_;

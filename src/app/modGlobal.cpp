@@ -4,7 +4,6 @@
 #include <QPushButton>
 #include <QVariant>
 
-#include "config/profile.h"
 
 namespace morvanta::modGlobal {
 
@@ -64,10 +63,10 @@ void LoadNodeButtons(const NodeButtons& nodes) {
   // on a button that now shows another node.
   for (QPushButton* button : nodes.cmdNode) ShowNormal(button);
 
-  const ProfileSnapshot ini = ProfileSnapshot::Read(nodes.settingsFile);
+  const std::array<std::string, kNodeSlots> entries = nodes.store.ForwardNodes();
   for (int i = 0; i < kNodeSlots; ++i) {
     QPushButton* button = nodes.cmdNode[static_cast<std::size_t>(i)];
-    std::string entry = ini.Get("Forward", NodeKey(i), "");
+    const std::string& entry = entries[static_cast<std::size_t>(i)];
     nodes.values.ForwardNodes[static_cast<std::size_t>(i)] = entry;
     if (entry.empty()) {
       button->setText(QString());
@@ -97,8 +96,7 @@ void ActivateNode(const NodeButtons& nodes, std::int16_t index) {
   // The choice is remembered at once; a failed write only loses the memory
   // of the choice, not the choice for this run, so it is logged rather than
   // shown.
-  const WriteResult saved = WriteINI("Forward", "Active", nodes.values.ActiveForwardAET,
-                                     nodes.settingsFile, IfMissing::Keep);
+  const SaveResult saved = nodes.store.SaveActiveNode(nodes.values.ActiveForwardAET);
   if (!saved && nodes.log != nullptr) (void)nodes.log->LogError(0, saved.error, "cmdNode_Click");
 }
 

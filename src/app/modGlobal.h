@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "config/settings.h"
+#include "config/store.h"
 #include "log/log.h"
 
 class QPushButton;
@@ -27,7 +28,7 @@ inline const QColor kActiveNodeColour{0, 255, 0};
 struct NodeButtons {
   NodeButtonArray& cmdNode;
   SettingsValues& values;
-  std::filesystem::path settingsFile;
+  const SettingsStore& store;
   const Log* log = nullptr;
 };
 

@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "config/profile.h"
+#include "config/store.h"
 #include "config/settings.h"
 #include "dicom/dicom.h"
 #include "settings_ui/dialog_frame.h"
@@ -273,60 +273,36 @@ bool frmSettings::Apply() {
   }
 
   cmdApply->setEnabled(false);
-  const std::filesystem::path file = host_.settingsFile();
-  int written = 0;
-  const auto write = [&](std::string_view section, std::string_view key,
-                         const std::string& value) {
-    const WriteResult result = WriteINI(section, key, value, file);
-    if (!result) {
-      cmdApply->setEnabled(true);
-      host_.messages().Show(
-          {QString::fromStdString(result.error) + QStringLiteral("\n\n") +
-               (written == 0 ? QStringLiteral("Nothing was saved.")
-                             : QStringLiteral("Only part of the settings was saved.")) +
-               QStringLiteral(" The dialog keeps your values; try again when the file can be "
-                              "written."),
-           ui::kAppTitle, ui::MessageIcon::Critical, ui::MessageButtons::Ok});
-      return false;
-    }
-    if (result.changed) ++written;
-    return true;
-  };
-
-  if (!write("Local", "AET", txtLocAET->text().toStdString())) return false;
-  if (!write("GENERAL", "StudyDate", chkExtStudy->isChecked() ? "1" : "0")) return false;
-  if (!write("Query", "AET", txtQuAET->text().toStdString())) return false;
-  if (!write("Query", "IP", txtQuIP->text().toStdString())) return false;
-  if (!write("Query", "Port", txtQuPort->text().toStdString())) return false;
+  DialogSettings settings;
+  settings.localAET = txtLocAET->text().toStdString();
+  settings.extStudyDate = chkExtStudy->isChecked();
+  settings.queryAET = txtQuAET->text().toStdString();
+  settings.queryIP = txtQuIP->text().toStdString();
+  settings.queryPort = txtQuPort->text().toStdString();
   const int rows = lvNodes->topLevelItemCount();
-  for (int i = 0; i < kNodeSlots; ++i) {
-    std::string entry;
-    if (i < rows) {
-      const QTreeWidgetItem* item = lvNodes->topLevelItem(i);
-      entry = FormatNodeEntry(item->text(kAliasColumn).toStdString(),
-                              item->text(kAETColumn).toStdString());
-    }
-    if (!write("Forward", NodeKey(i), entry)) return false;
-    host_.values().ForwardNodes[static_cast<std::size_t>(i)] = entry;
+  for (int i = 0; i < std::min(rows, kNodeSlots); ++i) {
+    const QTreeWidgetItem* item = lvNodes->topLevelItem(i);
+    settings.nodes[static_cast<std::size_t>(i)] =
+        FormatNodeEntry(item->text(kAliasColumn).toStdString(), item->text(kAETColumn).toStdString());
   }
+  settings.modalityKey = static_cast<ModalityKey>(cboModalityKey->currentData().toInt());
+  settings.forwardBy = static_cast<ForwardMethod>(cboForwardMethod->currentData().toInt());
 
-  // The optional keys after the designed ones. A file that never had them
-  // and keeps the defaults is written exactly as before; once a key is in
-  // the file it always follows the choice.
-  const auto modalityKey = static_cast<ModalityKey>(cboModalityKey->currentData().toInt());
-  const auto forwardBy = static_cast<ForwardMethod>(cboForwardMethod->currentData().toInt());
-  const auto present = [&](const char* section, const char* key) {
-    static constexpr const char* kAbsent = "\x01" "absent";
-    return ReadINI(section, key, kAbsent, file) != kAbsent;
-  };
-  if (modalityKey != ModalityKey::Modality || present("Query", "ModalityKey")) {
-    if (!write("Query", "ModalityKey", std::string(ModalityKeyText(modalityKey)))) return false;
+  // One write for every key: the file holds all of them or, when it cannot
+  // be written, none.
+  const SaveResult saved = host_.store().Apply(settings);
+  if (!saved) {
+    cmdApply->setEnabled(true);
+    host_.messages().Show(
+        {QString::fromStdString(saved.error) +
+             QStringLiteral("\n\nNothing was saved. The dialog keeps your values; try again when the "
+                            "file can be written."),
+         ui::kAppTitle, ui::MessageIcon::Critical, ui::MessageButtons::Ok});
+    return false;
   }
-  if (forwardBy != ForwardMethod::Redirect || present("Forward", "Method")) {
-    if (!write("Forward", "Method", std::string(ForwardMethodText(forwardBy)))) return false;
-  }
-  host_.values().QueryModalityKey = modalityKey;
-  host_.values().ForwardBy = forwardBy;
+  host_.values().ForwardNodes = settings.nodes;
+  host_.values().QueryModalityKey = settings.modalityKey;
+  host_.values().ForwardBy = settings.forwardBy;
 
   host_.SetDateRangeVisible(chkExtStudy->isChecked());
   host_.LoadNodeButtons();
@@ -388,7 +364,7 @@ void frmSettings::cmdTest_Click() {
   // [TLS] from the file as it is now: it is edited by hand, perhaps while
   // the dialog is open.
   TlsValues tlsValues = host_.values().Tls;
-  LoadTlsSettings(tlsValues, host_.settingsFile());
+  host_.store().LoadTls(tlsValues);
   ShowTls(tlsValues);
   const dicom::TlsSettings tls{tlsValues.Enabled, tlsValues.CACertificates, tlsValues.Certificate,
                                tlsValues.PrivateKey};
