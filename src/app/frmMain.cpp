@@ -22,11 +22,9 @@
 #include <utility>
 
 #include "forward/batch.h"
-#include "forward/send.h"
-#include "search/archive.h"
+#include "operations/controller.h"
 #include "search/query.h"
 #include "search/result_grid.h"
-#include "search/search_worker.h"
 #include "settings_ui/settings_ui.h"
 #include "ui/optional_date_edit.h"
 
@@ -106,14 +104,8 @@ ui::OptionalDateEdit* MakeDate(QWidget* parent, const char* name, int left,
 
 const QString kTooManyText = QStringLiteral(
     "There was to many entries.\r\nPlease constrain your search.");
-const QString kSendDoneText = QStringLiteral(
-    "Request(s) completed.\r\nThis process might take a few seconds.");
 const QString kBusyNote = QStringLiteral(
     "Please wait until the search or Send has ended, or click Cancel (Esc) to end it.");
-const QString kSearchCancelledNote = QStringLiteral("Search cancelled.");
-const QString kNoActiveNodeText = QStringLiteral(
-    "Choose a forward node first: click one of the node buttons.\r\n"
-    "Nothing was sent.");
 constexpr int kNoteMs = 5000;
 
 }  // namespace
@@ -124,8 +116,8 @@ class frmMain::SettingsAdapter : public settings_ui::SettingsHost {
  public:
   explicit SettingsAdapter(frmMain& window) : window_(window) {}
   void GetINI() override { window_.GetINI(); }
-  const SettingsValues& values() const override { return window_.settings_; }
-  SettingsValues& values() override { return window_.settings_; }
+  const SettingsValues& values() const override { return window_.settings(); }
+  SettingsValues& values() override { return window_.settings(); }
   void SetDateRangeVisible(bool visible) override {
     window_.SetDateRangeVisible(visible);
   }
@@ -154,22 +146,32 @@ frmMain::frmMain(std::filesystem::path programDir, Clock clock,
   setWindowIcon(ProgramIcon());
   setFont(ui::Tahoma(9));
 
-  qRegisterMetaType<search::SearchOutcome>();
-  qRegisterMetaType<forward::SendOutcome>();
   settingsHost_ = std::make_unique<SettingsAdapter>(*this);
-  searchRunner_ = std::make_unique<search::SearchRunner>();
-  sendRunner_ = std::make_unique<forward::SendRunner>();
-  // Results past the too-many count are never shown: the archive is asked to
-  // stop there rather than send every match of a large archive.
-  searchRunner_->setResultLimit(search::kSearchResultLimit);
-  connect(searchRunner_.get(), &search::SearchRunner::finished, this,
-          &frmMain::ApplySearchOutcome);
-  connect(sendRunner_.get(), &forward::SendRunner::progress, this,
-          &frmMain::SendProgress);
-  connect(sendRunner_.get(), &forward::SendRunner::finished, this,
-          &frmMain::ApplySendOutcome);
-  connect(sendRunner_.get(), &forward::SendRunner::moveProgress, this,
-          &frmMain::MoveProgress);
+  operations_ = std::make_unique<operations::Controller>(store_, log_, *messages_);
+  connect(operations_.get(), &operations::Controller::settingsLoaded, this,
+          [this](const SettingsValues& values) { SetDateRangeVisible(values.ExtStudyDate); });
+  connect(operations_.get(), &operations::Controller::busyChanged, this, [this](bool running) {
+    if (running) {
+      BeginBusy();
+    } else {
+      EndBusy();
+      cmdSend->setEnabled(false);
+    }
+  });
+  connect(operations_.get(), &operations::Controller::statusNote, this, [this](const QString& text, int ms) {
+    if (text.isEmpty()) {
+      statusBar()->clearMessage();
+    } else {
+      ShowStatus(text, ms);
+    }
+  });
+  connect(operations_.get(), &operations::Controller::searchResults, this, &frmMain::ShowResults);
+  connect(operations_.get(), &operations::Controller::searchFinished, this, &frmMain::searchFinished);
+  connect(operations_.get(), &operations::Controller::sendFinished, this,
+          [this](const forward::SendOutcome& outcome) {
+            if (outcome.ok() && !outcome.cancelled) setWindowTitle(ui::kAppTitle);
+            emit sendFinished();
+          });
 
   CreateMenus();
   auto* client = new QWidget(this);
@@ -194,15 +196,10 @@ frmMain::frmMain(std::filesystem::path programDir, Clock clock,
 }
 
 frmMain::~frmMain() {
-  // The runners wait for their workers when they go; what those report is
-  // dropped with the window. Both are told to stop first, so a program being
-  // closed never sits out a network time-out: a search at once, a Send after
-  // the request in flight or a second's grace for it (what was stored stays
-  // stored).
-  searchRunner_->disconnect(this);
-  searchRunner_->cancel();
-  sendRunner_->disconnect(this);
-  sendRunner_->cancel();
+  // The controller stops what runs and waits for it; what it reports is
+  // dropped with the window.
+  operations_->disconnect(this);
+  operations_.reset();
   if (busyCursor_) QApplication::restoreOverrideCursor();
 }
 
@@ -376,7 +373,7 @@ void frmMain::SetTabOrder() {
 }
 
 void frmMain::Form_Load() {
-  Step(log_, "Form_Load", [&] { settings_.ActiveForwardAET = store_.ActiveNode(); });
+  Step(log_, "Form_Load", [&] { settings().ActiveForwardAET = store_.ActiveNode(); });
   Step(log_, "Form_Load", [&] { LoadNodeButtons(); });
   Step(log_, "Form_Load", [&] {
     // Top-left corner; the frame's corner, not the client's.
@@ -411,8 +408,7 @@ void frmMain::Form_Load() {
   try {
     SetUpGrid();
   } catch (...) {
-    const dicom::Failure failure = dicom::CurrentFailure();
-    ReportError(failure.number, QString::fromStdString(failure.description), "Form_Load");
+    operations_->ReportCurrentException("Form_Load");
   }
 }
 
@@ -523,9 +519,10 @@ void frmMain::keyPressEvent(QKeyEvent* event) {
   QMainWindow::keyPressEvent(event);
 }
 
-bool frmMain::busy() const {
-  return searchRunner_->isRunning() || sendRunner_->isRunning();
-}
+bool frmMain::busy() const { return operations_->busy(); }
+
+SettingsValues& frmMain::settings() { return operations_->settings(); }
+const SettingsValues& frmMain::settings() const { return operations_->settings(); }
 
 search::SearchCriteria frmMain::CurrentCriteria() const {
   search::SearchCriteria c;
@@ -547,73 +544,33 @@ void frmMain::cmdSearch_Click() {
   // refused and leaves the window as it is.
   if (busy()) return;
   cmdSend->setEnabled(false);
-  // What is typed now decides, the names included; an empty form never
-  // runs a search of the whole archive.
-  const search::SearchCriteria criteria = CurrentCriteria();
-  if (!search::HasCriteria(criteria)) return;
-  if (!CheckINI()) return;
-  try {
+  const operations::SearchStart started = operations_->Search(CurrentCriteria());
+  using operations::Start;
+  if (started.start == Start::Started || started.start == Start::MatchesNothing ||
+      started.start == Start::Failed)
     cmdSearch->setFocus();
-    // The identifier is complete before the worker starts, so the shortcuts
-    // may clear the hidden date as soon as this returns.
-    const search::IdentifierPlan plan =
-        search::BuildIdentifier(criteria, settings_.QueryModalityKey);
-    txtPatName->setText(plan.composedName);
-    if (plan.matchesNothing) {
-      // The shortcut's days and the range do not meet: no study can match,
-      // and the archive is not asked.
-      lblListCount->setText(QStringLiteral("0"));
-      lblListCount->adjustSize();
-      grid1->Fill(dicom::DataSetList{});
-      emit searchFinished();
-      return;
-    }
-    const dicom::DataSet identifier = search::MakeIdentifier(plan.keys);
-    if (searchRunner_->start(search::ArchiveAddressFrom(settings_), identifier)) {
-      BeginBusy();
-    }
-  } catch (...) {
-    const dicom::Failure error = dicom::CurrentFailure();
-    ReportError(error.number, QString::fromStdString(error.description),
-                "cmdSearch_Click");
-  }
+  if (started.start == Start::Started || started.start == Start::MatchesNothing)
+    txtPatName->setText(started.composedName);
 }
 
-void frmMain::ApplySearchOutcome(const search::SearchOutcome& outcome) {
-  EndBusy();
-  cmdSend->setEnabled(false);
+void frmMain::ShowResults(const search::SearchOutcome& outcome) {
   try {
-    if (outcome.cancelled) {
-      // The user's choice, not a failure: nothing logged, grid and count as
-      // they were.
-      ShowStatus(kSearchCancelledNote, kNoteMs);
-    } else if (!outcome.ok()) {
-      // Grid, count and the previous result list stay as they were.
-      ReportError(outcome.error->number,
-                  QString::fromStdString(outcome.error->description),
-                  "cmdSearch_Click");
+    lblListCount->setText(search::CountText(outcome.count, outcome.truncated));
+    lblListCount->adjustSize();
+    if (search::IsTooMany(outcome.count)) {
+      // The grid keeps the previous search's rows; the label shows the new
+      // count.
+      results_ = outcome.results;
+      messages_->Show(ui::Message{kTooManyText, ui::kAppTitle, ui::MessageIcon::None,
+                                  ui::MessageButtons::OkHelp});
     } else {
-      lblListCount->setText(search::CountText(outcome.count, outcome.truncated));
-      lblListCount->adjustSize();
-      if (search::IsTooMany(outcome.count)) {
-        // The grid keeps the previous search's rows; the label shows the
-        // new count.
-        results_ = outcome.results;
-        messages_->Show(ui::Message{kTooManyText, ui::kAppTitle,
-                                    ui::MessageIcon::None,
-                                    ui::MessageButtons::OkHelp});
-      } else {
-        // Filled straight from the outcome: the list is not copied first.
-        results_.Release();
-        grid1->Fill(outcome.results);
-      }
+      // Filled straight from the outcome: the list is not copied first.
+      results_.Release();
+      grid1->Fill(outcome.results);
     }
   } catch (...) {
-    const dicom::Failure error = dicom::CurrentFailure();
-    ReportError(error.number, QString::fromStdString(error.description),
-                "cmdSearch_Click");
+    operations_->ReportCurrentException("cmdSearch_Click");
   }
-  emit searchFinished();
 }
 
 void frmMain::RunShortcut(search::Shortcut shortcut) {
@@ -635,78 +592,14 @@ void frmMain::cmdWeek_Click() { RunShortcut(search::Shortcut::Week); }
 void frmMain::Send() {
   if (busy()) return;
   cmdSend->setEnabled(false);
-  if (!CheckINI()) return;
-  try {
-    // In the order the grid shows them; rows without a study UID (the
-    // "No Data" row) are left out by the sender.
-    std::vector<std::string> uids = grid1->selectedStudyUids();
-    if (settings_.ForwardBy == ForwardMethod::Move) {
-      // The node buttons choose where a C-MOVE sends the studies; without
-      // a chosen node there is nowhere to send them.
-      if (settings_.ActiveForwardAET.empty()) {
-        messages_->Show(ui::Message{kNoActiveNodeText, ui::kAppTitle,
-                                    ui::MessageIcon::Information,
-                                    ui::MessageButtons::Ok});
-        if (!grid1->selectedStudyUids().empty()) cmdSend->setEnabled(true);
-        return;
-      }
-      if (sendRunner_->startMove(search::ArchiveAddressFrom(settings_), std::move(uids),
-                                 settings_.ActiveForwardAET)) {
-        BeginBusy();
-      }
-    } else if (sendRunner_->start(search::ArchiveAddressFrom(settings_),
-                                  std::move(uids))) {
-      BeginBusy();
-    }
-  } catch (...) {
-    const dicom::Failure error = dicom::CurrentFailure();
-    ReportError(error.number, QString::fromStdString(error.description), "Send");
-  }
+  // In the order the grid shows them; rows without a study UID (the "No
+  // Data" row) are left out by the sender.
+  std::vector<std::string> uids = grid1->selectedStudyUids();
+  const bool selected = !uids.empty();
+  if (operations_->Send(std::move(uids)) == operations::Start::NoActiveNode && selected) cmdSend->setEnabled(true);
 }
 
-void frmMain::SendProgress(int k, int n) {
-  ShowStatus(forward::SendingText(k, n));
-}
-
-void frmMain::MoveProgress(const forward::MoveProgressInfo& info) {
-  ShowStatus(forward::MovingText(info));
-}
-
-void frmMain::CancelOperation() {
-  if (searchRunner_->isRunning()) searchRunner_->cancel();
-  if (sendRunner_->isRunning()) {
-    sendRunner_->cancel();
-    ShowStatus(QStringLiteral("Cancelling: the request under way is finished first..."));
-  }
-}
-
-void frmMain::ApplySendOutcome(const forward::SendOutcome& outcome) {
-  EndBusy();
-  statusBar()->clearMessage();
-  cmdSend->setEnabled(false);
-  if (outcome.cancelled) {
-    // The user's choice: told how far it got, nothing logged.
-    messages_->Show(ui::Message{forward::SendCancelledText(outcome), ui::kAppTitle,
-                                ui::MessageIcon::Information, ui::MessageButtons::Ok});
-  } else if (!outcome.ok()) {
-    // Requests already stored stay stored; the rest were not attempted.
-    ReportError(outcome.error->number,
-                QString::fromStdString(outcome.error->description), "Send");
-  } else if (outcome.moved) {
-    setWindowTitle(ui::kAppTitle);
-    messages_->Show(ui::Message{forward::MoveDoneText(outcome), ui::kAppTitle,
-                                outcome.imagesFailed > 0 ? ui::MessageIcon::Warning
-                                                         : ui::MessageIcon::Information,
-                                ui::MessageButtons::Ok});
-  } else {
-    if (!outcome.releaseNote.empty()) (void)log_.LogDebug(outcome.releaseNote);
-    setWindowTitle(ui::kAppTitle);
-    messages_->Show(ui::Message{kSendDoneText, ui::kAppTitle,
-                                ui::MessageIcon::Information,
-                                ui::MessageButtons::Ok});
-  }
-  emit sendFinished();
-}
+void frmMain::CancelOperation() { operations_->Cancel(); }
 
 void frmMain::mnuMarkAll_Click() {
   try {
@@ -754,26 +647,9 @@ void frmMain::OpenSettings() {
 
 void frmMain::mnuClose_Click() { close(); }
 
-bool frmMain::CheckINI() {
-  if (!store_.Exists()) {
-    ReportError(0, QStringLiteral("Settings.ini existiert nicht."), "CheckInI");
-    return false;
-  }
-  GetINI();
-  // Said here with what the file holds; the toolkit would only see the
-  // number it became.
-  if (const auto problem = PortProblem(settings_)) {
-    ReportError(static_cast<std::int32_t>(dicom::ErrorCode::InvalidArgument),
-                QString::fromStdString(*problem), "CheckInI");
-    return false;
-  }
-  return true;
-}
+bool frmMain::CheckINI() { return operations_->CheckINI(); }
 
-void frmMain::GetINI() {
-  store_.LoadArchive(settings_);
-  SetDateRangeVisible(settings_.ExtStudyDate);
-}
+void frmMain::GetINI() { operations_->GetINI(); }
 
 void frmMain::SetDateRangeVisible(bool visible) {
   for (QWidget* w : {static_cast<QWidget*>(lblSearch[6]),
@@ -785,7 +661,7 @@ void frmMain::SetDateRangeVisible(bool visible) {
 }
 
 modGlobal::NodeButtons frmMain::NodeContext() {
-  return modGlobal::NodeButtons{cmdNode, settings_, store_, &log_};
+  return modGlobal::NodeButtons{cmdNode, settings(), store_, &log_};
 }
 
 void frmMain::LoadNodeButtons() { modGlobal::LoadNodeButtons(NodeContext()); }
@@ -794,12 +670,8 @@ void frmMain::ActivateNode(std::int16_t index) {
   modGlobal::ActivateNode(NodeContext(), index);
 }
 
-void frmMain::ReportError(std::int32_t number, const QString& description,
-                          std::string_view procedure) {
-  // A log that cannot be written must not keep the user from the message.
-  (void)log_.LogError(number, description.toStdString(), procedure);
-  messages_->Show(ui::Message{ui::ErrorText(number, description), ui::kAppTitle,
-                              ui::MessageIcon::Critical, ui::MessageButtons::Ok});
+void frmMain::ReportError(std::int32_t number, const QString& description, std::string_view procedure) {
+  operations_->ReportError(number, description, procedure);
 }
 
 std::filesystem::path frmMain::settingsPath() const {

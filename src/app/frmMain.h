@@ -32,15 +32,12 @@ namespace morvanta::ui {
 class OptionalDateEdit;
 }
 namespace morvanta::search {
-class SearchRunner;
 struct SearchOutcome;
 struct SearchCriteria;
 }  // namespace morvanta::search
-namespace morvanta::forward {
-class SendRunner;
-struct SendOutcome;
-struct MoveProgressInfo;
-}  // namespace morvanta::forward
+namespace morvanta::operations {
+class Controller;
+}
 namespace morvanta::settings_ui {
 class SettingsHost;
 }
@@ -77,8 +74,8 @@ class frmMain : public QMainWindow {
   void ReportError(std::int32_t number, const QString& description,
                    std::string_view procedure);
 
-  SettingsValues& settings() { return settings_; }
-  const SettingsValues& settings() const { return settings_; }
+  SettingsValues& settings();
+  const SettingsValues& settings() const;
   const Log& log() const { return log_; }
   ui::MessageSink& messages() { return *messages_; }
   const std::filesystem::path& programDir() const { return programDir_; }
@@ -181,10 +178,8 @@ class frmMain : public QMainWindow {
   void Form_Unload();
 
   void RunShortcut(search::Shortcut shortcut);
-  void ApplySearchOutcome(const search::SearchOutcome& outcome);
-  void SendProgress(int k, int n);
-  void MoveProgress(const forward::MoveProgressInfo& info);
-  void ApplySendOutcome(const forward::SendOutcome& outcome);
+  // A search's results: the count, and the grid unless they are too many.
+  void ShowResults(const search::SearchOutcome& outcome);
   void BeginBusy();
   void EndBusy();
   void ShowStatus(const QString& text, int timeoutMs = 0);
@@ -204,7 +199,6 @@ class frmMain : public QMainWindow {
   Clock clock_;
   Log log_;
   SettingsStore store_;
-  SettingsValues settings_;
   // The latest search's results until they are in the grid.
   dicom::DataSetList results_;
   std::unique_ptr<ui::MessageSink> ownMessages_;
@@ -221,11 +215,10 @@ class frmMain : public QMainWindow {
   bool busyCursor_ = false;
   QShortcut* escCancel_ = nullptr;
 
-  // Declared last: destroyed first, each waiting for a worker still running
+  // Declared last: destroyed first, waiting for a worker still running
   // while everything it reports to is still there.
   std::unique_ptr<settings_ui::SettingsHost> settingsHost_;
-  std::unique_ptr<search::SearchRunner> searchRunner_;
-  std::unique_ptr<forward::SendRunner> sendRunner_;
+  std::unique_ptr<operations::Controller> operations_;
 };
 
 // Makes the "Settings" menu command open the password prompt and the

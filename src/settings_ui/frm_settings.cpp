@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QtConcurrent/QtConcurrentRun>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -14,7 +13,6 @@
 
 #include "config/store.h"
 #include "config/settings.h"
-#include "dicom/dicom.h"
 #include "settings_ui/dialog_frame.h"
 #include "settings_ui/frm_change.h"
 #include "settings_ui/line_edits.h"
@@ -55,23 +53,6 @@ QPushButton* MakeButton(const QString& text, const char* name, QWidget* parent) 
 bool IsValidPortText(const QString& text) {
   const std::optional<std::int32_t> port = ParseInt32(text.toStdString());
   return port && *port >= 1 && *port <= kMaxPort;
-}
-
-EchoOutcome TestConnection(const std::string& host, std::int32_t port,
-                           const std::string& callingAET, const std::string& calledAET,
-                           int timeoutSeconds, const std::atomic<bool>* cancel, const dicom::TlsSettings& tls) {
-  EchoOutcome outcome;
-  try {
-    const auto ms = dicom::Echo(host, port, callingAET, calledAET, timeoutSeconds, cancel, tls);
-    outcome.ok = true;
-    outcome.text = dicom::EchoWorksText(dicom::Peer{calledAET, host, port}, ms.count(), tls.enabled);
-  } catch (...) {
-    const dicom::Failure failure = dicom::CurrentFailure();
-    outcome.cancelled = dicom::IsCancel(failure);
-    outcome.number = failure.number;
-    outcome.text = failure.description;
-  }
-  return outcome;
 }
 
 // The dialog as designed, and the row the additions below the buttons take.
@@ -199,7 +180,7 @@ frmSettings::frmSettings(QWidget* owner, SettingsHost& host) : QDialog(owner), h
   connect(cboModalityKey, &QComboBox::currentIndexChanged, this, &frmSettings::EnableApply);
   connect(cboForwardMethod, &QComboBox::currentIndexChanged, this, &frmSettings::EnableApply);
   connect(cmdTest, &QPushButton::clicked, this, &frmSettings::cmdTest_Click);
-  connect(&echo_, &QFutureWatcher<EchoOutcome>::finished, this, &frmSettings::ShowTestOutcome);
+  connect(&echo_, &operations::ConnectionTest::finished, this, &frmSettings::ShowTestOutcome);
   connect(cmdAdd, &QPushButton::clicked, this, &frmSettings::cmdAdd_Click);
   connect(cmdEdit, &QPushButton::clicked, this, &frmSettings::cmdEdit_Click);
   connect(lvNodes, &QTreeWidget::itemDoubleClicked, this, &frmSettings::cmdEdit_Click);
@@ -317,7 +298,7 @@ void frmSettings::done(int result) {
 }
 
 void frmSettings::CancelTest() {
-  if (echoCancel_) echoCancel_->store(true);
+  echo_.cancel();
 }
 
 void frmSettings::cmdTest_Click() {
@@ -356,30 +337,25 @@ void frmSettings::cmdTest_Click() {
   }
   // The values in the fields, applied or not: the point is to try them
   // before saving them.
-  const std::string host = txtQuIP->text().trimmed().toStdString();
-  const std::int32_t port = *ParseInt32(txtQuPort->text().toStdString());
-  const std::string calling = txtLocAET->text().toStdString();
-  const std::string called = txtQuAET->text().toStdString();
-  const int timeout = host_.values().TimeoutSeconds;
+  dicom::ArchiveAddress archive;
+  archive.host = txtQuIP->text().trimmed().toStdString();
+  archive.port = *ParseInt32(txtQuPort->text().toStdString());
+  archive.callingAET = txtLocAET->text().toStdString();
+  archive.calledAET = txtQuAET->text().toStdString();
+  archive.timeoutSeconds = host_.values().TimeoutSeconds;
   // [TLS] from the file as it is now: it is edited by hand, perhaps while
   // the dialog is open.
   TlsValues tlsValues = host_.values().Tls;
   host_.store().LoadTls(tlsValues);
   ShowTls(tlsValues);
-  const dicom::TlsSettings tls{tlsValues.Enabled, tlsValues.CACertificates, tlsValues.Certificate,
-                               tlsValues.PrivateKey};
+  archive.tls = {tlsValues.Enabled, tlsValues.CACertificates, tlsValues.Certificate, tlsValues.PrivateKey};
   cmdTest->setText(QStringLiteral("Stop test"));
-  // The worker holds only copies: the dialog may close while it runs.
-  echoCancel_ = std::make_shared<std::atomic<bool>>(false);
-  echo_.setFuture(QtConcurrent::run([host, port, calling, called, timeout, tls, cancel = echoCancel_] {
-    return TestConnection(host, port, calling, called, timeout, cancel.get(), tls);
-  }));
+  echo_.start(archive);
 }
 
-void frmSettings::ShowTestOutcome() {
+void frmSettings::ShowTestOutcome(const operations::EchoOutcome& outcome) {
   cmdTest->setText(QStringLiteral("Test"));
   cmdTest->setEnabled(true);
-  const EchoOutcome outcome = echo_.result();
   const QString text = QString::fromStdString(outcome.text);
   if (outcome.cancelled) {
     // The user's choice: nothing to tell.
