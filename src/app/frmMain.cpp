@@ -26,6 +26,8 @@
 #include "search/query.h"
 #include "search/result_grid.h"
 #include "settings_ui/settings_ui.h"
+#include "search/search_panel.h"
+#include "ui/controls.h"
 #include "ui/optional_date_edit.h"
 
 namespace morvanta {
@@ -39,11 +41,6 @@ constexpr int kClientHeight = 7950;
 constexpr int kWindowWidth = 13000;
 constexpr int kGridWidthMargin = 250;
 constexpr int kGridHeightMargin = 4720;
-
-const QStringList kModalities{QString(),          QStringLiteral("CR"),
-                              QStringLiteral("CT"), QStringLiteral("DX"),
-                              QStringLiteral("MR"), QStringLiteral("MG"),
-                              QStringLiteral("US"), QStringLiteral("XA")};
 
 // Each load or resize step stands alone: whatever goes wrong in one, the
 // next runs, and the debug log says what it was.
@@ -66,40 +63,6 @@ QIcon ProgramIcon() {
   painter.setFont(ui::Tahoma(18, true));
   painter.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("M"));
   return QIcon(pixmap);
-}
-
-QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text,
-                  int left, int top) {
-  auto* label = new QLabel(text, parent);
-  label->setObjectName(QString::fromLatin1(name));
-  ui::PlaceTwips(label, left, top, 0, 0);
-  label->adjustSize();  // sized to its text
-  return label;
-}
-
-QPushButton* MakeButton(QWidget* parent, const QString& name,
-                        const QString& caption, int left, int top, int width,
-                        int height) {
-  auto* button = new QPushButton(caption, parent);
-  button->setObjectName(name);
-  ui::PlaceTwips(button, left, top, width, height);
-  return button;
-}
-
-QLineEdit* MakeText(QWidget* parent, const char* name, int left, int top,
-                    int width, int height) {
-  auto* text = new QLineEdit(parent);
-  text->setObjectName(QString::fromLatin1(name));
-  ui::PlaceTwips(text, left, top, width, height);
-  return text;
-}
-
-ui::OptionalDateEdit* MakeDate(QWidget* parent, const char* name, int left,
-                               int top, int width, int height) {
-  auto* date = new ui::OptionalDateEdit(parent);
-  date->setObjectName(QString::fromLatin1(name));
-  ui::PlaceTwips(date, left, top, width, height);
-  return date;
 }
 
 const QString kTooManyText = QStringLiteral(
@@ -249,6 +212,7 @@ void frmMain::CreateMenus() {
 
 void frmMain::CreateControls(QWidget* client) {
   const QFont shortcutFont = ui::Tahoma(9.75, true);
+  using ui::MakeButton;
   cmdToday = MakeButton(client, QStringLiteral("cmdToday"),
                         QStringLiteral("Today"), 45, 45, 2670, 510);
   cmdYesterday = MakeButton(client, QStringLiteral("cmdYesterday"),
@@ -272,9 +236,6 @@ void frmMain::CreateControls(QWidget* client) {
   fraSearch->setFrameStyle(QFrame::Box | QFrame::Sunken);
   ui::PlaceTwips(fraSearch, 45, 585, 8385, 3210);
 
-  picSearch = new QWidget(fraSearch);
-  picSearch->setObjectName(QStringLiteral("picSearch"));
-  ui::PlaceTwips(picSearch, 90, 180, 8250, 2985);
   CreateSearchPanel();
 
   const QFont countFont = ui::Tahoma(15.75, true);
@@ -294,61 +255,25 @@ void frmMain::CreateControls(QWidget* client) {
 }
 
 void frmMain::CreateSearchPanel() {
-  QWidget* p = picSearch;
-  lblSearch[0] = MakeLabel(p, "lblSearch_0", QStringLiteral("Patient - ID:"), 90, 45);
-  txtPatID = MakeText(p, "txtPatID", 90, 315, 3030, 315);
-  lblSearch[3] = MakeLabel(p, "lblSearch_3", QStringLiteral("Date of Birth:"), 3420, 0);
-  dtpDOB = MakeDate(p, "dtpDOB", 3420, 270, 1725, 330);
-
-  cmdSearch = MakeButton(p, QStringLiteral("cmdSearch"),
-                         QStringLiteral("Search"), 7020, 225, 1185, 1050);
-  cmdSearch->setFont(ui::Tahoma(11.25, true));
-  cmdSearch->setDefault(true);
+  panel_ = new search::SearchPanel(fraSearch);
+  picSearch = panel_;
+  ui::PlaceTwips(picSearch, 90, 180, 8250, 2985);
+  std::copy(panel_->lblSearch.begin(), panel_->lblSearch.end(), lblSearch.begin());
+  txtPatID = panel_->txtPatID;
+  txtLastName = panel_->txtLastName;
+  txtFirstName = panel_->txtFirstName;
+  txtPatName = panel_->txtPatName;
+  dtpDOB = panel_->dtpDOB;
+  dtpStudy1 = panel_->dtpStudy1;
+  dtpStudy2 = panel_->dtpStudy2;
+  cboMod = panel_->cboMod;
+  cmdSearch = panel_->cmdSearch;
   connect(cmdSearch, &QPushButton::clicked, this, &frmMain::cmdSearch_Click);
 
-  lblSearch[1] = MakeLabel(p, "lblSearch_1", QStringLiteral("Last Name:"), 90, 675);
-  txtLastName = MakeText(p, "txtLastName", 90, 945, 3075, 315);
-  lblSearch[2] = MakeLabel(p, "lblSearch_2", QStringLiteral("First Name:"), 3420, 675);
-  txtFirstName = MakeText(p, "txtFirstName", 3420, 945, 2355, 330);
-  lblSearch[5] = MakeLabel(p, "lblSearch_5", QStringLiteral("Modality:"), 6030, 675);
-  cboMod = new QComboBox(p);
-  cboMod->setObjectName(QStringLiteral("cboMod"));
-  cboMod->setEditable(true);
-  cboMod->setInsertPolicy(QComboBox::NoInsert);
-  // What is typed goes out as typed: no inline completion ("c" is not
-  // "CR"), and Enter does not swap a typed "mr" for the list's "MR", which
-  // the box does whenever its completer matches case-blind.
-  auto* typedAsIs = new QCompleter(QStringList{}, cboMod);
-  typedAsIs->setCaseSensitivity(Qt::CaseSensitive);
-  cboMod->setCompleter(typedAsIs);
-  ui::PlaceTwips(cboMod, 6030, 945, 825, 330);
-
-  lblSearch[6] = new QLabel(QStringLiteral("Study Date:"), p);
-  lblSearch[6]->setObjectName(QStringLiteral("lblSearch_6"));
-  lblSearch[6]->setFont(ui::Tahoma(9, true));
-  ui::PlaceTwips(lblSearch[6], 135, 1485, 0, 0);
-  lblSearch[6]->adjustSize();
-  dtpStudy1 = MakeDate(p, "dtpStudy1", 1440, 1395, 1725, 375);
-  lblSearch[7] = MakeLabel(p, "lblSearch_7", QStringLiteral("-"), 3285, 1485);
-  dtpStudy2 = MakeDate(p, "dtpStudy2", 3420, 1395, 1725, 375);
-
-  static constexpr std::array<int, 4> kNodeLeft{90, 2115, 4140, 6165};
-  for (int i = 0; i < kNodeSlots; ++i) {
-    const int left = kNodeLeft[static_cast<std::size_t>(i % 4)];
-    const int top = i < 4 ? 1935 : 2475;
-    QPushButton* button =
-        MakeButton(p, QStringLiteral("cmdNode_%1").arg(i), QString(), left,
-                   top, 1860, 420);
-    cmdNode[static_cast<std::size_t>(i)] = button;
-    connect(button, &QPushButton::clicked, this,
-            [this, i] { ActivateNode(static_cast<std::int16_t>(i)); });
-  }
-
-  // State of the search that the user never sees.
-  txtPatName = MakeText(p, "txtPatName", 0, 0, 0, 0);
-  txtPatName->hide();
-  dtpStudyDate = MakeDate(p, "dtpStudyDate", 0, 0, 0, 0);
-  dtpStudyDate->hide();
+  // Below the search fields, in the same frame.
+  nodeButtons_ = new NodeButtonBar(settings(), store_, log_, picSearch);
+  ui::PlaceTwips(nodeButtons_, 90, 1935, 7935, 960);
+  cmdNode = nodeButtons_->cmdNode;
 }
 
 search::ResultGrid* frmMain::CreateGrid(QWidget* client) {
@@ -394,17 +319,7 @@ void frmMain::Form_Load() {
     }
     SetOuterSize(ToPixels(kWindowWidth), heightPx);
   });
-  Step(log_, "Form_Load", [&] {
-    for (ui::OptionalDateEdit* d : {dtpDOB, dtpStudy1, dtpStudy2, dtpStudyDate}) {
-      d->setShownDate(today());
-      d->clear();
-    }
-  });
-  Step(log_, "Form_Load", [&] {
-    cboMod->clear();
-    cboMod->addItems(kModalities);
-    cboMod->setCurrentIndex(0);
-  });
+  Step(log_, "Form_Load", [&] { panel_->Reset(today()); });
   try {
     SetUpGrid();
   } catch (...) {
@@ -524,27 +439,15 @@ bool frmMain::busy() const { return operations_->busy(); }
 SettingsValues& frmMain::settings() { return operations_->settings(); }
 const SettingsValues& frmMain::settings() const { return operations_->settings(); }
 
-search::SearchCriteria frmMain::CurrentCriteria() const {
-  search::SearchCriteria c;
-  c.patientId = txtPatID->text();
-  c.lastName = txtLastName->text();
-  c.firstName = txtFirstName->text();
-  c.birthDate = dtpDOB->date();
-  c.modality = cboMod->currentText();
-  c.shortcutDate = dtpStudyDate->date();
-  c.shortcutTag = dtpStudyDateTag;
-  c.rangeStart = dtpStudy1->date();
-  c.rangeEnd = dtpStudy2->date();
-  return c;
-}
+void frmMain::cmdSearch_Click() { RunSearch(panel_->criteria()); }
 
-void frmMain::cmdSearch_Click() {
+void frmMain::RunSearch(const search::SearchCriteria& criteria) {
   emit searchRequested();
   // One operation at a time: a second search (or one during a Send) is
   // refused and leaves the window as it is.
   if (busy()) return;
   cmdSend->setEnabled(false);
-  const operations::SearchStart started = operations_->Search(CurrentCriteria());
+  const operations::SearchStart started = operations_->Search(criteria);
   using operations::Start;
   if (started.start == Start::Started || started.start == Start::MatchesNothing ||
       started.start == Start::Failed)
@@ -575,14 +478,12 @@ void frmMain::ShowResults(const search::SearchOutcome& outcome) {
 
 void frmMain::RunShortcut(search::Shortcut shortcut) {
   if (busy()) return;
+  // The panel's criteria with the shortcut's days for this one search.
+  search::SearchCriteria criteria = panel_->criteria();
   const search::ShortcutDate when = search::ShortcutFor(shortcut, today());
-  dtpStudyDate->setDate(when.date);
-  dtpStudyDateTag = when.tag;
-  cmdSearch_Click();
-  // The search has built its identifier already: the shortcut leaves no
-  // trace for the next one.
-  dtpStudyDateTag.clear();
-  dtpStudyDate->clear();
+  criteria.shortcutDate = when.date;
+  criteria.shortcutTag = when.tag;
+  RunSearch(criteria);
 }
 
 void frmMain::cmdToday_Click() { RunShortcut(search::Shortcut::Today); }
@@ -651,24 +552,11 @@ bool frmMain::CheckINI() { return operations_->CheckINI(); }
 
 void frmMain::GetINI() { operations_->GetINI(); }
 
-void frmMain::SetDateRangeVisible(bool visible) {
-  for (QWidget* w : {static_cast<QWidget*>(lblSearch[6]),
-                     static_cast<QWidget*>(dtpStudy1),
-                     static_cast<QWidget*>(lblSearch[7]),
-                     static_cast<QWidget*>(dtpStudy2)}) {
-    w->setVisible(visible);
-  }
-}
+void frmMain::SetDateRangeVisible(bool visible) { panel_->SetDateRangeVisible(visible); }
 
-modGlobal::NodeButtons frmMain::NodeContext() {
-  return modGlobal::NodeButtons{cmdNode, settings(), store_, &log_};
-}
+void frmMain::LoadNodeButtons() { nodeButtons_->LoadNodeButtons(); }
 
-void frmMain::LoadNodeButtons() { modGlobal::LoadNodeButtons(NodeContext()); }
-
-void frmMain::ActivateNode(std::int16_t index) {
-  modGlobal::ActivateNode(NodeContext(), index);
-}
+void frmMain::ActivateNode(std::int16_t index) { nodeButtons_->ActivateNode(index); }
 
 void frmMain::ReportError(std::int32_t number, const QString& description, std::string_view procedure) {
   operations_->ReportError(number, description, procedure);

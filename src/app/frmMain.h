@@ -9,7 +9,7 @@
 #include <memory>
 #include <optional>
 
-#include "app/modGlobal.h"
+#include "app/node_buttons.h"
 #include "config/settings.h"
 #include "config/store.h"
 #include "dicom/dicom.h"
@@ -34,6 +34,7 @@ class OptionalDateEdit;
 namespace morvanta::search {
 struct SearchOutcome;
 struct SearchCriteria;
+class SearchPanel;
 }  // namespace morvanta::search
 namespace morvanta::operations {
 class Controller;
@@ -86,8 +87,8 @@ class frmMain : public QMainWindow {
   // True while a search or a Send runs in its worker: no second operation
   // (search, shortcut, Send, settings) starts until it has ended.
   bool busy() const;
-  // The search panel as the user left it (with the hidden shortcut date).
-  search::SearchCriteria CurrentCriteria() const;
+  // The search panel, its criteria as the user left them.
+  search::SearchPanel& panel() { return *panel_; }
 
   // The window's outer size (frame, caption and menu bar included) in twips.
   int OuterHeightTwips() const;
@@ -117,12 +118,9 @@ class frmMain : public QMainWindow {
   ui::OptionalDateEdit* dtpDOB = nullptr;
   ui::OptionalDateEdit* dtpStudy1 = nullptr;
   ui::OptionalDateEdit* dtpStudy2 = nullptr;
-  ui::OptionalDateEdit* dtpStudyDate = nullptr;  // never shown: one study date
-  // dtpStudyDate's tag: the "YYYYMMDD-YYYYMMDD" range "Week" means, else "".
-  QString dtpStudyDateTag;
   QComboBox* cboMod = nullptr;
   QPushButton* cmdSearch = nullptr;
-  modGlobal::NodeButtonArray cmdNode{};
+  NodeButtonArray cmdNode{};
   // In the status bar, shown only while a search or Send runs; Esc does the
   // same.
   QPushButton* cmdCancel = nullptr;
@@ -177,6 +175,7 @@ class frmMain : public QMainWindow {
   void Form_Resize();
   void Form_Unload();
 
+  void RunSearch(const search::SearchCriteria& criteria);
   void RunShortcut(search::Shortcut shortcut);
   // A search's results: the count, and the grid unless they are too many.
   void ShowResults(const search::SearchOutcome& outcome);
@@ -191,7 +190,6 @@ class frmMain : public QMainWindow {
   void SetOuterSize(int widthPx, std::optional<int> heightPx);
   void ApplyPendingOuterSize();
 
-  modGlobal::NodeButtons NodeContext();
   int ToPixels(int twips) const;
   int ToTwips(int pixels) const;
 
@@ -199,6 +197,8 @@ class frmMain : public QMainWindow {
   Clock clock_;
   Log log_;
   SettingsStore store_;
+  search::SearchPanel* panel_ = nullptr;
+  NodeButtonBar* nodeButtons_ = nullptr;
   // The latest search's results until they are in the grid.
   dicom::DataSetList results_;
   std::unique_ptr<ui::MessageSink> ownMessages_;

@@ -11,6 +11,7 @@
 #include <QStatusBar>
 
 #include "app_support.h"
+#include "search/search_panel.h"
 #include "search/query.h"
 #include "ui/optional_date_edit.h"
 
@@ -152,8 +153,8 @@ void AppSearchTest::identifierAsTheArchiveReceivedIt() {
 
   // The window keeps the composed name; the shortcut leaves no trace.
   QCOMPARE(st.frm->txtPatName->text(), search::ComposePatientName(last, first));
-  QCOMPARE(st.frm->dtpStudyDate->date(), std::optional<QDate>());
-  QCOMPARE(st.frm->dtpStudyDateTag, QString());
+  QCOMPARE(st.frm->panel().criteria().shortcutDate, std::optional<QDate>());
+  QCOMPARE(st.frm->panel().criteria().shortcutTag, QString());
   QCOMPARE(st.frm->focusWidget(), static_cast<QWidget*>(st.frm->cmdSearch));
 }
 
@@ -418,7 +419,7 @@ void AppSearchTest::windowAnswersWhileArchiveIsSlow() {
   RejectStrayDialogs();
   QTest::mouseClick(st.frm->cmdSearch, Qt::LeftButton);
   QTest::mouseClick(st.frm->cmdToday, Qt::LeftButton);
-  QCOMPARE(st.frm->dtpStudyDate->date(), std::optional<QDate>());
+  QCOMPARE(st.frm->panel().criteria().shortcutDate, std::optional<QDate>());
   st.frm->OpenSettings();
   QVERIFY(st.frm->statusBar()->isVisible());
   QVERIFY(!st.frm->statusBar()->currentMessage().isEmpty());
@@ -445,7 +446,7 @@ void AppSearchTest::shortcutOutsideTheRangeAsksNothing() {
   QCOMPARE(st.frm->grid1->rowCount(), 1);
   QVERIFY(st.frm->grid1->isNoDataRow(1));
   QVERIFY(st.sink.shown.empty());
-  QCOMPARE(st.frm->dtpStudyDate->date(), std::optional<QDate>());
+  QCOMPARE(st.frm->panel().criteria().shortcutDate, std::optional<QDate>());
 }
 
 void AppSearchTest::closingWhileTheWorkerRuns_data() {

@@ -127,7 +127,8 @@ class DpiLayoutTest : public QObject {
     row("txtFirstName", 3420, 945, 2355, 330);
     row("cboMod", 6030, 945, 825, 330);
     row("dtpStudy2", 3420, 1395, 1725, 375);
-    row("cmdNode_7", 6165, 2475, 1860, 420);
+    row("nodeButtons", 90, 1935, 7935, 960);
+    row("cmdNode_7", 6075, 540, 1860, 420);
     // Sized to their text, or by the resize rule: the corner only.
     row("lblSearch_8", 8595, 3330, 0, 0, false);
     row("lblListCount", 9765, 3330, 0, 0, false);

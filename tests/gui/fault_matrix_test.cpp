@@ -17,7 +17,7 @@
 #include <functional>
 
 #include "../support/unprivileged.h"
-#include "app/modGlobal.h"
+#include "app/node_buttons.h"
 #include "app_support.h"
 
 using namespace morvanta;
@@ -462,7 +462,7 @@ int StationUser() {
   if (!QTest::qWaitForWindowActive(frm.get()) || !frm->cmdNode[1]->isVisible()) return 3;
   if (qEnvironmentVariableIsSet(kUserRemoves) && !QFile::remove(Path(SettingsPath(dir)))) return 4;
   QTest::mouseClick(frm->cmdNode[1], Qt::LeftButton);
-  if (!modGlobal::IsNodeHighlighted(frm->cmdNode[1])) return 5;
+  if (!IsNodeHighlighted(frm->cmdNode[1])) return 5;
   frm->close();
   return sink.shown.empty() ? 0 : 6;
 }

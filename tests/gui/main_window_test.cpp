@@ -99,9 +99,10 @@ void MainWindowTest::controlsSitAtTheirDesignedPixels_data() {
   QTest::newRow("txtPatID") << "txtPatID" << "picSearch" << QRect(6, 21, 202, 21);
   QTest::newRow("cmdSearch") << "cmdSearch" << "picSearch" << QRect(468, 15, 79, 70);
   QTest::newRow("dtpStudy2") << "dtpStudy2" << "picSearch" << QRect(228, 93, 115, 25);
-  QTest::newRow("cmdNode_0") << "cmdNode_0" << "picSearch" << QRect(6, 129, 124, 28);
-  QTest::newRow("cmdNode_5") << "cmdNode_5" << "picSearch" << QRect(141, 165, 124, 28);
-  QTest::newRow("cmdNode_7") << "cmdNode_7" << "picSearch" << QRect(411, 165, 124, 28);
+  QTest::newRow("nodeButtons") << "nodeButtons" << "picSearch" << QRect(6, 129, 529, 64);
+  QTest::newRow("cmdNode_0") << "cmdNode_0" << "nodeButtons" << QRect(0, 0, 124, 28);
+  QTest::newRow("cmdNode_5") << "cmdNode_5" << "nodeButtons" << QRect(135, 36, 124, 28);
+  QTest::newRow("cmdNode_7") << "cmdNode_7" << "nodeButtons" << QRect(405, 36, 124, 28);
 }
 
 void MainWindowTest::controlsSitAtTheirDesignedPixels() {
@@ -159,14 +160,13 @@ void MainWindowTest::captionsFontsAndStartState() {
   QCOMPARE(f.cboMod->currentText(), QString());
 
   // Every picker starts without a date, showing today.
-  for (ui::OptionalDateEdit* d : {f.dtpDOB, f.dtpStudy1, f.dtpStudy2, f.dtpStudyDate}) {
+  for (ui::OptionalDateEdit* d : {f.dtpDOB, f.dtpStudy1, f.dtpStudy2}) {
     QVERIFY2(!d->date().has_value(), qPrintable(d->objectName()));
     QCOMPARE(d->shownDate(), QDate(2026, 12, 7));
   }
 
   w.ShowActive();
   QVERIFY(!f.txtPatName->isVisible());
-  QVERIFY(!f.dtpStudyDate->isVisible());
   QVERIFY(f.dtpStudy1->isVisible());  // visible until GetINI first runs
   QCOMPARE(QApplication::focusWidget(), f.txtPatID);
 }
