@@ -21,8 +21,8 @@
 #include <exception>
 #include <utility>
 
-#include "forward/batch.h"
 #include "operations/controller.h"
+#include "search/batch.h"
 #include "search/query.h"
 #include "search/result_grid.h"
 #include "settings_ui/settings_ui.h"
@@ -504,7 +504,7 @@ void frmMain::CancelOperation() { operations_->Cancel(); }
 
 void frmMain::mnuMarkAll_Click() {
   try {
-    if (forward::SelectBatch(*grid1) && !busy()) cmdSend->setEnabled(true);
+    if (search::SelectBatch(*grid1) && !busy()) cmdSend->setEnabled(true);
   } catch (...) {
     // Batch selection goes on as far as it can; a failure only stops it.
     (void)log_.LogDebug("mnuMarkAll_Click: " + dicom::CurrentFailure().description);
