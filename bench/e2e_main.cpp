@@ -27,6 +27,7 @@
 #include "app/frmMain.h"
 #include "search/query.h"
 #include "search/result_grid.h"
+#include "search/search_panel.h"
 #include "search/search_worker.h"
 
 using namespace morvanta;
@@ -121,7 +122,7 @@ int main(int argc, char* argv[]) {
     // grid's fill from that outcome, and the first paint after it.
     const dicom::ArchiveAddress archive{"127.0.0.1", port, "ARCHIVE", "MORVANTA", 30};
     const dicom::DataSet identifier =
-        search::MakeIdentifier(search::BuildIdentifier(window.CurrentCriteria()).keys);
+        search::MakeIdentifier(search::BuildIdentifier(window.panel().criteria()).keys);
     search::SearchRunner runner;
     runner.setResultLimit(search::kSearchResultLimit);
     for (int i = 0; i <= reps; ++i) {
