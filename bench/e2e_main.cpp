@@ -87,13 +87,13 @@ int main(int argc, char* argv[]) {
   frmMain window(QFile::encodeName(dir.path()).toStdString(), Now, &sink);
   window.show();
   if (!QTest::qWaitForWindowExposed(&window)) return Fail("window not shown");
-  QTest::keyClicks(window.txtPatID, QStringLiteral("*"));
+  QTest::keyClicks(window.panel().txtPatID, QStringLiteral("*"));
 
   auto search = [&]() -> qint64 {
     QSignalSpy done(&window, &frmMain::searchFinished);
     QElapsedTimer clock;
     clock.start();
-    window.cmdSearch->click();
+    window.panel().cmdSearch->click();
     if (done.isEmpty() && !done.wait(60000)) return -1;
     return clock.nsecsElapsed();
   };
@@ -107,7 +107,7 @@ int main(int argc, char* argv[]) {
       const int before = sink.shown;
       QSignalSpy done(&window, &frmMain::searchFinished);
       clock.start();
-      window.cmdSearch->click();
+      window.panel().cmdSearch->click();
       if (done.isEmpty() && !done.wait(60000)) return Fail("search did not end");
       if (sink.shown != before + 1 || !search::IsTooMany(window.lblListCount->text().remove('+').toULongLong()))
         return Fail("no too-many message");

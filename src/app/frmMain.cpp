@@ -155,7 +155,7 @@ frmMain::frmMain(std::filesystem::path programDir, Clock clock,
   });
 
   Form_Load();
-  txtPatID->setFocus();
+  panel_->txtPatID->setFocus();
 }
 
 frmMain::~frmMain() {
@@ -259,16 +259,7 @@ void frmMain::CreateSearchPanel() {
   picSearch = panel_;
   ui::PlaceTwips(picSearch, 90, 180, 8250, 2985);
   std::copy(panel_->lblSearch.begin(), panel_->lblSearch.end(), lblSearch.begin());
-  txtPatID = panel_->txtPatID;
-  txtLastName = panel_->txtLastName;
-  txtFirstName = panel_->txtFirstName;
-  txtPatName = panel_->txtPatName;
-  dtpDOB = panel_->dtpDOB;
-  dtpStudy1 = panel_->dtpStudy1;
-  dtpStudy2 = panel_->dtpStudy2;
-  cboMod = panel_->cboMod;
-  cmdSearch = panel_->cmdSearch;
-  connect(cmdSearch, &QPushButton::clicked, this, &frmMain::cmdSearch_Click);
+  connect(panel_->cmdSearch, &QPushButton::clicked, this, &frmMain::cmdSearch_Click);
 
   // Below the search fields, in the same frame.
   nodeButtons_ = new NodeButtonBar(settings(), store_, log_, picSearch);
@@ -286,12 +277,11 @@ search::ResultGrid* frmMain::CreateGrid(QWidget* client) {
 }
 
 void frmMain::SetTabOrder() {
+  const search::SearchPanel& p = *panel_;
   const std::vector<QWidget*> order{
-      txtPatID, txtLastName, txtFirstName, cmdSearch,  grid1,
-      cmdSend,  cmdToday,    cmdYesterday, cmdWeek,    cmdNode[0],
-      cmdNode[1], cmdNode[2], cmdNode[3],  cmdNode[4], cmdNode[5],
-      cmdNode[6], cmdNode[7], dtpDOB,      cboMod,     dtpStudy1,
-      dtpStudy2};
+      p.txtPatID,  p.txtLastName, p.txtFirstName, p.cmdSearch, grid1,      cmdSend,    cmdToday,
+      cmdYesterday, cmdWeek,      cmdNode[0],     cmdNode[1],  cmdNode[2], cmdNode[3], cmdNode[4],
+      cmdNode[5],  cmdNode[6],    cmdNode[7],     p.dtpDOB,    p.cboMod,   p.dtpStudy1, p.dtpStudy2};
   for (std::size_t i = 1; i < order.size(); ++i) {
     setTabOrder(order[i - 1], order[i]);
   }
@@ -426,7 +416,7 @@ void frmMain::keyPressEvent(QKeyEvent* event) {
     // Enter presses the focused button; anywhere else it runs the default
     // button, Search.
     auto* focused = qobject_cast<QAbstractButton*>(focusWidget());
-    QAbstractButton* target = focused != nullptr ? focused : cmdSearch;
+    QAbstractButton* target = focused != nullptr ? focused : panel_->cmdSearch;
     if (target->isEnabled() && target->isVisible()) target->click();
     event->accept();
     return;
@@ -451,9 +441,9 @@ void frmMain::RunSearch(const search::SearchCriteria& criteria) {
   using operations::Start;
   if (started.start == Start::Started || started.start == Start::MatchesNothing ||
       started.start == Start::Failed)
-    cmdSearch->setFocus();
+    panel_->cmdSearch->setFocus();
   if (started.start == Start::Started || started.start == Start::MatchesNothing)
-    txtPatName->setText(started.composedName);
+    panel_->txtPatName->setText(started.composedName);
 }
 
 void frmMain::ShowResults(const search::SearchOutcome& outcome) {

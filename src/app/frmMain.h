@@ -111,15 +111,7 @@ class frmMain : public QMainWindow {
   QLabel* lblListCount = nullptr;
   search::ResultGrid* grid1 = nullptr;
 
-  QLineEdit* txtPatID = nullptr;
-  QLineEdit* txtLastName = nullptr;
-  QLineEdit* txtFirstName = nullptr;
-  QLineEdit* txtPatName = nullptr;  // never shown: the composed patient name
-  ui::OptionalDateEdit* dtpDOB = nullptr;
-  ui::OptionalDateEdit* dtpStudy1 = nullptr;
-  ui::OptionalDateEdit* dtpStudy2 = nullptr;
-  QComboBox* cboMod = nullptr;
-  QPushButton* cmdSearch = nullptr;
+  // The search fields and Search are the panel's (panel()).
   NodeButtonArray cmdNode{};
   // In the status bar, shown only while a search or Send runs; Esc does the
   // same.

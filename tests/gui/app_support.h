@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "../support/archive_banner.h"
+#include "search/search_panel.h"
 #include "app/frmMain.h"
 #include "main_window_support.h"
 #include "search/result_grid.h"
@@ -148,7 +149,7 @@ struct Station {
     if (!frm->busy()) return false;
     return done.wait(kWaitMs);
   }
-  bool Search() { return SearchBy(frm->cmdSearch); }
+  bool Search() { return SearchBy(frm->panel().cmdSearch); }
   // Clicks Send and waits for the outcome; false when nothing started.
   bool Send() {
     QSignalSpy done(frm.get(), &frmMain::sendFinished);

@@ -22,6 +22,7 @@
 #include <memory>
 
 #include "app/frmMain.h"
+#include "search/search_panel.h"
 #include "main_window_support.h"
 #include "search/result_grid.h"
 #include "settings_test_support.h"
@@ -157,8 +158,8 @@ class DpiLayoutTest : public QObject {
     w.ShowActive();
     frmMain& f = *w.frm;
     for (const auto& [widget, points] : std::vector<std::pair<QWidget*, qreal>>{
-             {f.txtPatID, 9}, {f.cmdWeek, 9.75}, {f.cmdSend, 36},
-             {f.cmdSearch, 11.25}, {f.lblListCount, 15.75}, {f.grid1, 11.25}}) {
+             {f.panel().txtPatID, 9}, {f.cmdWeek, 9.75}, {f.cmdSend, 36},
+             {f.panel().cmdSearch, 11.25}, {f.lblListCount, 15.75}, {f.grid1, 11.25}}) {
       const QString wrong = FontMismatch(widget, points, dpi_);
       QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
     }
