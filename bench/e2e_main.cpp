@@ -27,6 +27,7 @@
 #include "app/frmMain.h"
 #include "search/query.h"
 #include "search/result_grid.h"
+#include "search/search_panel.h"
 #include "search/search_worker.h"
 
 using namespace morvanta;
@@ -86,13 +87,13 @@ int main(int argc, char* argv[]) {
   frmMain window(QFile::encodeName(dir.path()).toStdString(), Now, &sink);
   window.show();
   if (!QTest::qWaitForWindowExposed(&window)) return Fail("window not shown");
-  QTest::keyClicks(window.txtPatID, QStringLiteral("*"));
+  QTest::keyClicks(window.panel().txtPatID, QStringLiteral("*"));
 
   auto search = [&]() -> qint64 {
     QSignalSpy done(&window, &frmMain::searchFinished);
     QElapsedTimer clock;
     clock.start();
-    window.cmdSearch->click();
+    window.panel().cmdSearch->click();
     if (done.isEmpty() && !done.wait(60000)) return -1;
     return clock.nsecsElapsed();
   };
@@ -106,7 +107,7 @@ int main(int argc, char* argv[]) {
       const int before = sink.shown;
       QSignalSpy done(&window, &frmMain::searchFinished);
       clock.start();
-      window.cmdSearch->click();
+      window.panel().cmdSearch->click();
       if (done.isEmpty() && !done.wait(60000)) return Fail("search did not end");
       if (sink.shown != before + 1 || !search::IsTooMany(window.lblListCount->text().remove('+').toULongLong()))
         return Fail("no too-many message");
@@ -119,9 +120,9 @@ int main(int argc, char* argv[]) {
     // in the same process: the search on a runner of its own (association,
     // responses, decoding, release and the hand-off to the UI thread), the
     // grid's fill from that outcome, and the first paint after it.
-    const search::ArchiveAddress archive{"127.0.0.1", port, "ARCHIVE", "MORVANTA", 30};
+    const dicom::ArchiveAddress archive{"127.0.0.1", port, "ARCHIVE", "MORVANTA", 30};
     const dicom::DataSet identifier =
-        search::MakeIdentifier(search::BuildIdentifier(window.CurrentCriteria()).keys);
+        search::MakeIdentifier(search::BuildIdentifier(window.panel().criteria()).keys);
     search::SearchRunner runner;
     runner.setResultLimit(search::kSearchResultLimit);
     for (int i = 0; i <= reps; ++i) {

@@ -7,7 +7,7 @@
 #   xs_window_manager=none  no window manager (start_x_session starts Xvfb only)
 # and may define xs_failure_details, run by fail() before it exits (logs,
 # screenshots). After sourcing: $work (removed on exit), pids+=(...) for every
-# process to stop on exit, fail, wait_until, port_free, start_x_session, the
+# process to stop on exit, fail, wait_until, port_free, start_archive, start_x_session, the
 # window helpers and start_program.
 
 # Without an X server there is nothing to run in: a test reports itself
@@ -50,6 +50,25 @@ wait_until() {
 }
 
 port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+
+# start_archive BINARY LOG OPTIONS...: morvanta-archive on a port the system
+# picks (--port 0), output in LOG; sets archive_pid and port once it says it
+# takes connections, or fails after 20 seconds.
+start_archive() {
+  local binary=$1 log=$2
+  shift 2
+  "$binary" --port 0 "$@" >"$log" 2>&1 &
+  archive_pid=$!
+  pids+=("$archive_pid")
+  local deadline=$((SECONDS + 20))
+  port=
+  until [[ -n $port ]]; do
+    port=$(sed -n 's/.*listening on port \([0-9][0-9]*\) .*/\1/p' "$log" 2>/dev/null | head -n 1)
+    [[ -n $port ]] && break
+    kill -0 "$archive_pid" 2>/dev/null && ((SECONDS < deadline)) || fail "morvanta-archive did not start: $(cat "$log")"
+    sleep 0.05
+  done
+}
 
 # start_x_session [dpi]: Xvfb on a display it picks itself (so parallel runs
 # never collide) and openbox on it; DISPLAY and a private HOME are exported.

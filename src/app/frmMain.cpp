@@ -21,14 +21,13 @@
 #include <exception>
 #include <utility>
 
-#include "config/profile.h"
-#include "forward/batch.h"
-#include "forward/send.h"
-#include "search/archive.h"
+#include "operations/controller.h"
+#include "search/batch.h"
 #include "search/query.h"
 #include "search/result_grid.h"
-#include "search/search_worker.h"
 #include "settings_ui/settings_ui.h"
+#include "search/search_panel.h"
+#include "ui/controls.h"
 #include "ui/optional_date_edit.h"
 
 namespace morvanta {
@@ -38,23 +37,21 @@ namespace {
 // Designed client area, in twips.
 constexpr int kClientWidth = 12885;
 constexpr int kClientHeight = 7950;
-// Outer width set at load, default outer height, and the resize rule's margins.
+// Outer width set at load, and the resize rule's margins.
 constexpr int kWindowWidth = 13000;
-constexpr const char* kDefaultHeight = "10000";
 constexpr int kGridWidthMargin = 250;
 constexpr int kGridHeightMargin = 4720;
 
-const QStringList kModalities{QString(),          QStringLiteral("CR"),
-                              QStringLiteral("CT"), QStringLiteral("DX"),
-                              QStringLiteral("MR"), QStringLiteral("MG"),
-                              QStringLiteral("US"), QStringLiteral("XA")};
-
-// Each load step stands alone: whatever goes wrong in one, the next runs.
+// Each load or resize step stands alone: whatever goes wrong in one, the
+// next runs, and the debug log says what it was.
 template <typename F>
-void Step(F&& step) {
+void Step(const Log& log, std::string_view procedure, F&& step) {
   try {
     std::forward<F>(step)();
   } catch (...) {
+    const dicom::Failure failure = dicom::CurrentFailure();
+    (void)log.LogDebug(std::string(procedure) + ": " + std::to_string(failure.number) + " - " +
+                       failure.description);
   }
 }
 
@@ -68,50 +65,10 @@ QIcon ProgramIcon() {
   return QIcon(pixmap);
 }
 
-QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text,
-                  int left, int top) {
-  auto* label = new QLabel(text, parent);
-  label->setObjectName(QString::fromLatin1(name));
-  ui::PlaceTwips(label, left, top, 0, 0);
-  label->adjustSize();  // sized to its text
-  return label;
-}
-
-QPushButton* MakeButton(QWidget* parent, const QString& name,
-                        const QString& caption, int left, int top, int width,
-                        int height) {
-  auto* button = new QPushButton(caption, parent);
-  button->setObjectName(name);
-  ui::PlaceTwips(button, left, top, width, height);
-  return button;
-}
-
-QLineEdit* MakeText(QWidget* parent, const char* name, int left, int top,
-                    int width, int height) {
-  auto* text = new QLineEdit(parent);
-  text->setObjectName(QString::fromLatin1(name));
-  ui::PlaceTwips(text, left, top, width, height);
-  return text;
-}
-
-ui::OptionalDateEdit* MakeDate(QWidget* parent, const char* name, int left,
-                               int top, int width, int height) {
-  auto* date = new ui::OptionalDateEdit(parent);
-  date->setObjectName(QString::fromLatin1(name));
-  ui::PlaceTwips(date, left, top, width, height);
-  return date;
-}
-
 const QString kTooManyText = QStringLiteral(
     "There was to many entries.\r\nPlease constrain your search.");
-const QString kSendDoneText = QStringLiteral(
-    "Request(s) completed.\r\nThis process might take a few seconds.");
 const QString kBusyNote = QStringLiteral(
     "Please wait until the search or Send has ended, or click Cancel (Esc) to end it.");
-const QString kSearchCancelledNote = QStringLiteral("Search cancelled.");
-const QString kNoActiveNodeText = QStringLiteral(
-    "Choose a forward node first: click one of the node buttons.\r\n"
-    "Nothing was sent.");
 constexpr int kNoteMs = 5000;
 
 }  // namespace
@@ -122,15 +79,13 @@ class frmMain::SettingsAdapter : public settings_ui::SettingsHost {
  public:
   explicit SettingsAdapter(frmMain& window) : window_(window) {}
   void GetINI() override { window_.GetINI(); }
-  const SettingsValues& values() const override { return window_.settings_; }
-  SettingsValues& values() override { return window_.settings_; }
+  const SettingsValues& values() const override { return window_.settings(); }
+  SettingsValues& values() override { return window_.settings(); }
   void SetDateRangeVisible(bool visible) override {
     window_.SetDateRangeVisible(visible);
   }
   void LoadNodeButtons() override { window_.LoadNodeButtons(); }
-  std::filesystem::path settingsFile() const override {
-    return window_.settingsPath();
-  }
+  const SettingsStore& store() const override { return window_.store_; }
   ui::MessageSink& messages() override { return window_.messages(); }
 
  private:
@@ -143,6 +98,7 @@ frmMain::frmMain(std::filesystem::path programDir, Clock clock,
       programDir_(std::move(programDir)),
       clock_(clock ? std::move(clock) : Clock(SystemNow)),
       log_(programDir_, clock_),
+      store_(SettingsPath(programDir_)),
       messages_(messages) {
   if (messages_ == nullptr) {
     ownMessages_ = std::make_unique<ui::BoxMessageSink>(this);
@@ -153,22 +109,32 @@ frmMain::frmMain(std::filesystem::path programDir, Clock clock,
   setWindowIcon(ProgramIcon());
   setFont(ui::Tahoma(9));
 
-  qRegisterMetaType<search::SearchOutcome>();
-  qRegisterMetaType<forward::SendOutcome>();
   settingsHost_ = std::make_unique<SettingsAdapter>(*this);
-  searchRunner_ = std::make_unique<search::SearchRunner>();
-  sendRunner_ = std::make_unique<forward::SendRunner>();
-  // Results past the too-many count are never shown: the archive is asked to
-  // stop there rather than send every match of a large archive.
-  searchRunner_->setResultLimit(search::kSearchResultLimit);
-  connect(searchRunner_.get(), &search::SearchRunner::finished, this,
-          &frmMain::ApplySearchOutcome);
-  connect(sendRunner_.get(), &forward::SendRunner::progress, this,
-          &frmMain::SendProgress);
-  connect(sendRunner_.get(), &forward::SendRunner::finished, this,
-          &frmMain::ApplySendOutcome);
-  connect(sendRunner_.get(), &forward::SendRunner::moveProgress, this,
-          &frmMain::MoveProgress);
+  operations_ = std::make_unique<operations::Controller>(store_, log_, *messages_);
+  connect(operations_.get(), &operations::Controller::settingsLoaded, this,
+          [this](const SettingsValues& values) { SetDateRangeVisible(values.ExtStudyDate); });
+  connect(operations_.get(), &operations::Controller::busyChanged, this, [this](bool running) {
+    if (running) {
+      BeginBusy();
+    } else {
+      EndBusy();
+      cmdSend->setEnabled(false);
+    }
+  });
+  connect(operations_.get(), &operations::Controller::statusNote, this, [this](const QString& text, int ms) {
+    if (text.isEmpty()) {
+      statusBar()->clearMessage();
+    } else {
+      ShowStatus(text, ms);
+    }
+  });
+  connect(operations_.get(), &operations::Controller::searchResults, this, &frmMain::ShowResults);
+  connect(operations_.get(), &operations::Controller::searchFinished, this, &frmMain::searchFinished);
+  connect(operations_.get(), &operations::Controller::sendFinished, this,
+          [this](const forward::SendOutcome& outcome) {
+            if (outcome.ok() && !outcome.cancelled) setWindowTitle(ui::kAppTitle);
+            emit sendFinished();
+          });
 
   CreateMenus();
   auto* client = new QWidget(this);
@@ -189,19 +155,14 @@ frmMain::frmMain(std::filesystem::path programDir, Clock clock,
   });
 
   Form_Load();
-  txtPatID->setFocus();
+  panel_->txtPatID->setFocus();
 }
 
 frmMain::~frmMain() {
-  // The runners wait for their workers when they go; what those report is
-  // dropped with the window. Both are told to stop first, so a program being
-  // closed never sits out a network time-out: a search at once, a Send after
-  // the request in flight or a second's grace for it (what was stored stays
-  // stored).
-  searchRunner_->disconnect(this);
-  searchRunner_->cancel();
-  sendRunner_->disconnect(this);
-  sendRunner_->cancel();
+  // The controller stops what runs and waits for it; what it reports is
+  // dropped with the window.
+  operations_->disconnect(this);
+  operations_.reset();
   if (busyCursor_) QApplication::restoreOverrideCursor();
 }
 
@@ -251,6 +212,7 @@ void frmMain::CreateMenus() {
 
 void frmMain::CreateControls(QWidget* client) {
   const QFont shortcutFont = ui::Tahoma(9.75, true);
+  using ui::MakeButton;
   cmdToday = MakeButton(client, QStringLiteral("cmdToday"),
                         QStringLiteral("Today"), 45, 45, 2670, 510);
   cmdYesterday = MakeButton(client, QStringLiteral("cmdYesterday"),
@@ -274,9 +236,6 @@ void frmMain::CreateControls(QWidget* client) {
   fraSearch->setFrameStyle(QFrame::Box | QFrame::Sunken);
   ui::PlaceTwips(fraSearch, 45, 585, 8385, 3210);
 
-  picSearch = new QWidget(fraSearch);
-  picSearch->setObjectName(QStringLiteral("picSearch"));
-  ui::PlaceTwips(picSearch, 90, 180, 8250, 2985);
   CreateSearchPanel();
 
   const QFont countFont = ui::Tahoma(15.75, true);
@@ -296,61 +255,16 @@ void frmMain::CreateControls(QWidget* client) {
 }
 
 void frmMain::CreateSearchPanel() {
-  QWidget* p = picSearch;
-  lblSearch[0] = MakeLabel(p, "lblSearch_0", QStringLiteral("Patient - ID:"), 90, 45);
-  txtPatID = MakeText(p, "txtPatID", 90, 315, 3030, 315);
-  lblSearch[3] = MakeLabel(p, "lblSearch_3", QStringLiteral("Date of Birth:"), 3420, 0);
-  dtpDOB = MakeDate(p, "dtpDOB", 3420, 270, 1725, 330);
+  panel_ = new search::SearchPanel(fraSearch);
+  picSearch = panel_;
+  ui::PlaceTwips(picSearch, 90, 180, 8250, 2985);
+  std::copy(panel_->lblSearch.begin(), panel_->lblSearch.end(), lblSearch.begin());
+  connect(panel_->cmdSearch, &QPushButton::clicked, this, &frmMain::cmdSearch_Click);
 
-  cmdSearch = MakeButton(p, QStringLiteral("cmdSearch"),
-                         QStringLiteral("Search"), 7020, 225, 1185, 1050);
-  cmdSearch->setFont(ui::Tahoma(11.25, true));
-  cmdSearch->setDefault(true);
-  connect(cmdSearch, &QPushButton::clicked, this, &frmMain::cmdSearch_Click);
-
-  lblSearch[1] = MakeLabel(p, "lblSearch_1", QStringLiteral("Last Name:"), 90, 675);
-  txtLastName = MakeText(p, "txtLastName", 90, 945, 3075, 315);
-  lblSearch[2] = MakeLabel(p, "lblSearch_2", QStringLiteral("First Name:"), 3420, 675);
-  txtFirstName = MakeText(p, "txtFirstName", 3420, 945, 2355, 330);
-  lblSearch[5] = MakeLabel(p, "lblSearch_5", QStringLiteral("Modality:"), 6030, 675);
-  cboMod = new QComboBox(p);
-  cboMod->setObjectName(QStringLiteral("cboMod"));
-  cboMod->setEditable(true);
-  cboMod->setInsertPolicy(QComboBox::NoInsert);
-  // What is typed goes out as typed: no inline completion ("c" is not
-  // "CR"), and Enter does not swap a typed "mr" for the list's "MR", which
-  // the box does whenever its completer matches case-blind.
-  auto* typedAsIs = new QCompleter(QStringList{}, cboMod);
-  typedAsIs->setCaseSensitivity(Qt::CaseSensitive);
-  cboMod->setCompleter(typedAsIs);
-  ui::PlaceTwips(cboMod, 6030, 945, 825, 330);
-
-  lblSearch[6] = new QLabel(QStringLiteral("Study Date:"), p);
-  lblSearch[6]->setObjectName(QStringLiteral("lblSearch_6"));
-  lblSearch[6]->setFont(ui::Tahoma(9, true));
-  ui::PlaceTwips(lblSearch[6], 135, 1485, 0, 0);
-  lblSearch[6]->adjustSize();
-  dtpStudy1 = MakeDate(p, "dtpStudy1", 1440, 1395, 1725, 375);
-  lblSearch[7] = MakeLabel(p, "lblSearch_7", QStringLiteral("-"), 3285, 1485);
-  dtpStudy2 = MakeDate(p, "dtpStudy2", 3420, 1395, 1725, 375);
-
-  static constexpr std::array<int, 4> kNodeLeft{90, 2115, 4140, 6165};
-  for (int i = 0; i < kNodeSlots; ++i) {
-    const int left = kNodeLeft[static_cast<std::size_t>(i % 4)];
-    const int top = i < 4 ? 1935 : 2475;
-    QPushButton* button =
-        MakeButton(p, QStringLiteral("cmdNode_%1").arg(i), QString(), left,
-                   top, 1860, 420);
-    cmdNode[static_cast<std::size_t>(i)] = button;
-    connect(button, &QPushButton::clicked, this,
-            [this, i] { ActivateNode(static_cast<std::int16_t>(i)); });
-  }
-
-  // State of the search that the user never sees.
-  txtPatName = MakeText(p, "txtPatName", 0, 0, 0, 0);
-  txtPatName->hide();
-  dtpStudyDate = MakeDate(p, "dtpStudyDate", 0, 0, 0, 0);
-  dtpStudyDate->hide();
+  // Below the search fields, in the same frame.
+  nodeButtons_ = new NodeButtonBar(settings(), store_, log_, picSearch);
+  ui::PlaceTwips(nodeButtons_, 90, 1935, 7935, 960);
+  cmdNode = nodeButtons_->cmdNode;
 }
 
 search::ResultGrid* frmMain::CreateGrid(QWidget* client) {
@@ -363,29 +277,26 @@ search::ResultGrid* frmMain::CreateGrid(QWidget* client) {
 }
 
 void frmMain::SetTabOrder() {
+  const search::SearchPanel& p = *panel_;
   const std::vector<QWidget*> order{
-      txtPatID, txtLastName, txtFirstName, cmdSearch,  grid1,
-      cmdSend,  cmdToday,    cmdYesterday, cmdWeek,    cmdNode[0],
-      cmdNode[1], cmdNode[2], cmdNode[3],  cmdNode[4], cmdNode[5],
-      cmdNode[6], cmdNode[7], dtpDOB,      cboMod,     dtpStudy1,
-      dtpStudy2};
+      p.txtPatID,  p.txtLastName, p.txtFirstName, p.cmdSearch, grid1,      cmdSend,    cmdToday,
+      cmdYesterday, cmdWeek,      cmdNode[0],     cmdNode[1],  cmdNode[2], cmdNode[3], cmdNode[4],
+      cmdNode[5],  cmdNode[6],    cmdNode[7],     p.dtpDOB,    p.cboMod,   p.dtpStudy1, p.dtpStudy2};
   for (std::size_t i = 1; i < order.size(); ++i) {
     setTabOrder(order[i - 1], order[i]);
   }
 }
 
 void frmMain::Form_Load() {
-  const std::filesystem::path ini = settingsPath();
-  Step([&] { settings_.ActiveForwardAET = ReadINI("Forward", "Active", "", ini); });
-  Step([&] { LoadNodeButtons(); });
-  Step([&] {
+  Step(log_, "Form_Load", [&] { settings().ActiveForwardAET = store_.ActiveNode(); });
+  Step(log_, "Form_Load", [&] { LoadNodeButtons(); });
+  Step(log_, "Form_Load", [&] {
     // Top-left corner; the frame's corner, not the client's.
     move(0, 0);
   });
-  Step([&] {
+  Step(log_, "Form_Load", [&] {
     std::optional<int> heightPx;
-    const auto stored =
-        ParseInt32(ReadINI("Size", "SearchHeight", kDefaultHeight, ini));
+    const std::optional<std::int32_t> stored = store_.SearchHeight();
     // A height that is not a number, or no height at all, leaves the
     // designed client area, whatever frame it gets. A window taller than the
     // screen could not be reached to make it smaller again, so it is fitted
@@ -398,21 +309,11 @@ void frmMain::Form_Load() {
     }
     SetOuterSize(ToPixels(kWindowWidth), heightPx);
   });
-  Step([&] {
-    for (ui::OptionalDateEdit* d : {dtpDOB, dtpStudy1, dtpStudy2, dtpStudyDate}) {
-      d->setShownDate(today());
-      d->clear();
-    }
-  });
-  Step([&] {
-    cboMod->clear();
-    cboMod->addItems(kModalities);
-    cboMod->setCurrentIndex(0);
-  });
+  Step(log_, "Form_Load", [&] { panel_->Reset(today()); });
   try {
     SetUpGrid();
-  } catch (const std::exception& e) {
-    ReportError(-1, QString::fromStdString(e.what()), "Form_Load");
+  } catch (...) {
+    operations_->ReportCurrentException("Form_Load");
   }
 }
 
@@ -445,8 +346,7 @@ void frmMain::Form_Unload() {
   // loses the remembered height, and the log says why. A missing file is
   // not made here: a stub holding only the height would hide "Settings.ini
   // existiert nicht." at the next start.
-  const WriteResult saved = WriteINI("Size", "SearchHeight", std::to_string(OuterHeightTwips()),
-                                     settingsPath(), IfMissing::Keep);
+  const SaveResult saved = store_.SaveSearchHeight(OuterHeightTwips());
   if (!saved && !saved.missing) (void)log_.LogError(0, saved.error, "Form_Unload");
 }
 
@@ -490,20 +390,20 @@ void frmMain::ApplyPendingOuterSize() {
 void frmMain::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
   ApplyPendingOuterSize();
-  Step([&] { Form_Resize(); });
+  Step(log_, "Form_Resize", [&] { Form_Resize(); });
 }
 
 void frmMain::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   ApplyPendingOuterSize();
-  Step([&] { Form_Resize(); });
+  Step(log_, "Form_Resize", [&] { Form_Resize(); });
 }
 
 void frmMain::moveEvent(QMoveEvent* event) {
   QMainWindow::moveEvent(event);
   // The window manager's frame becomes known about when it places us.
   ApplyPendingOuterSize();
-  Step([&] { Form_Resize(); });
+  Step(log_, "Form_Resize", [&] { Form_Resize(); });
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
@@ -516,7 +416,7 @@ void frmMain::keyPressEvent(QKeyEvent* event) {
     // Enter presses the focused button; anywhere else it runs the default
     // button, Search.
     auto* focused = qobject_cast<QAbstractButton*>(focusWidget());
-    QAbstractButton* target = focused != nullptr ? focused : cmdSearch;
+    QAbstractButton* target = focused != nullptr ? focused : panel_->cmdSearch;
     if (target->isEnabled() && target->isVisible()) target->click();
     event->accept();
     return;
@@ -524,109 +424,56 @@ void frmMain::keyPressEvent(QKeyEvent* event) {
   QMainWindow::keyPressEvent(event);
 }
 
-bool frmMain::busy() const {
-  return searchRunner_->isRunning() || sendRunner_->isRunning();
-}
+bool frmMain::busy() const { return operations_->busy(); }
 
-search::SearchCriteria frmMain::CurrentCriteria() const {
-  search::SearchCriteria c;
-  c.patientId = txtPatID->text();
-  c.lastName = txtLastName->text();
-  c.firstName = txtFirstName->text();
-  c.birthDate = dtpDOB->date();
-  c.modality = cboMod->currentText();
-  c.shortcutDate = dtpStudyDate->date();
-  c.shortcutTag = dtpStudyDateTag;
-  c.rangeStart = dtpStudy1->date();
-  c.rangeEnd = dtpStudy2->date();
-  return c;
-}
+SettingsValues& frmMain::settings() { return operations_->settings(); }
+const SettingsValues& frmMain::settings() const { return operations_->settings(); }
 
-void frmMain::cmdSearch_Click() {
+void frmMain::cmdSearch_Click() { RunSearch(panel_->criteria()); }
+
+void frmMain::RunSearch(const search::SearchCriteria& criteria) {
   emit searchRequested();
   // One operation at a time: a second search (or one during a Send) is
   // refused and leaves the window as it is.
   if (busy()) return;
   cmdSend->setEnabled(false);
-  // What is typed now decides, the names included; an empty form never
-  // runs a search of the whole archive.
-  const search::SearchCriteria criteria = CurrentCriteria();
-  if (!search::HasCriteria(criteria)) return;
-  if (!CheckINI()) return;
-  try {
-    cmdSearch->setFocus();
-    // The identifier is complete before the worker starts, so the shortcuts
-    // may clear the hidden date as soon as this returns.
-    const search::IdentifierPlan plan =
-        search::BuildIdentifier(criteria, settings_.QueryModalityKey);
-    txtPatName->setText(plan.composedName);
-    if (plan.matchesNothing) {
-      // The shortcut's days and the range do not meet: no study can match,
-      // and the archive is not asked.
-      lblListCount->setText(QStringLiteral("0"));
-      lblListCount->adjustSize();
-      grid1->Fill(dicom::DataSetList{});
-      emit searchFinished();
-      return;
-    }
-    const dicom::DataSet identifier = search::MakeIdentifier(plan.keys);
-    if (searchRunner_->start(search::ArchiveAddressFrom(settings_), identifier)) {
-      BeginBusy();
-    }
-  } catch (...) {
-    const search::ToolkitError error = search::CurrentToolkitError();
-    ReportError(error.number, QString::fromStdString(error.description),
-                "cmdSearch_Click");
-  }
+  const operations::SearchStart started = operations_->Search(criteria);
+  using operations::Start;
+  if (started.start == Start::Started || started.start == Start::MatchesNothing ||
+      started.start == Start::Failed)
+    panel_->cmdSearch->setFocus();
+  if (started.start == Start::Started || started.start == Start::MatchesNothing)
+    panel_->txtPatName->setText(started.composedName);
 }
 
-void frmMain::ApplySearchOutcome(const search::SearchOutcome& outcome) {
-  EndBusy();
-  cmdSend->setEnabled(false);
+void frmMain::ShowResults(const search::SearchOutcome& outcome) {
   try {
-    if (outcome.cancelled) {
-      // The user's choice, not a failure: nothing logged, grid and count as
-      // they were.
-      ShowStatus(kSearchCancelledNote, kNoteMs);
-    } else if (!outcome.ok()) {
-      // Grid, count and the previous result list stay as they were.
-      ReportError(outcome.error->number,
-                  QString::fromStdString(outcome.error->description),
-                  "cmdSearch_Click");
+    lblListCount->setText(search::CountText(outcome.count, outcome.truncated));
+    lblListCount->adjustSize();
+    if (search::IsTooMany(outcome.count)) {
+      // The grid keeps the previous search's rows; the label shows the new
+      // count.
+      results_ = outcome.results;
+      messages_->Show(ui::Message{kTooManyText, ui::kAppTitle, ui::MessageIcon::None,
+                                  ui::MessageButtons::OkHelp});
     } else {
-      lblListCount->setText(search::CountText(outcome.count, outcome.truncated));
-      lblListCount->adjustSize();
-      if (search::IsTooMany(outcome.count)) {
-        // The grid keeps the previous search's rows; the label shows the
-        // new count.
-        results_ = outcome.results;
-        messages_->Show(ui::Message{kTooManyText, ui::kAppTitle,
-                                    ui::MessageIcon::None,
-                                    ui::MessageButtons::OkHelp});
-      } else {
-        // Filled straight from the outcome: the list is not copied first.
-        results_.Release();
-        grid1->Fill(outcome.results);
-      }
+      // Filled straight from the outcome: the list is not copied first.
+      results_.Release();
+      grid1->Fill(outcome.results);
     }
   } catch (...) {
-    const search::ToolkitError error = search::CurrentToolkitError();
-    ReportError(error.number, QString::fromStdString(error.description),
-                "cmdSearch_Click");
+    operations_->ReportCurrentException("cmdSearch_Click");
   }
-  emit searchFinished();
 }
 
 void frmMain::RunShortcut(search::Shortcut shortcut) {
   if (busy()) return;
+  // The panel's criteria with the shortcut's days for this one search.
+  search::SearchCriteria criteria = panel_->criteria();
   const search::ShortcutDate when = search::ShortcutFor(shortcut, today());
-  dtpStudyDate->setDate(when.date);
-  dtpStudyDateTag = when.tag;
-  cmdSearch_Click();
-  // The search has built its identifier already: the shortcut leaves no
-  // trace for the next one.
-  dtpStudyDateTag.clear();
-  dtpStudyDate->clear();
+  criteria.shortcutDate = when.date;
+  criteria.shortcutTag = when.tag;
+  RunSearch(criteria);
 }
 
 void frmMain::cmdToday_Click() { RunShortcut(search::Shortcut::Today); }
@@ -636,84 +483,21 @@ void frmMain::cmdWeek_Click() { RunShortcut(search::Shortcut::Week); }
 void frmMain::Send() {
   if (busy()) return;
   cmdSend->setEnabled(false);
-  if (!CheckINI()) return;
-  try {
-    // In the order the grid shows them; rows without a study UID (the
-    // "No Data" row) are left out by the sender.
-    std::vector<std::string> uids = grid1->selectedStudyUids();
-    if (settings_.ForwardBy == ForwardMethod::Move) {
-      // The node buttons choose where a C-MOVE sends the studies; without
-      // a chosen node there is nowhere to send them.
-      if (settings_.ActiveForwardAET.empty()) {
-        messages_->Show(ui::Message{kNoActiveNodeText, ui::kAppTitle,
-                                    ui::MessageIcon::Information,
-                                    ui::MessageButtons::Ok});
-        if (!grid1->selectedStudyUids().empty()) cmdSend->setEnabled(true);
-        return;
-      }
-      if (sendRunner_->startMove(search::ArchiveAddressFrom(settings_), std::move(uids),
-                                 settings_.ActiveForwardAET)) {
-        BeginBusy();
-      }
-    } else if (sendRunner_->start(search::ArchiveAddressFrom(settings_),
-                                  std::move(uids))) {
-      BeginBusy();
-    }
-  } catch (...) {
-    const search::ToolkitError error = search::CurrentToolkitError();
-    ReportError(error.number, QString::fromStdString(error.description), "Send");
-  }
+  // In the order the grid shows them; rows without a study UID (the "No
+  // Data" row) are left out by the sender.
+  std::vector<std::string> uids = grid1->selectedStudyUids();
+  const bool selected = !uids.empty();
+  if (operations_->Send(std::move(uids)) == operations::Start::NoActiveNode && selected) cmdSend->setEnabled(true);
 }
 
-void frmMain::SendProgress(int k, int n) {
-  ShowStatus(forward::SendingText(k, n));
-}
-
-void frmMain::MoveProgress(const forward::MoveProgressInfo& info) {
-  ShowStatus(forward::MovingText(info));
-}
-
-void frmMain::CancelOperation() {
-  if (searchRunner_->isRunning()) searchRunner_->cancel();
-  if (sendRunner_->isRunning()) {
-    sendRunner_->cancel();
-    ShowStatus(QStringLiteral("Cancelling: the request under way is finished first..."));
-  }
-}
-
-void frmMain::ApplySendOutcome(const forward::SendOutcome& outcome) {
-  EndBusy();
-  statusBar()->clearMessage();
-  cmdSend->setEnabled(false);
-  if (outcome.cancelled) {
-    // The user's choice: told how far it got, nothing logged.
-    messages_->Show(ui::Message{forward::SendCancelledText(outcome), ui::kAppTitle,
-                                ui::MessageIcon::Information, ui::MessageButtons::Ok});
-  } else if (!outcome.ok()) {
-    // Requests already stored stay stored; the rest were not attempted.
-    ReportError(outcome.error->number,
-                QString::fromStdString(outcome.error->description), "Send");
-  } else if (outcome.moved) {
-    setWindowTitle(ui::kAppTitle);
-    messages_->Show(ui::Message{forward::MoveDoneText(outcome), ui::kAppTitle,
-                                outcome.imagesFailed > 0 ? ui::MessageIcon::Warning
-                                                         : ui::MessageIcon::Information,
-                                ui::MessageButtons::Ok});
-  } else {
-    if (!outcome.releaseNote.empty()) (void)log_.LogDebug(outcome.releaseNote);
-    setWindowTitle(ui::kAppTitle);
-    messages_->Show(ui::Message{kSendDoneText, ui::kAppTitle,
-                                ui::MessageIcon::Information,
-                                ui::MessageButtons::Ok});
-  }
-  emit sendFinished();
-}
+void frmMain::CancelOperation() { operations_->Cancel(); }
 
 void frmMain::mnuMarkAll_Click() {
   try {
-    if (forward::SelectBatch(*grid1) && !busy()) cmdSend->setEnabled(true);
+    if (search::SelectBatch(*grid1) && !busy()) cmdSend->setEnabled(true);
   } catch (...) {
     // Batch selection goes on as far as it can; a failure only stops it.
+    (void)log_.LogDebug("mnuMarkAll_Click: " + dicom::CurrentFailure().description);
   }
 }
 
@@ -754,53 +538,18 @@ void frmMain::OpenSettings() {
 
 void frmMain::mnuClose_Click() { close(); }
 
-bool frmMain::CheckINI() {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(settingsPath(), ec)) {
-    ReportError(0, QStringLiteral("Settings.ini existiert nicht."), "CheckInI");
-    return false;
-  }
-  GetINI();
-  // Said here with what the file holds; the toolkit would only see the
-  // number it became.
-  if (const auto problem = PortProblem(settings_)) {
-    ReportError(static_cast<std::int32_t>(dicom::ErrorCode::InvalidArgument),
-                QString::fromStdString(*problem), "CheckInI");
-    return false;
-  }
-  return true;
-}
+bool frmMain::CheckINI() { return operations_->CheckINI(); }
 
-void frmMain::GetINI() {
-  LoadArchiveSettings(settings_, settingsPath());
-  SetDateRangeVisible(settings_.ExtStudyDate);
-}
+void frmMain::GetINI() { operations_->GetINI(); }
 
-void frmMain::SetDateRangeVisible(bool visible) {
-  for (QWidget* w : {static_cast<QWidget*>(lblSearch[6]),
-                     static_cast<QWidget*>(dtpStudy1),
-                     static_cast<QWidget*>(lblSearch[7]),
-                     static_cast<QWidget*>(dtpStudy2)}) {
-    w->setVisible(visible);
-  }
-}
+void frmMain::SetDateRangeVisible(bool visible) { panel_->SetDateRangeVisible(visible); }
 
-modGlobal::NodeButtons frmMain::NodeContext() {
-  return modGlobal::NodeButtons{cmdNode, settings_, settingsPath(), &log_};
-}
+void frmMain::LoadNodeButtons() { nodeButtons_->LoadNodeButtons(); }
 
-void frmMain::LoadNodeButtons() { modGlobal::LoadNodeButtons(NodeContext()); }
+void frmMain::ActivateNode(std::int16_t index) { nodeButtons_->ActivateNode(index); }
 
-void frmMain::ActivateNode(std::int16_t index) {
-  modGlobal::ActivateNode(NodeContext(), index);
-}
-
-void frmMain::ReportError(std::int32_t number, const QString& description,
-                          std::string_view procedure) {
-  // A log that cannot be written must not keep the user from the message.
-  (void)log_.LogError(number, description.toStdString(), procedure);
-  messages_->Show(ui::Message{ui::ErrorText(number, description), ui::kAppTitle,
-                              ui::MessageIcon::Critical, ui::MessageButtons::Ok});
+void frmMain::ReportError(std::int32_t number, const QString& description, std::string_view procedure) {
+  operations_->ReportError(number, description, procedure);
 }
 
 std::filesystem::path frmMain::settingsPath() const {

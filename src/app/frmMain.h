@@ -9,8 +9,9 @@
 #include <memory>
 #include <optional>
 
-#include "app/modGlobal.h"
+#include "app/node_buttons.h"
 #include "config/settings.h"
+#include "config/store.h"
 #include "dicom/dicom.h"
 #include "log/clock.h"
 #include "log/log.h"
@@ -31,15 +32,13 @@ namespace morvanta::ui {
 class OptionalDateEdit;
 }
 namespace morvanta::search {
-class SearchRunner;
 struct SearchOutcome;
 struct SearchCriteria;
+class SearchPanel;
 }  // namespace morvanta::search
-namespace morvanta::forward {
-class SendRunner;
-struct SendOutcome;
-struct MoveProgressInfo;
-}  // namespace morvanta::forward
+namespace morvanta::operations {
+class Controller;
+}
 namespace morvanta::settings_ui {
 class SettingsHost;
 }
@@ -76,8 +75,8 @@ class frmMain : public QMainWindow {
   void ReportError(std::int32_t number, const QString& description,
                    std::string_view procedure);
 
-  SettingsValues& settings() { return settings_; }
-  const SettingsValues& settings() const { return settings_; }
+  SettingsValues& settings();
+  const SettingsValues& settings() const;
   const Log& log() const { return log_; }
   ui::MessageSink& messages() { return *messages_; }
   const std::filesystem::path& programDir() const { return programDir_; }
@@ -88,8 +87,8 @@ class frmMain : public QMainWindow {
   // True while a search or a Send runs in its worker: no second operation
   // (search, shortcut, Send, settings) starts until it has ended.
   bool busy() const;
-  // The search panel as the user left it (with the hidden shortcut date).
-  search::SearchCriteria CurrentCriteria() const;
+  // The search panel, its criteria as the user left them.
+  search::SearchPanel& panel() { return *panel_; }
 
   // The window's outer size (frame, caption and menu bar included) in twips.
   int OuterHeightTwips() const;
@@ -112,19 +111,8 @@ class frmMain : public QMainWindow {
   QLabel* lblListCount = nullptr;
   search::ResultGrid* grid1 = nullptr;
 
-  QLineEdit* txtPatID = nullptr;
-  QLineEdit* txtLastName = nullptr;
-  QLineEdit* txtFirstName = nullptr;
-  QLineEdit* txtPatName = nullptr;  // never shown: the composed patient name
-  ui::OptionalDateEdit* dtpDOB = nullptr;
-  ui::OptionalDateEdit* dtpStudy1 = nullptr;
-  ui::OptionalDateEdit* dtpStudy2 = nullptr;
-  ui::OptionalDateEdit* dtpStudyDate = nullptr;  // never shown: one study date
-  // dtpStudyDate's tag: the "YYYYMMDD-YYYYMMDD" range "Week" means, else "".
-  QString dtpStudyDateTag;
-  QComboBox* cboMod = nullptr;
-  QPushButton* cmdSearch = nullptr;
-  modGlobal::NodeButtonArray cmdNode{};
+  // The search fields and Search are the panel's (panel()).
+  NodeButtonArray cmdNode{};
   // In the status bar, shown only while a search or Send runs; Esc does the
   // same.
   QPushButton* cmdCancel = nullptr;
@@ -179,11 +167,10 @@ class frmMain : public QMainWindow {
   void Form_Resize();
   void Form_Unload();
 
+  void RunSearch(const search::SearchCriteria& criteria);
   void RunShortcut(search::Shortcut shortcut);
-  void ApplySearchOutcome(const search::SearchOutcome& outcome);
-  void SendProgress(int k, int n);
-  void MoveProgress(const forward::MoveProgressInfo& info);
-  void ApplySendOutcome(const forward::SendOutcome& outcome);
+  // A search's results: the count, and the grid unless they are too many.
+  void ShowResults(const search::SearchOutcome& outcome);
   void BeginBusy();
   void EndBusy();
   void ShowStatus(const QString& text, int timeoutMs = 0);
@@ -195,14 +182,15 @@ class frmMain : public QMainWindow {
   void SetOuterSize(int widthPx, std::optional<int> heightPx);
   void ApplyPendingOuterSize();
 
-  modGlobal::NodeButtons NodeContext();
   int ToPixels(int twips) const;
   int ToTwips(int pixels) const;
 
   std::filesystem::path programDir_;
   Clock clock_;
   Log log_;
-  SettingsValues settings_;
+  SettingsStore store_;
+  search::SearchPanel* panel_ = nullptr;
+  NodeButtonBar* nodeButtons_ = nullptr;
   // The latest search's results until they are in the grid.
   dicom::DataSetList results_;
   std::unique_ptr<ui::MessageSink> ownMessages_;
@@ -219,11 +207,10 @@ class frmMain : public QMainWindow {
   bool busyCursor_ = false;
   QShortcut* escCancel_ = nullptr;
 
-  // Declared last: destroyed first, each waiting for a worker still running
+  // Declared last: destroyed first, waiting for a worker still running
   // while everything it reports to is still there.
   std::unique_ptr<settings_ui::SettingsHost> settingsHost_;
-  std::unique_ptr<search::SearchRunner> searchRunner_;
-  std::unique_ptr<forward::SendRunner> sendRunner_;
+  std::unique_ptr<operations::Controller> operations_;
 };
 
 // Makes the "Settings" menu command open the password prompt and the

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cctype>
+#include <deque>
 #include <optional>
 #include <random>
 #include <system_error>
@@ -322,6 +323,12 @@ std::string ReadINI(std::string_view section, std::string_view key,
 WriteResult WriteINI(std::string_view section, std::string_view key,
                      std::string_view value, const fs::path& requested,
                      IfMissing ifMissing) {
+  return WriteINI({ProfileEntry{std::string(section), std::string(key), std::string(value)}}, requested,
+                  ifMissing);
+}
+
+WriteResult WriteINI(const std::vector<ProfileEntry>& entries, const fs::path& requested,
+                     IfMissing ifMissing) {
   std::error_code ec;
   // Write through a link to the file it names, not over the link.
   fs::path file = requested;
@@ -342,35 +349,38 @@ WriteResult WriteINI(std::string_view section, std::string_view key,
     return missing;
   }
 
-  const std::string sectionName = Utf8ToCp1252(section);
-  const std::string keyName = Utf8ToCp1252(key);
-  const std::string entry = keyName + "=" + Utf8ToCp1252(OneLine(value));
   const bool hadBom = std::string_view(bytes).starts_with("\xEF\xBB\xBF");
   std::vector<Line> lines = SplitLines(bytes);
-  const Position pos = Find(lines, sectionName, keyName);
-  const std::string sectionLine = "[" + sectionName + "]";
-
-  // Nothing to do when the key already holds the value, however its line is
-  // spelt: a locked file that holds it is no failure.
-  if (pos.key && KeyValueOf(lines[*pos.key].text)->value == std::string_view(entry).substr(keyName.size() + 1)) {
-    return {};
-  }
-  if (pos.key) {
-    lines[*pos.key].text = entry;
-  } else if (pos.section) {
-    if (pos.insertAt > 0 && lines[pos.insertAt - 1].terminator.empty()) {
-      lines[pos.insertAt - 1].terminator = "\r\n";
+  // The lines are views: the new ones' text lives here until the file is
+  // written (a deque never moves what it holds).
+  std::deque<std::string> added;
+  // One key after the other, each seeing the lines the ones before it left.
+  for (const ProfileEntry& wanted : entries) {
+    const std::string sectionName = Utf8ToCp1252(wanted.section);
+    const std::string keyName = Utf8ToCp1252(wanted.key);
+    const std::string& entry = added.emplace_back(keyName + "=" + Utf8ToCp1252(OneLine(wanted.value)));
+    const Position pos = Find(lines, sectionName, keyName);
+    // Nothing to do when the key already holds the value, however its line
+    // is spelt: a locked file that holds it is no failure.
+    if (pos.key && KeyValueOf(lines[*pos.key].text)->value == std::string_view(entry).substr(keyName.size() + 1)) {
+      continue;
     }
-    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(pos.insertAt),
-                 Line{entry, "\r\n"});
-  } else {
-    if (!lines.empty() && lines.back().terminator.empty()) lines.back().terminator = "\r\n";
-    lines.push_back({sectionLine, "\r\n"});
-    lines.push_back({entry, "\r\n"});
+    if (pos.key) {
+      lines[*pos.key].text = entry;
+    } else if (pos.section) {
+      if (pos.insertAt > 0 && lines[pos.insertAt - 1].terminator.empty()) {
+        lines[pos.insertAt - 1].terminator = "\r\n";
+      }
+      lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(pos.insertAt), Line{entry, "\r\n"});
+    } else {
+      if (!lines.empty() && lines.back().terminator.empty()) lines.back().terminator = "\r\n";
+      lines.push_back({added.emplace_back("[" + sectionName + "]"), "\r\n"});
+      lines.push_back({entry, "\r\n"});
+    }
   }
 
   std::string out = hadBom ? "\xEF\xBB\xBF" : "";
-  out.reserve(bytes.size() + entry.size() + sectionLine.size() + 8);
+  out.reserve(bytes.size() + 64);
   for (const Line& line : lines) {
     out += line.text;
     out += line.terminator;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace morvanta {
 
@@ -70,6 +71,20 @@ struct WriteResult {
 // written, cut to length and synced, keeping its inode, owner and mode.
 WriteResult WriteINI(std::string_view section, std::string_view key,
                      std::string_view value,
+                     const std::filesystem::path& file,
+                     IfMissing ifMissing = IfMissing::Create);
+
+// One section/key = value of a write.
+struct ProfileEntry {
+  std::string section;
+  std::string key;
+  std::string value;
+};
+
+// The same for several keys in one read, change and write: WriteINI's rules
+// for each key in turn, and the file written at most once, only when some
+// key changes. Either every key is written or none.
+WriteResult WriteINI(const std::vector<ProfileEntry>& entries,
                      const std::filesystem::path& file,
                      IfMissing ifMissing = IfMissing::Create);
 

@@ -2,8 +2,30 @@
 
 #include <cctype>
 #include <cstdio>
+#include <exception>
+#include <new>
+
+#include "dicom/dicom.h"
 
 namespace morvanta::dicom {
+
+Failure CurrentFailure() {
+  try {
+    throw;
+  } catch (const Error& e) {
+    return {e.number(), e.description()};
+  } catch (const std::bad_alloc&) {
+    return {static_cast<std::int32_t>(ErrorCode::OutOfMemory), "Out of memory"};
+  } catch (const std::exception& e) {
+    return {static_cast<std::int32_t>(ErrorCode::Unexpected), e.what()};
+  } catch (...) {
+    return {static_cast<std::int32_t>(ErrorCode::Unexpected), "Unknown error"};
+  }
+}
+
+bool IsCancel(const Failure& failure) {
+  return failure.number == static_cast<std::int32_t>(ErrorCode::Cancelled);
+}
 
 std::string Address(const Peer& peer) {
   return peer.host + ":" + std::to_string(peer.port);

@@ -27,7 +27,26 @@ enum class ErrorCode : std::int32_t {
   TlsSetupFailed = 1015,       // this station's TLS files: CA list, certificate or key unusable
   TlsCertificateRejected = 1016,  // the archive's certificate did not pass verification
   TlsHandshakeFailed = 1017,   // TLS could not be agreed: client certificate, plain/TLS port mix-up
+  OutOfMemory = 7,             // memory ran out while building or receiving data sets
+  Unexpected = 1099,           // a failure from outside this table (it never should happen)
 };
+
+// An error as the program logs and shows it: "number - description". Every
+// operation reports its failures as one of these; a cancel is not one.
+struct Failure {
+  std::int32_t number = 0;
+  std::string description;
+  bool operator==(const Failure&) const = default;
+};
+
+// The one mapping from exceptions to the table; call inside a catch block.
+// The binding's Error keeps its number, memory running out is 7, anything
+// else 1099 with what it says.
+Failure CurrentFailure();
+
+// True for the binding's Cancelled: the user ended the operation. No
+// operation reports it as a failure or logs it.
+bool IsCancel(const Failure& failure);
 
 // The counts of a C-MOVE's sub-operations (PS3.7 9.3.4.2: (0000,1020) to
 // (0000,1023)). `remaining` is -1 where the response did not carry it.

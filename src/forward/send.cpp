@@ -37,13 +37,13 @@ bool Cancelled(const std::atomic<bool>* cancel) { return cancel != nullptr && ca
 
 }  // namespace
 
-SendOutcome SendStudies(const ArchiveAddress& archive,
+SendOutcome SendStudies(const dicom::ArchiveAddress& archive,
                         const std::vector<std::string>& studyUids,
                         const SendProgress& progress) {
   return SendStudies(archive, studyUids, progress, nullptr);
 }
 
-SendOutcome SendStudies(const ArchiveAddress& archive,
+SendOutcome SendStudies(const dicom::ArchiveAddress& archive,
                         const std::vector<std::string>& studyUids,
                         const SendProgress& progress,
                         const std::atomic<bool>* cancel) {
@@ -78,14 +78,14 @@ SendOutcome SendStudies(const ArchiveAddress& archive,
       if (outcome.cancelled || outcome.stored < outcome.total) throw;
       outcome.releaseNote = "Send: all " + std::to_string(outcome.total) +
                             " requests were stored; the release of the association failed: " +
-                            search::CurrentToolkitError().description;
+                            dicom::CurrentFailure().description;
     }
   } catch (...) {
     // The client went out of scope without Close: the binding aborts the
     // association, so the archive does not take a half-finished Send for a
     // completed one.
-    ToolkitError error = search::CurrentToolkitError();
-    if (outcome.cancelled || error.number == static_cast<std::int32_t>(dicom::ErrorCode::Cancelled)) {
+    dicom::Failure error = dicom::CurrentFailure();
+    if (outcome.cancelled || dicom::IsCancel(error)) {
       // The user's choice, not a failure.
       outcome.cancelled = true;
     } else {
@@ -104,7 +104,7 @@ SendOutcome SendStudies(const ArchiveAddress& archive,
   return outcome;
 }
 
-SendOutcome MoveStudies(const ArchiveAddress& archive,
+SendOutcome MoveStudies(const dicom::ArchiveAddress& archive,
                         const std::vector<std::string>& studyUids,
                         const std::string& destinationAET, const MoveProgress& progress,
                         const std::atomic<bool>* cancel) {
@@ -137,9 +137,9 @@ SendOutcome MoveStudies(const ArchiveAddress& archive,
     }
     client->Close();
   } catch (...) {
-    const ToolkitError error = search::CurrentToolkitError();
+    const dicom::Failure error = dicom::CurrentFailure();
     // A cancel during a study's move is the user's choice, not a failure.
-    if (error.number == static_cast<std::int32_t>(dicom::ErrorCode::Cancelled)) {
+    if (dicom::IsCancel(error)) {
       outcome.cancelled = true;
     } else {
       outcome.error = error;
@@ -209,7 +209,7 @@ SendRunner::~SendRunner() {
   watcher_.waitForFinished();
 }
 
-bool SendRunner::start(const ArchiveAddress& archive,
+bool SendRunner::start(const dicom::ArchiveAddress& archive,
                        std::vector<std::string> studyUids) {
   if (running_) return false;
   running_ = true;
@@ -217,7 +217,7 @@ bool SendRunner::start(const ArchiveAddress& archive,
   total_ = static_cast<int>(std::count_if(studyUids.begin(), studyUids.end(),
                                           [](const std::string& u) { return !u.empty(); }));
   watcher_.setFuture(QtConcurrent::run(
-      [](QPromise<SendOutcome>& promise, ArchiveAddress address,
+      [](QPromise<SendOutcome>& promise, dicom::ArchiveAddress address,
          std::vector<std::string> uids, int total, const std::atomic<bool>* cancel) {
         promise.setProgressRange(0, std::max(total, 1));
         SendOutcome outcome = SendStudies(
@@ -228,7 +228,7 @@ bool SendRunner::start(const ArchiveAddress& archive,
   return true;
 }
 
-bool SendRunner::startMove(const ArchiveAddress& archive, std::vector<std::string> studyUids,
+bool SendRunner::startMove(const dicom::ArchiveAddress& archive, std::vector<std::string> studyUids,
                            std::string destinationAET) {
   if (running_) return false;
   running_ = true;
@@ -237,7 +237,7 @@ bool SendRunner::startMove(const ArchiveAddress& archive, std::vector<std::strin
   // Pending responses come as fast as the archive sends images; they reach
   // the UI thread as queued calls, which the runner drops if it is gone.
   watcher_.setFuture(QtConcurrent::run(
-      [this](ArchiveAddress address, std::vector<std::string> uids, std::string destination) {
+      [this](dicom::ArchiveAddress address, std::vector<std::string> uids, std::string destination) {
         return MoveStudies(
             address, uids, destination,
             [this](const MoveProgressInfo& info) {

@@ -14,13 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "dicom/archive.h"
 #include "dicom/dicom.h"
-#include "search/archive.h"
+#include "dicom/errors.h"
 
 namespace morvanta::forward {
 
-using search::ArchiveAddress;
-using search::ToolkitError;
 
 // Computed Radiography Image Storage (PS3.4 B.5): the class the archive
 // accepts forwarding requests under.
@@ -36,7 +35,7 @@ struct SendOutcome {
   int stored = 0;   // requests the archive accepted (with MOVE: studies moved)
   int total = 0;    // requests there were to send (UIDs not empty)
   int skipped = 0;  // rows without a study UID, never sent
-  std::optional<ToolkitError> error;  // set: stopped at the first failure
+  std::optional<dicom::Failure> error;  // set: stopped at the first failure
   bool ok() const { return !error.has_value(); }
   // Ended by the cancel flag after `stored` of `total`: no error, not logged.
   bool cancelled = false;
@@ -60,7 +59,7 @@ using SendProgress = std::function<void(int k, int n)>;
 // and releases the association. On the first failure it stops: requests
 // already stored stay stored, the rest are not attempted, and the association
 // is aborted rather than released. Never throws.
-SendOutcome SendStudies(const ArchiveAddress& archive,
+SendOutcome SendStudies(const dicom::ArchiveAddress& archive,
                         const std::vector<std::string>& studyUids,
                         const SendProgress& progress = {});
 
@@ -68,7 +67,7 @@ SendOutcome SendStudies(const ArchiveAddress& archive,
 // set, the request in flight is given a second to be answered, no further
 // one is sent, the association is released (aborted if the archive does not
 // answer) and the outcome says cancelled.
-SendOutcome SendStudies(const ArchiveAddress& archive,
+SendOutcome SendStudies(const dicom::ArchiveAddress& archive,
                         const std::vector<std::string>& studyUids,
                         const SendProgress& progress,
                         const std::atomic<bool>* cancel);
@@ -87,7 +86,7 @@ using MoveProgress = std::function<void(const MoveProgressInfo&)>;
 // study to `destinationAET`. Stops at the first failure (the error's text
 // names cause and remedy); a cancel stops the study in flight with C-CANCEL.
 // Never throws.
-SendOutcome MoveStudies(const ArchiveAddress& archive,
+SendOutcome MoveStudies(const dicom::ArchiveAddress& archive,
                         const std::vector<std::string>& studyUids,
                         const std::string& destinationAET,
                         const MoveProgress& progress = {},
@@ -112,9 +111,9 @@ class SendRunner : public QObject {
   ~SendRunner() override;
 
   // False (and nothing started) while a Send is running.
-  bool start(const ArchiveAddress& archive, std::vector<std::string> studyUids);
+  bool start(const dicom::ArchiveAddress& archive, std::vector<std::string> studyUids);
   // Forwarding by C-MOVE to destinationAET; moveProgress() reports it.
-  bool startMove(const ArchiveAddress& archive, std::vector<std::string> studyUids,
+  bool startMove(const dicom::ArchiveAddress& archive, std::vector<std::string> studyUids,
                  std::string destinationAET);
   bool isRunning() const { return running_; }
   // Ends the running Send after the request in flight, which the archive

@@ -44,9 +44,8 @@ struct SearchCriteria {
   QString firstName;
   std::optional<QDate> birthDate;
   QString modality;  // the combo box text, as picked or typed
-  // The hidden single-date picker the date shortcuts set for one search:
-  // its date, and its tag text (a "YYYYMMDD-YYYYMMDD" range) which, when not
-  // empty, is what the shortcut means.
+  // A date shortcut's day for one search, and its tag text (a
+  // "YYYYMMDD-YYYYMMDD" range) which, when not empty, is what it means.
   std::optional<QDate> shortcutDate;
   QString shortcutTag;
   // The study-date range pickers (shown only when ExtStudyDate is on; a

@@ -4,12 +4,12 @@
 
 namespace morvanta::search {
 
-SearchOutcome RunSearch(const ArchiveAddress& archive,
+SearchOutcome RunSearch(const dicom::ArchiveAddress& archive,
                         const dicom::DataSet& identifier) {
   return RunSearch(archive, identifier, SearchControl{});
 }
 
-SearchOutcome RunSearch(const ArchiveAddress& archive,
+SearchOutcome RunSearch(const dicom::ArchiveAddress& archive,
                         const dicom::DataSet& identifier,
                         const SearchControl& control) {
   SearchOutcome outcome;
@@ -31,9 +31,12 @@ SearchOutcome RunSearch(const ArchiveAddress& archive,
   } catch (...) {
     outcome.results = {};
     outcome.count = 0;
-    outcome.error = CurrentToolkitError();
-    outcome.cancelled = outcome.error->number ==
-                        static_cast<std::int32_t>(dicom::ErrorCode::Cancelled);
+    dicom::Failure failure = dicom::CurrentFailure();
+    if (dicom::IsCancel(failure)) {
+      outcome.cancelled = true;  // the user's choice, not a failure
+    } else {
+      outcome.error = std::move(failure);
+    }
   }
   return outcome;
 }
@@ -53,7 +56,7 @@ SearchRunner::~SearchRunner() {
   watcher_.waitForFinished();
 }
 
-bool SearchRunner::start(const ArchiveAddress& archive,
+bool SearchRunner::start(const dicom::ArchiveAddress& archive,
                          const dicom::DataSet& identifier) {
   if (running_) return false;
   running_ = true;

@@ -10,8 +10,9 @@
 #include <cstddef>
 #include <optional>
 
+#include "dicom/archive.h"
 #include "dicom/dicom.h"
-#include "search/archive.h"
+#include "dicom/errors.h"
 
 namespace morvanta::search {
 
@@ -20,13 +21,13 @@ struct SearchOutcome {
   // The number of results; wide, so any count is just "too many" (see
   // IsTooMany), never an overflow.
   std::size_t count = 0;
-  std::optional<ToolkitError> error;  // set: the search failed, results empty
+  std::optional<dicom::Failure> error;  // set: the search failed, results empty
   bool ok() const { return !error.has_value(); }
   // The search stopped at SearchControl::resultLimit and the archive had
   // more: show the count as "400+".
   bool truncated = false;
-  // Ended by the cancel flag: error holds 1012 "The study search was
-  // cancelled." too, so the grid is left as it was; not to be logged.
+  // Ended by the cancel flag: no error, results empty, not to be logged (as
+  // for a cancelled Send).
   bool cancelled = false;
   // Where the search's time went (the benchmarks' breakdown).
   dicom::FindPhases phases;
@@ -41,10 +42,10 @@ struct SearchControl {
 // One QueryClient with the archive's address, Study Root at STUDY level; one
 // C-FIND with the identifier. Never throws: a failure comes back as the
 // outcome's error.
-SearchOutcome RunSearch(const ArchiveAddress& archive,
+SearchOutcome RunSearch(const dicom::ArchiveAddress& archive,
                         const dicom::DataSet& identifier);
 // The same, with a cancel flag and a result limit.
-SearchOutcome RunSearch(const ArchiveAddress& archive,
+SearchOutcome RunSearch(const dicom::ArchiveAddress& archive,
                         const dicom::DataSet& identifier,
                         const SearchControl& control);
 
@@ -58,7 +59,7 @@ class SearchRunner : public QObject {
   ~SearchRunner() override;
 
   // Starts the search; false (and nothing started) while one is running.
-  bool start(const ArchiveAddress& archive, const dicom::DataSet& identifier);
+  bool start(const dicom::ArchiveAddress& archive, const dicom::DataSet& identifier);
   // Later searches stop at this many results (0, the default: every match).
   void setResultLimit(std::size_t limit) { resultLimit_ = limit; }
   // Ends the running search within about a second and a half, whatever the

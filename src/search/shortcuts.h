@@ -1,6 +1,6 @@
 #pragma once
-// The date shortcuts "Today", "Yesterday" and "Week": what each puts into the
-// hidden single-date picker (its date and its tag) for the one search it runs.
+// The date shortcuts "Today", "Yesterday" and "Week": what each adds to the
+// panel's criteria (a date and its tag) for the one search it runs.
 
 #include <QDate>
 #include <QString>
@@ -11,7 +11,7 @@ namespace morvanta::search {
 
 enum class Shortcut { Today, Yesterday, Week };
 
-// The hidden picker's contents while the shortcut's search runs.
+// SearchCriteria's shortcutDate and shortcutTag for the shortcut's search.
 struct ShortcutDate {
   QDate date;
   QString tag;  // empty, or the "YYYYMMDD-YYYYMMDD" range the shortcut means

@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QtConcurrent/QtConcurrentRun>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -12,9 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "config/profile.h"
+#include "config/store.h"
 #include "config/settings.h"
-#include "dicom/dicom.h"
 #include "settings_ui/dialog_frame.h"
 #include "settings_ui/frm_change.h"
 #include "settings_ui/line_edits.h"
@@ -55,28 +53,6 @@ QPushButton* MakeButton(const QString& text, const char* name, QWidget* parent) 
 bool IsValidPortText(const QString& text) {
   const std::optional<std::int32_t> port = ParseInt32(text.toStdString());
   return port && *port >= 1 && *port <= kMaxPort;
-}
-
-EchoOutcome TestConnection(const std::string& host, std::int32_t port,
-                           const std::string& callingAET, const std::string& calledAET,
-                           int timeoutSeconds, const std::atomic<bool>* cancel, const dicom::TlsSettings& tls) {
-  EchoOutcome outcome;
-  try {
-    const auto ms = dicom::Echo(host, port, callingAET, calledAET, timeoutSeconds, cancel, tls);
-    outcome.ok = true;
-    outcome.text = dicom::EchoWorksText(dicom::Peer{calledAET, host, port}, ms.count(), tls.enabled);
-  } catch (const dicom::Error& e) {
-    outcome.cancelled = e.number() == static_cast<std::int32_t>(dicom::ErrorCode::Cancelled);
-    outcome.number = e.number();
-    outcome.text = e.description();
-  } catch (const std::exception& e) {
-    outcome.number = static_cast<std::int32_t>(dicom::ErrorCode::NetworkError);
-    outcome.text = e.what();
-  } catch (...) {
-    outcome.number = static_cast<std::int32_t>(dicom::ErrorCode::NetworkError);
-    outcome.text = "The connection test failed for an unknown reason.";
-  }
-  return outcome;
 }
 
 // The dialog as designed, and the row the additions below the buttons take.
@@ -204,7 +180,7 @@ frmSettings::frmSettings(QWidget* owner, SettingsHost& host) : QDialog(owner), h
   connect(cboModalityKey, &QComboBox::currentIndexChanged, this, &frmSettings::EnableApply);
   connect(cboForwardMethod, &QComboBox::currentIndexChanged, this, &frmSettings::EnableApply);
   connect(cmdTest, &QPushButton::clicked, this, &frmSettings::cmdTest_Click);
-  connect(&echo_, &QFutureWatcher<EchoOutcome>::finished, this, &frmSettings::ShowTestOutcome);
+  connect(&echo_, &operations::ConnectionTest::finished, this, &frmSettings::ShowTestOutcome);
   connect(cmdAdd, &QPushButton::clicked, this, &frmSettings::cmdAdd_Click);
   connect(cmdEdit, &QPushButton::clicked, this, &frmSettings::cmdEdit_Click);
   connect(lvNodes, &QTreeWidget::itemDoubleClicked, this, &frmSettings::cmdEdit_Click);
@@ -278,60 +254,36 @@ bool frmSettings::Apply() {
   }
 
   cmdApply->setEnabled(false);
-  const std::filesystem::path file = host_.settingsFile();
-  int written = 0;
-  const auto write = [&](std::string_view section, std::string_view key,
-                         const std::string& value) {
-    const WriteResult result = WriteINI(section, key, value, file);
-    if (!result) {
-      cmdApply->setEnabled(true);
-      host_.messages().Show(
-          {QString::fromStdString(result.error) + QStringLiteral("\n\n") +
-               (written == 0 ? QStringLiteral("Nothing was saved.")
-                             : QStringLiteral("Only part of the settings was saved.")) +
-               QStringLiteral(" The dialog keeps your values; try again when the file can be "
-                              "written."),
-           ui::kAppTitle, ui::MessageIcon::Critical, ui::MessageButtons::Ok});
-      return false;
-    }
-    if (result.changed) ++written;
-    return true;
-  };
-
-  if (!write("Local", "AET", txtLocAET->text().toStdString())) return false;
-  if (!write("GENERAL", "StudyDate", chkExtStudy->isChecked() ? "1" : "0")) return false;
-  if (!write("Query", "AET", txtQuAET->text().toStdString())) return false;
-  if (!write("Query", "IP", txtQuIP->text().toStdString())) return false;
-  if (!write("Query", "Port", txtQuPort->text().toStdString())) return false;
+  DialogSettings settings;
+  settings.localAET = txtLocAET->text().toStdString();
+  settings.extStudyDate = chkExtStudy->isChecked();
+  settings.queryAET = txtQuAET->text().toStdString();
+  settings.queryIP = txtQuIP->text().toStdString();
+  settings.queryPort = txtQuPort->text().toStdString();
   const int rows = lvNodes->topLevelItemCount();
-  for (int i = 0; i < kNodeSlots; ++i) {
-    std::string entry;
-    if (i < rows) {
-      const QTreeWidgetItem* item = lvNodes->topLevelItem(i);
-      entry = FormatNodeEntry(item->text(kAliasColumn).toStdString(),
-                              item->text(kAETColumn).toStdString());
-    }
-    if (!write("Forward", NodeKey(i), entry)) return false;
-    host_.values().ForwardNodes[static_cast<std::size_t>(i)] = entry;
+  for (int i = 0; i < std::min(rows, kNodeSlots); ++i) {
+    const QTreeWidgetItem* item = lvNodes->topLevelItem(i);
+    settings.nodes[static_cast<std::size_t>(i)] =
+        FormatNodeEntry(item->text(kAliasColumn).toStdString(), item->text(kAETColumn).toStdString());
   }
+  settings.modalityKey = static_cast<ModalityKey>(cboModalityKey->currentData().toInt());
+  settings.forwardBy = static_cast<ForwardMethod>(cboForwardMethod->currentData().toInt());
 
-  // The optional keys after the designed ones. A file that never had them
-  // and keeps the defaults is written exactly as before; once a key is in
-  // the file it always follows the choice.
-  const auto modalityKey = static_cast<ModalityKey>(cboModalityKey->currentData().toInt());
-  const auto forwardBy = static_cast<ForwardMethod>(cboForwardMethod->currentData().toInt());
-  const auto present = [&](const char* section, const char* key) {
-    static constexpr const char* kAbsent = "\x01" "absent";
-    return ReadINI(section, key, kAbsent, file) != kAbsent;
-  };
-  if (modalityKey != ModalityKey::Modality || present("Query", "ModalityKey")) {
-    if (!write("Query", "ModalityKey", std::string(ModalityKeyText(modalityKey)))) return false;
+  // One write for every key: the file holds all of them or, when it cannot
+  // be written, none.
+  const SaveResult saved = host_.store().Apply(settings);
+  if (!saved) {
+    cmdApply->setEnabled(true);
+    host_.messages().Show(
+        {QString::fromStdString(saved.error) +
+             QStringLiteral("\n\nNothing was saved. The dialog keeps your values; try again when the "
+                            "file can be written."),
+         ui::kAppTitle, ui::MessageIcon::Critical, ui::MessageButtons::Ok});
+    return false;
   }
-  if (forwardBy != ForwardMethod::Redirect || present("Forward", "Method")) {
-    if (!write("Forward", "Method", std::string(ForwardMethodText(forwardBy)))) return false;
-  }
-  host_.values().QueryModalityKey = modalityKey;
-  host_.values().ForwardBy = forwardBy;
+  host_.values().ForwardNodes = settings.nodes;
+  host_.values().QueryModalityKey = settings.modalityKey;
+  host_.values().ForwardBy = settings.forwardBy;
 
   host_.SetDateRangeVisible(chkExtStudy->isChecked());
   host_.LoadNodeButtons();
@@ -346,7 +298,7 @@ void frmSettings::done(int result) {
 }
 
 void frmSettings::CancelTest() {
-  if (echoCancel_) echoCancel_->store(true);
+  echo_.cancel();
 }
 
 void frmSettings::cmdTest_Click() {
@@ -385,30 +337,25 @@ void frmSettings::cmdTest_Click() {
   }
   // The values in the fields, applied or not: the point is to try them
   // before saving them.
-  const std::string host = txtQuIP->text().trimmed().toStdString();
-  const std::int32_t port = *ParseInt32(txtQuPort->text().toStdString());
-  const std::string calling = txtLocAET->text().toStdString();
-  const std::string called = txtQuAET->text().toStdString();
-  const int timeout = host_.values().TimeoutSeconds;
+  dicom::ArchiveAddress archive;
+  archive.host = txtQuIP->text().trimmed().toStdString();
+  archive.port = *ParseInt32(txtQuPort->text().toStdString());
+  archive.callingAET = txtLocAET->text().toStdString();
+  archive.calledAET = txtQuAET->text().toStdString();
+  archive.timeoutSeconds = host_.values().TimeoutSeconds;
   // [TLS] from the file as it is now: it is edited by hand, perhaps while
   // the dialog is open.
   TlsValues tlsValues = host_.values().Tls;
-  LoadTlsSettings(tlsValues, host_.settingsFile());
+  host_.store().LoadTls(tlsValues);
   ShowTls(tlsValues);
-  const dicom::TlsSettings tls{tlsValues.Enabled, tlsValues.CACertificates, tlsValues.Certificate,
-                               tlsValues.PrivateKey};
+  archive.tls = {tlsValues.Enabled, tlsValues.CACertificates, tlsValues.Certificate, tlsValues.PrivateKey};
   cmdTest->setText(QStringLiteral("Stop test"));
-  // The worker holds only copies: the dialog may close while it runs.
-  echoCancel_ = std::make_shared<std::atomic<bool>>(false);
-  echo_.setFuture(QtConcurrent::run([host, port, calling, called, timeout, tls, cancel = echoCancel_] {
-    return TestConnection(host, port, calling, called, timeout, cancel.get(), tls);
-  }));
+  echo_.start(archive);
 }
 
-void frmSettings::ShowTestOutcome() {
+void frmSettings::ShowTestOutcome(const operations::EchoOutcome& outcome) {
   cmdTest->setText(QStringLiteral("Test"));
   cmdTest->setEnabled(true);
-  const EchoOutcome outcome = echo_.result();
   const QString text = QString::fromStdString(outcome.text);
   if (outcome.cancelled) {
     // The user's choice: nothing to tell.

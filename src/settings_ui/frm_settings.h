@@ -12,7 +12,7 @@
 #include <string>
 
 #include "config/settings.h"
-#include "dicom/tls.h"
+#include "operations/connection_test.h"
 
 class QCheckBox;
 class QComboBox;
@@ -33,21 +33,6 @@ inline constexpr int kMaxNodeRows = 8;
 // A Remote Port Apply accepts: a whole number from 1 to 65535. The text is
 // still written exactly as typed (leading zeros included).
 bool IsValidPortText(const QString& text);
-
-// The outcome of the Test button's C-ECHO, made in the worker.
-struct EchoOutcome {
-  bool ok = false;
-  bool cancelled = false;   // stopped by the user or by closing the dialog: nothing to show
-  std::int32_t number = 0;  // the binding's error number when not ok
-  std::string text;         // "Connection to ... works (12 ms)." or the error's description
-};
-// One C-ECHO with the given values; never throws.
-// `cancel`, set from another thread, ends it at once. Over TLS when
-// tls.enabled; a success then says "over TLS".
-EchoOutcome TestConnection(const std::string& host, std::int32_t port,
-                           const std::string& callingAET, const std::string& calledAET,
-                           int timeoutSeconds, const std::atomic<bool>* cancel = nullptr,
-                           const dicom::TlsSettings& tls = {});
 
 class frmSettings : public QDialog {
   Q_OBJECT
@@ -81,7 +66,7 @@ class frmSettings : public QDialog {
 
  private:
   void cmdTest_Click();
-  void ShowTestOutcome();
+  void ShowTestOutcome(const operations::EchoOutcome& outcome);
   void Load();
   void cmdAdd_Click();
   void cmdEdit_Click();
@@ -110,7 +95,7 @@ class frmSettings : public QDialog {
   QPushButton* cmdApply;
   QPushButton* cmdOK;
   QPushButton* cmdCancel;
-  // Beyond the original dialog: the connection test beside the archive
+  // Added for standard archives: the connection test beside the archive
   // fields, and the choices for standard archives and C-MOVE forwarding.
   QPushButton* cmdTest;
   QGroupBox* fraStandard;
@@ -121,10 +106,8 @@ class frmSettings : public QDialog {
   // Whether associations use TLS: [TLS] Enabled as Settings.ini has it
   // (set by hand; the dialog does not edit the section).
   QLabel* lblTls;
-  QFutureWatcher<EchoOutcome> echo_;
-  // The running test's cancel flag, shared with its worker, which may
-  // outlive the dialog.
-  std::shared_ptr<std::atomic<bool>> echoCancel_;
+  // The connection test; its worker may outlive the dialog.
+  operations::ConnectionTest echo_;
   void CancelTest();
   void ShowTls(const TlsValues& tls);
 };

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "config/settings.h"
+#include "config/store.h"
 
 class QWidget;
 
@@ -29,7 +30,8 @@ class SettingsHost {
   virtual void SetDateRangeVisible(bool visible) = 0;
   // Re-reads Node0..Node7 and rebuilds the forward-node buttons.
   virtual void LoadNodeButtons() = 0;
-  virtual std::filesystem::path settingsFile() const = 0;
+  // Settings.ini, read and written only through the store.
+  virtual const SettingsStore& store() const = 0;
   // Every message box of the dialogs goes through here.
   virtual ui::MessageSink& messages() = 0;
 };

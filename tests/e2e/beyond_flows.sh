@@ -26,10 +26,6 @@ xs_failure_details() {
 
 start_x_session 96
 
-# The archive on a port nobody uses: probe, start, and try another port if
-# someone took it in between.
-journal="$work/journal.jsonl"
-archive_listening() { grep -q "listening" "$work/archive.log" 2>/dev/null; }
 # The C-MOVE destination: storescp on a free port, writing into its own folder.
 received="$work/received"
 mkdir -p "$received"
@@ -53,25 +49,10 @@ done
 [[ -n $scp_pid ]] || fail "storescp did not start"
 pids+=("$scp_pid")
 
-archive_pid=
-for attempt in 1 2 3 4 5; do
-  port=$((20000 + RANDOM % 40000))
-  port_free "$port" || continue
-  "$archive" --port "$port" --aet ARCHIVE --journal "$journal" --demo 12 \
-    --node "CT_ROOM=127.0.0.1:$scp_port" >"$work/archive.log" 2>&1 &
-  archive_pid=$!
-  deadline=$((SECONDS + 20))
-  until archive_listening || ! kill -0 "$archive_pid" 2>/dev/null; do
-    ((SECONDS < deadline)) || break
-    sleep 0.1
-  done
-  archive_listening && kill -0 "$archive_pid" 2>/dev/null && break
-  kill "$archive_pid" 2>/dev/null
-  wait "$archive_pid" 2>/dev/null
-  archive_pid=
-done
-[[ -n $archive_pid ]] || fail "morvanta-archive did not start"
-pids+=("$archive_pid")
+# The archive on a port the system picks.
+journal="$work/journal.jsonl"
+start_archive "$archive" "$work/archive.log" --aet ARCHIVE --journal "$journal" --demo 12 \
+  --node "CT_ROOM=127.0.0.1:$scp_port"
 
 # The program in a directory of its own, configured for the archive.
 prog="$work/prog"

@@ -11,6 +11,7 @@
 #include <QStatusBar>
 
 #include "app_support.h"
+#include "search/search_panel.h"
 #include "search/query.h"
 #include "ui/optional_date_edit.h"
 
@@ -129,13 +130,13 @@ void AppSearchTest::identifierAsTheArchiveReceivedIt() {
   Station st(ClockOn(today));
   st.dir.WriteSettings(StationSettings(archive.port(), true));
   st.ShowActive();
-  QTest::keyClicks(st.frm->txtLastName, last);
-  QTest::keyClicks(st.frm->txtFirstName, first);
-  QTest::keyClicks(st.frm->txtPatID, id);
-  st.frm->dtpDOB->setDate(Opt(dob));
-  st.frm->cboMod->setEditText(modality);
-  st.frm->dtpStudy1->setDate(Opt(rangeStart));
-  st.frm->dtpStudy2->setDate(Opt(rangeEnd));
+  QTest::keyClicks(st.frm->panel().txtLastName, last);
+  QTest::keyClicks(st.frm->panel().txtFirstName, first);
+  QTest::keyClicks(st.frm->panel().txtPatID, id);
+  st.frm->panel().dtpDOB->setDate(Opt(dob));
+  st.frm->panel().cboMod->setEditText(modality);
+  st.frm->panel().dtpStudy1->setDate(Opt(rangeStart));
+  st.frm->panel().dtpStudy2->setDate(Opt(rangeEnd));
 
   QVERIFY(st.SearchBy(st.frm->findChild<QPushButton*>(button)));
   QVERIFY2(st.sink.shown.empty(), qPrintable(st.sink.shown.empty() ? "" : st.sink.shown[0].text));
@@ -151,10 +152,10 @@ void AppSearchTest::identifierAsTheArchiveReceivedIt() {
   QCOMPARE(Key(finds[0], QStringLiteral("0008,0052")), QStringLiteral("STUDY"));
 
   // The window keeps the composed name; the shortcut leaves no trace.
-  QCOMPARE(st.frm->txtPatName->text(), search::ComposePatientName(last, first));
-  QCOMPARE(st.frm->dtpStudyDate->date(), std::optional<QDate>());
-  QCOMPARE(st.frm->dtpStudyDateTag, QString());
-  QCOMPARE(st.frm->focusWidget(), static_cast<QWidget*>(st.frm->cmdSearch));
+  QCOMPARE(st.frm->panel().txtPatName->text(), search::ComposePatientName(last, first));
+  QCOMPARE(st.frm->panel().criteria().shortcutDate, std::optional<QDate>());
+  QCOMPARE(st.frm->panel().criteria().shortcutTag, QString());
+  QCOMPARE(st.frm->focusWidget(), static_cast<QWidget*>(st.frm->panel().cmdSearch));
 }
 
 // Keys into the date fields and the modality box, then Enter there (which
@@ -186,12 +187,12 @@ void AppSearchTest::keysInTheSearchFieldsGoOutAsTyped() {
   Station st(ClockOn(QDate(2026, 12, 7)));
   st.dir.WriteSettings(StationSettings(archive.port()));
   st.ShowActive();
-  QTest::keyClicks(st.frm->txtPatID, QStringLiteral("P*"));
+  QTest::keyClicks(st.frm->panel().txtPatID, QStringLiteral("P*"));
 
   // The keys go where the focused field sends them: the date edit, or the
   // modality box's line edit.
-  QWidget* focused = st.frm->cboMod;
-  QWidget* target = st.frm->cboMod->lineEdit();
+  QWidget* focused = st.frm->panel().cboMod;
+  QWidget* target = st.frm->panel().cboMod->lineEdit();
   if (auto* date = st.frm->findChild<ui::OptionalDateEdit*>(field)) focused = target = date->dateEdit();
   focused->setFocus();
   QTRY_COMPARE(QApplication::focusWidget(), focused);
@@ -210,7 +211,7 @@ void AppSearchTest::keysInTheSearchFieldsGoOutAsTyped() {
   QCOMPARE(Key(finds[0], kId), QStringLiteral("P*"));
   if (tag != kModality) QCOMPARE(Key(finds[0], kModality), QString());
   if (tag == kModality) {
-    QCOMPARE(st.frm->cboMod->currentText(), typed);
+    QCOMPARE(st.frm->panel().cboMod->currentText(), typed);
   } else {
     auto* date = st.frm->findChild<ui::OptionalDateEdit*>(field);
     QCOMPARE(date->date().has_value(), !sent.isEmpty());
@@ -225,7 +226,7 @@ void AppSearchTest::nameTypedBeforeAnySearchSearchesAndEmptyFormNever() {
   st.ShowActive();
 
   // A name alone, before any search, is a search.
-  QTest::keyClicks(st.frm->txtLastName, QStringLiteral("Smith"));
+  QTest::keyClicks(st.frm->panel().txtLastName, QStringLiteral("Smith"));
   QVERIFY(st.Search());
   QCOMPARE(archive.finds().size(), 1);
   QCOMPARE(Key(archive.finds()[0], kName), QStringLiteral("Smith"));
@@ -233,7 +234,7 @@ void AppSearchTest::nameTypedBeforeAnySearchSearchesAndEmptyFormNever() {
   // Afterwards an empty form is still nothing to search for: no wildcard
   // search of the whole archive, nothing shown, the count as it was.
   const QString count = st.frm->lblListCount->text();
-  st.frm->txtLastName->clear();
+  st.frm->panel().txtLastName->clear();
   QVERIFY(!st.Search());
   QVERIFY(!st.frm->busy());
   QCOMPARE(archive.finds().size(), 1);
@@ -249,7 +250,7 @@ void AppSearchTest::limitFillsAt399AndRefusesAt400() {
   Station st;
   st.dir.WriteSettings(StationSettings(fits.port()));
   st.ShowActive();
-  QTest::keyClicks(st.frm->txtPatID, QStringLiteral("*"));
+  QTest::keyClicks(st.frm->panel().txtPatID, QStringLiteral("*"));
   QVERIFY(st.Search());
   QCOMPARE(st.frm->lblListCount->text(), QStringLiteral("399"));
   QCOMPARE(st.frm->grid1->rowCount(), 399);
@@ -280,7 +281,7 @@ void AppSearchTest::noResultsShowNoDataAndKeepSendDisabled() {
   Station st;
   st.dir.WriteSettings(StationSettings(archive.port()));
   st.ShowActive();
-  QTest::keyClicks(st.frm->txtPatID, QStringLiteral("NOBODY-HERE"));
+  QTest::keyClicks(st.frm->panel().txtPatID, QStringLiteral("NOBODY-HERE"));
   QVERIFY(st.Search());
   QCOMPARE(st.frm->lblListCount->text(), QStringLiteral("0"));
   QCOMPARE(st.frm->grid1->rowCount(), 1);
@@ -317,8 +318,8 @@ void AppSearchTest::nameCaretsShownAsSpaces() {
   st.dir.WriteSettings(StationSettings(archive.port()));
   st.ShowActive();
   // Names match as typed (no wildcard of our own): the whole name.
-  QTest::keyClicks(st.frm->txtLastName, QStringLiteral("DOE"));
-  QTest::keyClicks(st.frm->txtFirstName, QStringLiteral("JOHN"));
+  QTest::keyClicks(st.frm->panel().txtLastName, QStringLiteral("DOE"));
+  QTest::keyClicks(st.frm->panel().txtFirstName, QStringLiteral("JOHN"));
   QVERIFY(st.Search());
   QCOMPARE(st.frm->lblListCount->text(), QStringLiteral("1"));
   QCOMPARE(st.frm->grid1->cellText(1, search::kColPatientName), QStringLiteral("DOE JOHN"));
@@ -329,7 +330,7 @@ void AppSearchTest::nameCaretsShownAsSpaces() {
 void AppSearchTest::missingSettingsStopsBeforeTheNetwork() {
   Station st;  // no Settings.ini
   st.ShowActive();
-  QTest::keyClicks(st.frm->txtPatID, QStringLiteral("P1"));
+  QTest::keyClicks(st.frm->panel().txtPatID, QStringLiteral("P1"));
   QVERIFY(!st.Search());
   QVERIFY(!st.frm->busy());
   QCOMPARE(st.sink.shown.size(), std::size_t{1});
@@ -339,7 +340,7 @@ void AppSearchTest::missingSettingsStopsBeforeTheNetwork() {
   QCOMPARE(st.LogLines("Debug.log", "ERROR: Settings.ini existiert nicht."), 1);
   QCOMPARE(st.LogLines("Error.log", "cmdSearch_Click"), 0);
   // The search stopped before composing the name.
-  QCOMPARE(st.frm->txtPatName->text(), QString());
+  QCOMPARE(st.frm->panel().txtPatName->text(), QString());
   QCOMPARE(st.frm->lblListCount->text(), QString());
 }
 
@@ -358,7 +359,7 @@ void AppSearchTest::archiveFailureReportedOnce() {
   Station st;
   st.dir.WriteSettings(StationSettings(good.port()));
   st.ShowActive();
-  QTest::keyClicks(st.frm->txtPatID, QStringLiteral("*"));
+  QTest::keyClicks(st.frm->panel().txtPatID, QStringLiteral("*"));
   QVERIFY(st.Search());
   QCOMPARE(st.frm->grid1->rowCount(), 4);
   st.ClickRow(2);
@@ -385,9 +386,9 @@ void AppSearchTest::windowAnswersWhileArchiveIsSlow() {
   Station st;
   st.dir.WriteSettings(StationSettings(archive.port()));
   st.ShowActive();
-  QTest::keyClicks(st.frm->txtPatID, QStringLiteral("*"));
+  QTest::keyClicks(st.frm->panel().txtPatID, QStringLiteral("*"));
   QSignalSpy done(st.frm.get(), &frmMain::searchFinished);
-  QTest::mouseClick(st.frm->cmdSearch, Qt::LeftButton);
+  QTest::mouseClick(st.frm->panel().cmdSearch, Qt::LeftButton);
   // The click has returned with the archive still working.
   QVERIFY(st.frm->busy());
   QVERIFY(done.isEmpty());
@@ -416,9 +417,9 @@ void AppSearchTest::windowAnswersWhileArchiveIsSlow() {
 
   // No second operation starts while it runs.
   RejectStrayDialogs();
-  QTest::mouseClick(st.frm->cmdSearch, Qt::LeftButton);
+  QTest::mouseClick(st.frm->panel().cmdSearch, Qt::LeftButton);
   QTest::mouseClick(st.frm->cmdToday, Qt::LeftButton);
-  QCOMPARE(st.frm->dtpStudyDate->date(), std::optional<QDate>());
+  QCOMPARE(st.frm->panel().criteria().shortcutDate, std::optional<QDate>());
   st.frm->OpenSettings();
   QVERIFY(st.frm->statusBar()->isVisible());
   QVERIFY(!st.frm->statusBar()->currentMessage().isEmpty());
@@ -437,15 +438,15 @@ void AppSearchTest::shortcutOutsideTheRangeAsksNothing() {
   Station st;
   st.dir.WriteSettings(StationSettings(archive.port(), true));
   st.ShowActive();
-  st.frm->dtpStudy1->setDate(QDate(2026, 1, 1));
-  st.frm->dtpStudy2->setDate(QDate(2026, 1, 31));
+  st.frm->panel().dtpStudy1->setDate(QDate(2026, 1, 1));
+  st.frm->panel().dtpStudy2->setDate(QDate(2026, 1, 31));
   QVERIFY(st.SearchBy(st.frm->cmdToday));
   QCOMPARE(archive.finds().size(), 0);
   QCOMPARE(st.frm->lblListCount->text(), QStringLiteral("0"));
   QCOMPARE(st.frm->grid1->rowCount(), 1);
   QVERIFY(st.frm->grid1->isNoDataRow(1));
   QVERIFY(st.sink.shown.empty());
-  QCOMPARE(st.frm->dtpStudyDate->date(), std::optional<QDate>());
+  QCOMPARE(st.frm->panel().criteria().shortcutDate, std::optional<QDate>());
 }
 
 void AppSearchTest::closingWhileTheWorkerRuns_data() {
@@ -461,13 +462,13 @@ void AppSearchTest::closingWhileTheWorkerRuns() {
   Station st;
   st.dir.WriteSettings(StationSettings(archive.port()));
   st.ShowActive();
-  QTest::keyClicks(st.frm->txtPatID, QStringLiteral("*"));
+  QTest::keyClicks(st.frm->panel().txtPatID, QStringLiteral("*"));
   if (sending) {
     QVERIFY(st.Search());
     st.ClickRow(1);
     QTest::mouseClick(st.frm->cmdSend, Qt::LeftButton);
   } else {
-    QTest::mouseClick(st.frm->cmdSearch, Qt::LeftButton);
+    QTest::mouseClick(st.frm->panel().cmdSearch, Qt::LeftButton);
   }
   QVERIFY(st.frm->busy());
   // Closed and gone with the archive still working: the window waits for
@@ -489,7 +490,7 @@ void AppSearchTest::menuOnlyOverAGridWithRows() {
   QTest::mouseClick(viewport, Qt::RightButton, {}, QPoint(50, 10));
   QVERIFY(!st.frm->mnuMark->isVisible());
 
-  QTest::keyClicks(st.frm->txtPatID, QStringLiteral("*"));
+  QTest::keyClicks(st.frm->panel().txtPatID, QStringLiteral("*"));
   QVERIFY(st.Search());
   const QRect cell = st.frm->grid1->visualRect(st.frm->grid1->model()->index(1, 3));
   QTest::mouseClick(viewport, Qt::LeftButton, {}, cell.center());

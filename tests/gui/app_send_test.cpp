@@ -10,6 +10,7 @@
 #include <QCheckBox>
 
 #include "app_support.h"
+#include "search/search_panel.h"
 #include "settings_test_support.h"
 #include "settings_ui/frm_change.h"
 #include "settings_ui/frm_login.h"
@@ -33,7 +34,7 @@ const QString kDone = QStringLiteral("Request(s) completed.\r\nThis process migh
 bool SearchAll(Station& st, int port) {
   st.dir.WriteSettings(StationSettings(port));
   st.ShowActive();
-  QTest::keyClicks(st.frm->txtPatID, QStringLiteral("*"));
+  QTest::keyClicks(st.frm->panel().txtPatID, QStringLiteral("*"));
   return st.Search();
 }
 
@@ -208,7 +209,7 @@ void AppSendTest::noDataRowIsNeverSent() {
   Station st;
   st.dir.WriteSettings(StationSettings(archive.port()));
   st.ShowActive();
-  QTest::keyClicks(st.frm->txtPatID, QStringLiteral("NOBODY-HERE"));
+  QTest::keyClicks(st.frm->panel().txtPatID, QStringLiteral("NOBODY-HERE"));
   QVERIFY(st.Search());
   QVERIFY(st.frm->grid1->isNoDataRow(1));
 
@@ -271,7 +272,7 @@ void AppSendTest::settingsMenuOpensPromptThenDialog() {
   st.dir.WriteSettings(StationSettings(104, true));
   ConnectSettingsMenu(*st.frm);
   st.ShowActive();
-  QVERIFY(st.frm->dtpStudy1->isVisible());
+  QVERIFY(st.frm->panel().dtpStudy1->isVisible());
 
   bool missed = false;
   QString remoteAet;
@@ -307,7 +308,7 @@ void AppSendTest::settingsMenuOpensPromptThenDialog() {
   QCOMPARE(settingsOwner, static_cast<QWidget*>(st.frm.get()));
   QCOMPARE(remoteAet, QStringLiteral("ARCHIVE"));
   QCOMPARE(st.frm->settings().QueryAET, std::string("ARCHIVE"));
-  QVERIFY(!st.frm->dtpStudy1->isVisible());
+  QVERIFY(!st.frm->panel().dtpStudy1->isVisible());
   QVERIFY(st.dir.ReadSettings().contains("StudyDate=0\r\n"));
   QVERIFY(st.frm->cmdNode[0]->isVisible());
   QCOMPARE(st.frm->cmdNode[0]->text(), QStringLiteral("CT Lab"));

@@ -1,6 +1,6 @@
 #pragma once
-// What the wired main window's GUI tests share: morvanta-archive on a free
-// loopback port with its journal, a counting TCP relay in front of it (to see
+// What the wired main window's GUI tests share: morvanta-archive on a
+// loopback port of the system's choosing with its journal, a counting TCP relay in front of it (to see
 // how many associations a click opened), a station whose Settings.ini points
 // at it, and waits with deadlines.
 
@@ -18,6 +18,8 @@
 #include <QTimer>
 #include <memory>
 
+#include "../support/archive_banner.h"
+#include "search/search_panel.h"
 #include "app/frmMain.h"
 #include "main_window_support.h"
 #include "search/result_grid.h"
@@ -36,27 +38,18 @@ inline int FreeLoopbackPort() {
 class Archive {
  public:
   explicit Archive(QStringList options) {
-    port_ = FreeLoopbackPort();
     journal_ = dir_.filePath(QStringLiteral("journal.jsonl"));
-    options << "--port" << QString::number(port_) << "--aet" << "ARCHIVE" << "--journal"
-            << journal_;
+    options << "--port" << "0" << "--aet" << "ARCHIVE" << "--journal" << journal_;
     process_.setProcessChannelMode(QProcess::MergedChannels);
     process_.start(QStringLiteral(MORVANTA_ARCHIVE_PATH), options);
     QDeadlineTimer deadline(20000);
-    while (!output_.contains("listening") && !deadline.hasExpired() &&
-           process_.state() != QProcess::NotRunning) {
+    // The port the system gave it, named once it takes connections.
+    while (port_ == 0 && !deadline.hasExpired() && process_.state() != QProcess::NotRunning) {
       process_.waitForReadyRead(100);
       output_ += process_.readAll();
+      port_ = testing::AnnouncedPort(output_.toStdString());
     }
-    // The banner comes just before the port accepts: wait for that too.
-    ready_ = output_.contains("listening") && QTest::qWaitFor(
-                                                  [this] {
-                                                    QTcpSocket s;
-                                                    s.connectToHost(QHostAddress::LocalHost,
-                                                                    static_cast<quint16>(port_));
-                                                    return s.waitForConnected(200);
-                                                  },
-                                                  20000);
+    ready_ = port_ != 0;
     if (!ready_) qWarning("archive did not start: %s", output_.constData());
   }
   ~Archive() {
@@ -156,7 +149,7 @@ struct Station {
     if (!frm->busy()) return false;
     return done.wait(kWaitMs);
   }
-  bool Search() { return SearchBy(frm->cmdSearch); }
+  bool Search() { return SearchBy(frm->panel().cmdSearch); }
   // Clicks Send and waits for the outcome; false when nothing started.
   bool Send() {
     QSignalSpy done(frm.get(), &frmMain::sendFinished);

@@ -12,6 +12,7 @@
 #include <QStatusBar>
 
 #include "app_support.h"
+#include "search/search_panel.h"
 
 using namespace morvanta;
 using namespace morvanta::test;
@@ -69,7 +70,7 @@ bool SearchAll(Station& st, const QStringList& settings) {
   // The window reads the node buttons and the active node when it loads.
   st.frm = std::make_unique<frmMain>(st.dir.path(), FixedNow, &st.sink);
   st.ShowActive();
-  QTest::keyClicks(st.frm->txtPatID, QStringLiteral("*"));
+  QTest::keyClicks(st.frm->panel().txtPatID, QStringLiteral("*"));
   return st.Search();
 }
 
@@ -113,7 +114,7 @@ void BeyondWindowTest::searchStopsAtTheLimit() {
   Station st;
   st.dir.WriteSettings(StationSettings(large.port()));
   st.ShowActive();
-  QTest::keyClicks(st.frm->txtPatID, QStringLiteral("*"));
+  QTest::keyClicks(st.frm->panel().txtPatID, QStringLiteral("*"));
   QVERIFY(st.Search());
   QCOMPARE(st.frm->lblListCount->text(), QStringLiteral("400+"));
   QCOMPARE(st.sink.shown.size(), std::size_t{1});
@@ -154,12 +155,12 @@ void BeyondWindowTest::cancelSearchAgainstHungArchive() {
   // [Query] Timeout is 10 s: only the cancel can end this search sooner.
   st.dir.WriteSettings(StationSettings(hung.port()));
   QSignalSpy done(st.frm.get(), &frmMain::searchFinished);
-  QTest::mouseClick(st.frm->cmdSearch, Qt::LeftButton);
+  QTest::mouseClick(st.frm->panel().cmdSearch, Qt::LeftButton);
   QVERIFY(st.frm->busy());
   QTRY_VERIFY_WITH_TIMEOUT(!hung.finds().isEmpty(), kWaitMs);  // the archive has it
   QVERIFY(st.frm->cmdCancel->isVisible());
   if (byEsc) {
-    QTest::keyClick(st.frm->txtPatID, Qt::Key_Escape);
+    QTest::keyClick(st.frm->panel().txtPatID, Qt::Key_Escape);
   } else {
     QTest::mouseClick(st.frm->cmdCancel, Qt::LeftButton);
   }
@@ -230,7 +231,7 @@ void BeyondWindowTest::modalityKeyChoosesTheAttribute() {
   if (!line.isEmpty()) settings.insert(settings.indexOf("Timeout=10") + 1, line);
   st.dir.WriteSettings(settings);
   st.ShowActive();
-  st.frm->cboMod->setCurrentText(QStringLiteral("CT"));
+  st.frm->panel().cboMod->setCurrentText(QStringLiteral("CT"));
   QVERIFY(st.Search());
   QCOMPARE(archive.finds().size(), 1);
   const QJsonObject identifier = archive.finds()[0].value("identifier").toObject();

@@ -22,6 +22,7 @@
 #include <memory>
 
 #include "app/frmMain.h"
+#include "search/search_panel.h"
 #include "main_window_support.h"
 #include "search/result_grid.h"
 #include "settings_test_support.h"
@@ -127,7 +128,8 @@ class DpiLayoutTest : public QObject {
     row("txtFirstName", 3420, 945, 2355, 330);
     row("cboMod", 6030, 945, 825, 330);
     row("dtpStudy2", 3420, 1395, 1725, 375);
-    row("cmdNode_7", 6165, 2475, 1860, 420);
+    row("nodeButtons", 90, 1935, 7935, 960);
+    row("cmdNode_7", 6075, 540, 1860, 420);
     // Sized to their text, or by the resize rule: the corner only.
     row("lblSearch_8", 8595, 3330, 0, 0, false);
     row("lblListCount", 9765, 3330, 0, 0, false);
@@ -156,8 +158,8 @@ class DpiLayoutTest : public QObject {
     w.ShowActive();
     frmMain& f = *w.frm;
     for (const auto& [widget, points] : std::vector<std::pair<QWidget*, qreal>>{
-             {f.txtPatID, 9}, {f.cmdWeek, 9.75}, {f.cmdSend, 36},
-             {f.cmdSearch, 11.25}, {f.lblListCount, 15.75}, {f.grid1, 11.25}}) {
+             {f.panel().txtPatID, 9}, {f.cmdWeek, 9.75}, {f.cmdSend, 36},
+             {f.panel().cmdSearch, 11.25}, {f.lblListCount, 15.75}, {f.grid1, 11.25}}) {
       const QString wrong = FontMismatch(widget, points, dpi_);
       QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
     }

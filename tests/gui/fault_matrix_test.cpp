@@ -17,7 +17,8 @@
 #include <functional>
 
 #include "../support/unprivileged.h"
-#include "app/modGlobal.h"
+#include "search/search_panel.h"
+#include "app/node_buttons.h"
 #include "app_support.h"
 
 using namespace morvanta;
@@ -227,7 +228,7 @@ void FaultMatrixTest::faults() {
   const QString errorLog = Path(logs / "Error.log");
   st.dir.WriteSettings(Settings("127.0.0.1", good_->port()));
   st.ShowActive();
-  QTest::keyClicks(st.frm->txtPatID, QStringLiteral("*"));
+  QTest::keyClicks(st.frm->panel().txtPatID, QStringLiteral("*"));
 
   // A good search first: its rows must survive whatever follows.
   if (row.op == Op::Search) {
@@ -306,7 +307,7 @@ void FaultMatrixTest::faults() {
   // The operation, waited on with a deadline beyond the time-out.
   if (row.op == Op::Search) {
     QSignalSpy done(st.frm.get(), &frmMain::searchFinished);
-    QTest::mouseClick(st.frm->cmdSearch, Qt::LeftButton);
+    QTest::mouseClick(st.frm->panel().cmdSearch, Qt::LeftButton);
     if (st.frm->busy()) QVERIFY2(done.wait(kDeadlineMs), "the search did not end");
   } else {
     if (row.killBeforeSend) bad.reset();
@@ -320,7 +321,7 @@ void FaultMatrixTest::faults() {
       // The deadline is far below the row's time-out: only the cancel ends it in time.
       QTRY_VERIFY_WITH_TIMEOUT(!bad->journal(QStringLiteral("store-held")).isEmpty(), kDeadlineMs);
       if (row.action == Action::CancelButton) QTest::mouseClick(st.frm->cmdCancel, Qt::LeftButton);
-      if (row.action == Action::EscKey) QTest::keyClick(st.frm->txtPatID, Qt::Key_Escape);
+      if (row.action == Action::EscKey) QTest::keyClick(st.frm->panel().txtPatID, Qt::Key_Escape);
       if (row.action == Action::CloseWindow) {
         QElapsedTimer closing;
         closing.start();
@@ -462,7 +463,7 @@ int StationUser() {
   if (!QTest::qWaitForWindowActive(frm.get()) || !frm->cmdNode[1]->isVisible()) return 3;
   if (qEnvironmentVariableIsSet(kUserRemoves) && !QFile::remove(Path(SettingsPath(dir)))) return 4;
   QTest::mouseClick(frm->cmdNode[1], Qt::LeftButton);
-  if (!modGlobal::IsNodeHighlighted(frm->cmdNode[1])) return 5;
+  if (!IsNodeHighlighted(frm->cmdNode[1])) return 5;
   frm->close();
   return sink.shown.empty() ? 0 : 6;
 }
@@ -576,7 +577,7 @@ void FaultMatrixTest::settingsValues() {
   }
   st.dir.WriteSettings(settings);
   st.ShowActive();
-  QTest::keyClicks(st.frm->txtPatID, QStringLiteral("*"));
+  QTest::keyClicks(st.frm->panel().txtPatID, QStringLiteral("*"));
   const bool started = st.Search();
   if (cause.isEmpty()) {
     QVERIFY(started);

@@ -8,7 +8,7 @@
 #include <QtMath>
 #include <optional>
 
-#include "forward/batch.h"
+#include "search/batch.h"
 #include "search/result_grid.h"
 #include "ui/ui.h"
 
@@ -423,7 +423,7 @@ class ResultGridTest : public QObject {
     }
     const int current = grid_->currentRow();
     QCOMPARE(current, clicks.isEmpty() ? 0 : clicks.last());
-    QVERIFY(morvanta::forward::SelectBatch(*grid_));
+    QVERIFY(morvanta::search::SelectBatch(*grid_));
     std::vector<int> expected(alsoSelected.begin(), alsoSelected.end());
     for (int r = first; r <= last; ++r) expected.push_back(r);
     QCOMPARE(grid_->selectedRows(), expected);
@@ -431,10 +431,10 @@ class ResultGridTest : public QObject {
   }
 
   void batchOnNoDataRowAndEmptyGrid() {
-    QVERIFY(!morvanta::forward::SelectBatch(*grid_));  // empty: Send untouched
+    QVERIFY(!morvanta::search::SelectBatch(*grid_));  // empty: Send untouched
     QVERIFY(grid_->selectedRows().empty());
     grid_->Fill(DataSetList{});
-    QVERIFY(morvanta::forward::SelectBatch(*grid_));
+    QVERIFY(morvanta::search::SelectBatch(*grid_));
     QCOMPARE(grid_->selectedRows(), std::vector<int>{1});
   }
 };

@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include "main_window_support.h"
+#include "search/search_panel.h"
 #include "ui/optional_date_edit.h"
 
 using namespace morvanta;
@@ -99,9 +100,10 @@ void MainWindowTest::controlsSitAtTheirDesignedPixels_data() {
   QTest::newRow("txtPatID") << "txtPatID" << "picSearch" << QRect(6, 21, 202, 21);
   QTest::newRow("cmdSearch") << "cmdSearch" << "picSearch" << QRect(468, 15, 79, 70);
   QTest::newRow("dtpStudy2") << "dtpStudy2" << "picSearch" << QRect(228, 93, 115, 25);
-  QTest::newRow("cmdNode_0") << "cmdNode_0" << "picSearch" << QRect(6, 129, 124, 28);
-  QTest::newRow("cmdNode_5") << "cmdNode_5" << "picSearch" << QRect(141, 165, 124, 28);
-  QTest::newRow("cmdNode_7") << "cmdNode_7" << "picSearch" << QRect(411, 165, 124, 28);
+  QTest::newRow("nodeButtons") << "nodeButtons" << "picSearch" << QRect(6, 129, 529, 64);
+  QTest::newRow("cmdNode_0") << "cmdNode_0" << "nodeButtons" << QRect(0, 0, 124, 28);
+  QTest::newRow("cmdNode_5") << "cmdNode_5" << "nodeButtons" << QRect(135, 36, 124, 28);
+  QTest::newRow("cmdNode_7") << "cmdNode_7" << "nodeButtons" << QRect(405, 36, 124, 28);
 }
 
 void MainWindowTest::controlsSitAtTheirDesignedPixels() {
@@ -126,8 +128,8 @@ void MainWindowTest::captionsFontsAndStartState() {
   QVERIFY(!f.cmdSend->isEnabled());
   QCOMPARE(f.cmdSend->font().pointSizeF(), 36.0);
   QVERIFY(f.cmdSend->font().bold());
-  QCOMPARE(f.cmdSearch->font().pointSizeF(), 11.25);
-  QVERIFY(f.cmdSearch->isDefault());
+  QCOMPARE(f.panel().cmdSearch->font().pointSizeF(), 11.25);
+  QVERIFY(f.panel().cmdSearch->isDefault());
   QCOMPARE(f.lblSearch[8]->text(), QStringLiteral("Count:"));
   QCOMPARE(f.lblSearch[8]->font().pointSizeF(), 15.75);
   QCOMPARE(f.lblSearch[8]->pos(), QPoint(573, 222));
@@ -153,22 +155,21 @@ void MainWindowTest::captionsFontsAndStartState() {
   // The modality list: an empty first entry, then the eight in order, and
   // the user may type another.
   QStringList items;
-  for (int i = 0; i < f.cboMod->count(); ++i) items << f.cboMod->itemText(i);
+  for (int i = 0; i < f.panel().cboMod->count(); ++i) items << f.panel().cboMod->itemText(i);
   QCOMPARE(items, (QStringList{"", "CR", "CT", "DX", "MR", "MG", "US", "XA"}));
-  QVERIFY(f.cboMod->isEditable());
-  QCOMPARE(f.cboMod->currentText(), QString());
+  QVERIFY(f.panel().cboMod->isEditable());
+  QCOMPARE(f.panel().cboMod->currentText(), QString());
 
   // Every picker starts without a date, showing today.
-  for (ui::OptionalDateEdit* d : {f.dtpDOB, f.dtpStudy1, f.dtpStudy2, f.dtpStudyDate}) {
+  for (ui::OptionalDateEdit* d : {f.panel().dtpDOB, f.panel().dtpStudy1, f.panel().dtpStudy2}) {
     QVERIFY2(!d->date().has_value(), qPrintable(d->objectName()));
     QCOMPARE(d->shownDate(), QDate(2026, 12, 7));
   }
 
   w.ShowActive();
-  QVERIFY(!f.txtPatName->isVisible());
-  QVERIFY(!f.dtpStudyDate->isVisible());
-  QVERIFY(f.dtpStudy1->isVisible());  // visible until GetINI first runs
-  QCOMPARE(QApplication::focusWidget(), f.txtPatID);
+  QVERIFY(!f.panel().txtPatName->isVisible());
+  QVERIFY(f.panel().dtpStudy1->isVisible());  // visible until GetINI first runs
+  QCOMPARE(QApplication::focusWidget(), f.panel().txtPatID);
 }
 
 void MainWindowTest::tabVisitsControlsInOrder_data() {
@@ -383,9 +384,9 @@ void MainWindowTest::getIniShowsOrHidesDateRange() {
   w.frm->GetINI();
   QCOMPARE(w.frm->settings().ExtStudyDate, shown);
   for (QWidget* c : {static_cast<QWidget*>(w.frm->lblSearch[6]),
-                     static_cast<QWidget*>(w.frm->dtpStudy1),
+                     static_cast<QWidget*>(w.frm->panel().dtpStudy1),
                      static_cast<QWidget*>(w.frm->lblSearch[7]),
-                     static_cast<QWidget*>(w.frm->dtpStudy2)}) {
+                     static_cast<QWidget*>(w.frm->panel().dtpStudy2)}) {
     QVERIFY2(c->isVisible() == shown, qPrintable(c->objectName()));
   }
 }
@@ -402,14 +403,14 @@ void MainWindowTest::checkIniLoadsArchiveSettings() {
   QCOMPARE(s.QueryAET, std::string("ARCHIVE"));
   QCOMPARE(s.QueryIP, std::string("127.0.0.1"));
   QCOMPARE(s.QueryPort, 11112);
-  QVERIFY(w.frm->dtpStudy1->isHidden());
+  QVERIFY(w.frm->panel().dtpStudy1->isHidden());
 }
 
 void MainWindowTest::dateFieldTogglesWithSpaceAndTakesTypedDate() {
   ProgramDir dir;
   Window w(dir);
   w.ShowActive();
-  ui::OptionalDateEdit* dob = w.frm->dtpDOB;
+  ui::OptionalDateEdit* dob = w.frm->panel().dtpDOB;
   QSignalSpy changed(dob, &ui::OptionalDateEdit::dateChanged);
   dob->setFocus();
   QTRY_COMPARE(QApplication::focusWidget(), dob->dateEdit());

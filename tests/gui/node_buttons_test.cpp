@@ -4,7 +4,7 @@
 #include <QImage>
 #include <QPushButton>
 
-#include "app/modGlobal.h"
+#include "app/node_buttons.h"
 #include "config/profile.h"
 #include "main_window_support.h"
 
@@ -19,7 +19,7 @@ using Looks = QStringList;
 
 QString LookOf(const QPushButton* b) {
   if (b->isHidden()) return QString();
-  return (modGlobal::IsNodeHighlighted(b) ? QStringLiteral("*") : QString()) + b->text();
+  return (IsNodeHighlighted(b) ? QStringLiteral("*") : QString()) + b->text();
 }
 
 QStringList LooksOf(const frmMain& f) {
@@ -121,7 +121,7 @@ void NodeButtonsTest::buildsButtonsFromSettings() {
   QCOMPARE(LooksOf(*w.frm), looks);
   QStringList shownTags;
   for (const QPushButton* b : w.frm->cmdNode) {
-    if (!b->isHidden()) shownTags << modGlobal::NodeTag(b);
+    if (!b->isHidden()) shownTags << NodeTag(b);
   }
   QCOMPARE(shownTags, tags);
   VerifyColours(*w.frm);
@@ -201,7 +201,7 @@ void NodeButtonsTest::rebuildFollowsChangedEntries() {
   QCOMPARE(w.frm->settings().ForwardNodes[0], std::string("C|AE_C"));
   QCOMPARE(w.frm->settings().ForwardNodes[1], std::string());
   // A hidden slot keeps nothing of its old node.
-  QCOMPARE(modGlobal::NodeTag(w.frm->cmdNode[2]), QString());
+  QCOMPARE(NodeTag(w.frm->cmdNode[2]), QString());
 }
 
 void NodeButtonsTest::activeButtonIsPaintedGreen() {

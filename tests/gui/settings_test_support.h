@@ -47,7 +47,11 @@ class FakeHost : public SettingsHost {
       settings.ForwardNodes[static_cast<std::size_t>(i)] = ReadINI("Forward", NodeKey(i), "", file);
     }
   }
-  std::filesystem::path settingsFile() const override { return file; }
+  // Follows `file`, which a test may point elsewhere.
+  const SettingsStore& store() const override {
+    store_ = SettingsStore(file);
+    return store_;
+  }
   ui::MessageSink& messages() override { return sink; }
 
   // Writes Settings.ini as given ("\n" becomes CR LF).
@@ -67,6 +71,7 @@ class FakeHost : public SettingsHost {
 
   QTemporaryDir dir;
   std::filesystem::path file;
+  mutable SettingsStore store_{file};
   SettingsValues settings;
   RecordingSink sink;
   int getIniCalls = 0;

@@ -1,5 +1,5 @@
 #pragma once
-// morvanta-archive started on a free loopback port with a journal of its own,
+// morvanta-archive started on a loopback port of the system's choosing with a journal of its own,
 // for the integration tests; killed when the object goes.
 
 #include <chrono>
@@ -18,12 +18,13 @@ inline constexpr const char* kArchiveToday = "20261207";
 
 class Archive {
  public:
-  explicit Archive(std::vector<std::string> extra = {}) : port_(FreePort()) {
-    std::vector<std::string> args = {MORVANTA_ARCHIVE, "--port", std::to_string(port_), "--aet", "ARCHIVE",
+  explicit Archive(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {MORVANTA_ARCHIVE, "--port", "0", "--aet", "ARCHIVE",
                                      "--today", kArchiveToday, "--journal", journal()};
     args.insert(args.end(), extra.begin(), extra.end());
     process_ = std::make_unique<Process>(args, dir_ / "archive.out");
-    if (!WaitForPort(port_)) throw std::runtime_error("morvanta-archive did not start");
+    port_ = WaitForAnnouncedPort(dir_ / "archive.out", *process_);
+    if (port_ == 0) throw std::runtime_error("morvanta-archive did not start: " + ReadAll(dir_ / "archive.out"));
   }
   int port() const { return port_; }
   std::string journal() const { return dir_ / "journal.jsonl"; }
@@ -45,7 +46,7 @@ class Archive {
 
  private:
   TempDir dir_;
-  int port_;
+  int port_ = 0;
   std::unique_ptr<Process> process_;
 };
 

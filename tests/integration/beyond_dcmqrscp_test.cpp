@@ -60,7 +60,7 @@ class Dcmqrscp : public ::testing::Test {
     ASSERT_EQ(Shell("storescu -aec DCMQR 127.0.0.1 " + std::to_string(port_) + files + " >/dev/null 2>&1"), 0);
   }
 
-  search::ArchiveAddress Address() const { return {"127.0.0.1", port_, "DCMQR", "MORVANTA", 10}; }
+  dicom::ArchiveAddress Address() const { return {"127.0.0.1", port_, "DCMQR", "MORVANTA", 10}; }
 
   TempDir dir_;
   StoreScp room_{"CT_ROOM"};

@@ -112,12 +112,12 @@ TEST_F(Dcmqrscp, AcceptsAForwardingRequest) {
 class DcmtkClients : public ::testing::Test {
  protected:
   void SetUp() override {
-    port_ = FreePort();
     server_ = std::make_unique<Process>(
-        std::vector<std::string>{MORVANTA_ARCHIVE, "--port", std::to_string(port_), "--demo", "50", "--journal",
+        std::vector<std::string>{MORVANTA_ARCHIVE, "--port", "0", "--demo", "50", "--journal",
                                  dir_ / "journal.jsonl"},
         dir_ / "archive.out");
-    ASSERT_TRUE(WaitForPort(port_)) << "morvanta-archive did not start";
+    port_ = WaitForAnnouncedPort(dir_ / "archive.out", *server_);
+    ASSERT_NE(port_, 0) << "morvanta-archive did not start";
   }
   std::string Address() const { return " -aec ARCHIVE 127.0.0.1 " + std::to_string(port_); }
   // Number of responses findscu wrote for the given keys.

@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "../support/archive_banner.h"
+
 extern char** environ;
 
 namespace morvanta::testing {
@@ -128,6 +130,19 @@ inline std::string ReadAll(const std::string& file) {
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+// Started with --port 0, morvanta-archive names the port the system gave it
+// once it takes connections; polls its output file for that line. 0 when the
+// process ended or the deadline passed first.
+inline int WaitForAnnouncedPort(const std::string& outputFile, const Process& process,
+                                std::chrono::seconds deadline = std::chrono::seconds(20)) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (std::chrono::steady_clock::now() < end && process.Running()) {
+    if (const int port = AnnouncedPort(ReadAll(outputFile))) return port;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return AnnouncedPort(ReadAll(outputFile));
 }
 
 // Runs a shell command; its exit status.

@@ -147,8 +147,8 @@ class TlsStoreScp {
   std::unique_ptr<Process> process_;
 };
 
-search::ArchiveAddress Address(int port, const dicom::TlsSettings& tls) {
-  search::ArchiveAddress archive;
+dicom::ArchiveAddress Address(int port, const dicom::TlsSettings& tls) {
+  dicom::ArchiveAddress archive;
   archive.host = "127.0.0.1";
   archive.port = port;
   archive.calledAET = "ORTHANC";

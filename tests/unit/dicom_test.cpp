@@ -1,4 +1,7 @@
 // The binding's pure parts: UIDs, error texts, character sets, data sets.
+#include <functional>
+#include <new>
+#include <stdexcept>
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -145,6 +148,38 @@ TEST(ErrorTexts, ErrorCarriesNumberAndDescription) {
   EXPECT_EQ(error.number(), 1004);
   EXPECT_EQ(error.description(), "No answer from ARCHIVE at 10.0.0.5:104 within 30 s");
   EXPECT_STREQ(error.what(), "1004 - No answer from ARCHIVE at 10.0.0.5:104 within 30 s");
+}
+
+// Every operation (search, Send, C-MOVE, the connection test) reports what
+// it caught through this one mapping, so one exception has one number
+// everywhere.
+TEST(ErrorModel, EachExceptionHasOneNumber) {
+  struct Case {
+    const char* label;
+    std::function<void()> raise;
+    std::int32_t number;
+    std::string description;
+    bool cancel;
+  };
+  const std::vector<Case> cases = {
+      {"binding error keeps its number", [] { throw Error(1004, "No answer"); }, 1004, "No answer", false},
+      {"cancel", [] { throw Error(1012, "The study search was cancelled."); }, 1012,
+       "The study search was cancelled.", true},
+      {"memory", [] { throw std::bad_alloc(); }, 7, "Out of memory", false},
+      {"standard exception", [] { throw std::runtime_error("odd"); }, 1099, "odd", false},
+      {"anything else", [] { throw 42; }, 1099, "Unknown error", false},
+  };
+  for (const Case& c : cases) {
+    Failure failure;
+    try {
+      c.raise();
+    } catch (...) {
+      failure = CurrentFailure();
+    }
+    EXPECT_EQ(failure.number, c.number) << c.label;
+    EXPECT_EQ(failure.description, c.description) << c.label;
+    EXPECT_EQ(IsCancel(failure), c.cancel) << c.label;
+  }
 }
 
 TEST(Status, FailureRangesAreFailuresAndWarningsAreNot) {

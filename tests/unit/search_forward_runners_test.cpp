@@ -1,19 +1,12 @@
 // The search and send workers against morvanta-archive on a free loopback
 // port: what the archive received, and what came back to the UI thread.
 
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <set>
 
+#include "archive_launcher.h"
 #include "dicom/errors.h"
 #include "forward/send.h"
 #include "search/query.h"
@@ -23,86 +16,11 @@
 using namespace morvanta;
 using search::SearchOutcome;
 using forward::SendOutcome;
+using test::Archive;
 
 namespace {
 
-// A port nobody listens on right now: bound to 0, read back, released.
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;
-  socklen_t len = sizeof addr;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-    port = ntohs(addr.sin_port);
-  }
-  ::close(fd);
-  return port;
-}
-
-bool Accepts(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(static_cast<std::uint16_t>(port));
-  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  ::close(fd);
-  return ok;
-}
-
-class Archive {
- public:
-  explicit Archive(QStringList options) {
-    port_ = FreePort();
-    journal_ = dir_.filePath("journal.jsonl");
-    options << "--port" << QString::number(port_) << "--aet" << "ARCHIVE" << "--journal"
-            << journal_;
-    process_.setProcessChannelMode(QProcess::MergedChannels);
-    process_.start(QStringLiteral(MORVANTA_ARCHIVE_PATH), options);
-    QByteArray output;
-    QDeadlineTimer deadline(20000);
-    while (!output.contains("listening") && !deadline.hasExpired() &&
-           process_.state() != QProcess::NotRunning) {
-      process_.waitForReadyRead(200);
-      output += process_.readAll();
-    }
-    // The banner comes just before the archive listens: wait for the port too.
-    ready_ = output.contains("listening") &&
-             QTest::qWaitFor([this] { return Accepts(port_); }, 20000);
-    if (!ready_) qWarning("archive did not start: %s", output.constData());
-  }
-  ~Archive() {
-    process_.kill();
-    process_.waitForFinished(5000);
-  }
-  bool ready() const { return ready_; }
-  search::ArchiveAddress address() const {
-    return {"127.0.0.1", port_, "ARCHIVE", "MORVANTA", 10};
-  }
-  QList<QJsonObject> journal(const QString& type) const {
-    QFile file(journal_);
-    QList<QJsonObject> entries;
-    if (!file.open(QIODevice::ReadOnly)) return entries;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-      const QJsonObject entry = QJsonDocument::fromJson(line).object();
-      if (entry.value("type").toString() == type) entries << entry;
-    }
-    return entries;
-  }
-
- private:
-  QTemporaryDir dir_;
-  QString journal_;
-  QProcess process_;
-  int port_ = 0;
-  bool ready_ = false;
-};
-
-SearchOutcome RunSearchRunner(search::SearchRunner& runner, const search::ArchiveAddress& address,
+SearchOutcome RunSearchRunner(search::SearchRunner& runner, const dicom::ArchiveAddress& address,
                               const dicom::DataSet& identifier) {
   QSignalSpy finished(&runner, &search::SearchRunner::finished);
   if (!runner.start(address, identifier)) return {};
@@ -178,6 +96,31 @@ class RunnersTest : public QObject {
     QCOMPARE(finished.size(), 1);
     QVERIFY(!runner.isRunning());
     QCOMPARE(archive.journal("find").size(), 1);
+  }
+
+  // A cancel is the user's choice for every operation: neither a cancelled
+  // search nor a cancelled Send carries an error to log or show.
+  void cancelledSearchAndSendAreNoErrors() {
+    Archive archive({"--demo", "3", "--hang"});
+    QVERIFY(archive.ready());
+    search::SearchRunner search;
+    QSignalSpy searched(&search, &search::SearchRunner::finished);
+    QVERIFY(search.start(archive.address(), search::MakeIdentifier(search::BuildIdentifier({}).keys)));
+    search.cancel();
+    QVERIFY(searched.wait(30000));
+    const auto found = searched.at(0).at(0).value<SearchOutcome>();
+    QVERIFY(found.cancelled);
+    QVERIFY(!found.error.has_value());
+    QVERIFY(found.ok());
+
+    forward::SendRunner send;
+    QSignalSpy sent(&send, &forward::SendRunner::finished);
+    QVERIFY(send.start(archive.address(), {"1.2.3", "1.2.4"}));
+    send.cancel();
+    QVERIFY(sent.wait(30000));
+    const auto stored = sent.at(0).at(0).value<SendOutcome>();
+    QVERIFY(stored.cancelled);
+    QVERIFY(!stored.error.has_value());
   }
 
   void refusedAssociationComesBackAsError() {

@@ -17,7 +17,8 @@ A small DICOM archive: answers C-ECHO, C-FIND at STUDY level (Study Root),
 C-MOVE at STUDY level (Study Root) and C-STORE (forwarding requests and
 ordinary images).
 
-  --port P              TCP port to listen on (default 11112)
+  --port P              TCP port to listen on (default 11112); 0: a free port
+                        the system picks, named in the first line of output
   --aet AET             this archive's AE title (default ARCHIVE); associations
                         calling another AE title are rejected
   --accept-any-aet      accept any called AE title
@@ -118,7 +119,7 @@ int main(int argc, char** argv) {
       std::cout << kHelp;
       return 0;
     } else if (arg == "--port") {
-      options.port = Number(arg, value(), 1, 65535);
+      options.port = Number(arg, value(), 0, 65535);
     } else if (arg == "--aet") {
       options.aet = value();
       if (options.aet.empty() || options.aet.size() > 16) Usage("--aet needs 1 to 16 characters");

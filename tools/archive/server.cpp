@@ -22,6 +22,8 @@
 #include <thread>
 
 #include "dicom/charset.h"
+#include "json.h"
+#include "pool.h"
 #include "studies.h"
 
 namespace morvanta::archive {
@@ -38,29 +40,6 @@ struct State {
   std::FILE* journal = nullptr;
 };
 State* g_state = nullptr;
-
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (byte < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-          out += escaped;
-        } else {
-          out += c;
-        }
-    }
-  }
-  return out + "\"";
-}
 
 std::string TagText(TagKey key) {
   char text[16];
@@ -557,7 +536,7 @@ int Serve(const Options& options) {
     LoadFolder(options.dataDir, state.store);
   }
 
-  DcmSCPPool<ArchiveSCP> pool;
+  ListeningPool<ArchiveSCP> pool;
   pool.setMaxThreads(static_cast<Uint16>(options.maxAssociations));
   DcmSCPConfig& config = pool.getConfig();
   config.setPort(static_cast<Uint16>(options.port));
@@ -596,8 +575,12 @@ int Serve(const Options& options) {
     config.setTransportLayer(tls.get());
   }
 
-  std::cout << "morvanta-archive: " << options.aet << " listening on port " << options.port
-            << (tls ? " (TLS)" : "") << " with " << state.store.Count() << " studies" << std::endl;
+  // Said once the socket takes connections, with the port it got (the one
+  // asked for, or the system's choice for --port 0).
+  pool.onListening([&](int port) {
+    std::cout << "morvanta-archive: " << options.aet << " listening on port " << port << (tls ? " (TLS)" : "")
+              << " with " << state.store.Count() << " studies" << std::endl;
+  });
   const OFCondition cond = pool.listen();
   std::cerr << "morvanta-archive: " << (cond.text() ? cond.text() : "stopped") << "\n";
   return cond.good() ? 0 : 1;

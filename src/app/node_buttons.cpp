@@ -1,12 +1,13 @@
-#include "app/modGlobal.h"
+#include "app/node_buttons.h"
 
 #include <QApplication>
 #include <QPushButton>
 #include <QVariant>
 
-#include "config/profile.h"
+#include "ui/controls.h"
 
-namespace morvanta::modGlobal {
+
+namespace morvanta {
 
 namespace {
 
@@ -59,16 +60,29 @@ bool IsNodeHighlighted(const QPushButton* button) {
          button->font().bold();
 }
 
-void LoadNodeButtons(const NodeButtons& nodes) {
+NodeButtonBar::NodeButtonBar(SettingsValues& values, const SettingsStore& store, const Log& log, QWidget* parent)
+    : QWidget(parent), values_(values), store_(store), log_(log) {
+  setObjectName(QStringLiteral("nodeButtons"));
+  // Two rows of four, in twips from the bar's corner.
+  static constexpr std::array<int, 4> kLeft{0, 2025, 4050, 6075};
+  for (int i = 0; i < kNodeSlots; ++i) {
+    QPushButton* button = ui::MakeButton(this, QStringLiteral("cmdNode_%1").arg(i), QString(),
+                                         kLeft[static_cast<std::size_t>(i % 4)], i < 4 ? 0 : 540, 1860, 420);
+    cmdNode[static_cast<std::size_t>(i)] = button;
+    connect(button, &QPushButton::clicked, this, [this, i] { ActivateNode(static_cast<std::int16_t>(i)); });
+  }
+}
+
+void NodeButtonBar::LoadNodeButtons() {
   // A rebuild after the node list changed must not leave an old highlight
   // on a button that now shows another node.
-  for (QPushButton* button : nodes.cmdNode) ShowNormal(button);
+  for (QPushButton* button : cmdNode) ShowNormal(button);
 
-  const ProfileSnapshot ini = ProfileSnapshot::Read(nodes.settingsFile);
+  const std::array<std::string, kNodeSlots> entries = store_.ForwardNodes();
   for (int i = 0; i < kNodeSlots; ++i) {
-    QPushButton* button = nodes.cmdNode[static_cast<std::size_t>(i)];
-    std::string entry = ini.Get("Forward", NodeKey(i), "");
-    nodes.values.ForwardNodes[static_cast<std::size_t>(i)] = entry;
+    QPushButton* button = cmdNode[static_cast<std::size_t>(i)];
+    const std::string& entry = entries[static_cast<std::size_t>(i)];
+    values_.ForwardNodes[static_cast<std::size_t>(i)] = entry;
     if (entry.empty()) {
       button->setText(QString());
       SetTag(button, QString());
@@ -81,25 +95,24 @@ void LoadNodeButtons(const NodeButtons& nodes) {
     SetTag(button, aet);
     // A node without an AE title is never "the active one", even while no
     // node has been chosen yet (both empty).
-    if (!node.aet.empty() && node.aet == nodes.values.ActiveForwardAET) {
-      ActivateNode(nodes, static_cast<std::int16_t>(i));
+    if (!node.aet.empty() && node.aet == values_.ActiveForwardAET) {
+      ActivateNode(static_cast<std::int16_t>(i));
     }
     button->show();
   }
 }
 
-void ActivateNode(const NodeButtons& nodes, std::int16_t index) {
+void NodeButtonBar::ActivateNode(std::int16_t index) {
   if (index < 0 || index >= kNodeSlots) return;
-  for (QPushButton* button : nodes.cmdNode) ShowNormal(button);
-  QPushButton* chosen = nodes.cmdNode[static_cast<std::size_t>(index)];
+  for (QPushButton* button : cmdNode) ShowNormal(button);
+  QPushButton* chosen = cmdNode[static_cast<std::size_t>(index)];
   ShowActive(chosen);
-  nodes.values.ActiveForwardAET = NodeTag(chosen).toStdString();
+  values_.ActiveForwardAET = NodeTag(chosen).toStdString();
   // The choice is remembered at once; a failed write only loses the memory
   // of the choice, not the choice for this run, so it is logged rather than
   // shown.
-  const WriteResult saved = WriteINI("Forward", "Active", nodes.values.ActiveForwardAET,
-                                     nodes.settingsFile, IfMissing::Keep);
-  if (!saved && nodes.log != nullptr) (void)nodes.log->LogError(0, saved.error, "cmdNode_Click");
+  const SaveResult saved = store_.SaveActiveNode(values_.ActiveForwardAET);
+  if (!saved) (void)log_.LogError(0, saved.error, "cmdNode_Click");
 }
 
-}  // namespace morvanta::modGlobal
+}  // namespace morvanta

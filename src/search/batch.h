@@ -3,10 +3,8 @@
 // the selection, so long result lists are forwarded in batches.
 
 namespace morvanta::search {
-class ResultGrid;
-}
 
-namespace morvanta::forward {
+class ResultGrid;
 
 // Rows first..last inclusive, numbered from 1; empty when last < first.
 struct RowBlock {
@@ -29,6 +27,6 @@ RowBlock BatchBlock(int rowCount, int currentRow);
 // and the current row does not move. The "No Data" row counts as a row.
 // Returns true when Send should be enabled, false (leave Send as it is) when
 // the grid is empty.
-bool SelectBatch(search::ResultGrid& grid);
+bool SelectBatch(ResultGrid& grid);
 
-}  // namespace morvanta::forward
+}  // namespace morvanta::search

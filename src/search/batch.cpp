@@ -1,10 +1,10 @@
-#include "forward/batch.h"
+#include "search/batch.h"
 
 #include <algorithm>
 
 #include "search/result_grid.h"
 
-namespace morvanta::forward {
+namespace morvanta::search {
 
 RowBlock BatchBlock(int rowCount, int currentRow) {
   if (rowCount <= 0) return {};
@@ -12,7 +12,7 @@ RowBlock BatchBlock(int rowCount, int currentRow) {
   return {std::max(currentRow, 1), last};
 }
 
-bool SelectBatch(search::ResultGrid& grid) {
+bool SelectBatch(ResultGrid& grid) {
   const int rows = grid.rowCount();
   if (rows <= 0) return false;
   const RowBlock block = BatchBlock(rows, grid.currentRow());
@@ -20,4 +20,4 @@ bool SelectBatch(search::ResultGrid& grid) {
   return true;
 }
 
-}  // namespace morvanta::forward
+}  // namespace morvanta::search

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "forward/batch.h"
+#include "search/batch.h"
 
-namespace morvanta::forward {
+namespace morvanta::search {
 namespace {
 
 struct BlockCase {
@@ -39,4 +39,4 @@ TEST(BatchBlock, CurrentRowAndUpToTwentyFiveAfterIt) {
 }
 
 }  // namespace
-}  // namespace morvanta::forward
+}  // namespace morvanta::search

@@ -1,0 +1,103 @@
+#include "dicom/codec.h"
+
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcelem.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dicom/association.h"
+#include "dicom/charset.h"
+
+namespace morvanta::dicom::detail {
+
+// A data set built from the program's attribute list. Values arrive as UTF-8;
+// the narrowest character set that holds them is chosen and declared.
+std::unique_ptr<DcmDataset> BuildDataset(const AttributeList& attributes) {
+  auto dataset = std::make_unique<DcmDataset>();
+  std::vector<std::string> texts;
+  for (const Attribute& a : attributes.items()) texts.push_back(a.Value());
+  const Charset charset = ChooseCharset(texts);
+
+  for (const Attribute& a : attributes.items()) {
+    DcmTag tag(a.tag().group, a.tag().element);
+    const DcmEVR vr = tag.getEVR();
+    // Private and unknown tags travel as LO (the forwarding request's
+    // (0019,0010) creator and (0019,0030) study UID among them).
+    if (vr == EVR_UNKNOWN || vr == EVR_UN || vr == EVR_UNKNOWN2B) tag.setVR(DcmVR(EVR_LO));
+    if (tag.getEVR() == EVR_SQ)
+      Throw(ErrorCode::InvalidArgument, "Attribute " + std::string(tag.toString().c_str()) +
+                                            " is a sequence and cannot be given as text");
+    DcmElement* raw = nullptr;
+    if (DcmItem::newDicomElementWithVR(raw, tag).bad() || raw == nullptr)
+      Throw(ErrorCode::InvalidArgument,
+            "Attribute " + std::string(tag.toString().c_str()) + " cannot be sent");
+    std::unique_ptr<DcmElement> element(raw);
+    const std::string value = charset == Charset::Latin1 ? Utf8ToLatin1(a.Value()) : a.Value();
+    if (element->putString(value.c_str(), static_cast<Uint32>(value.size())).bad())
+      Throw(ErrorCode::InvalidArgument, "Value \"" + a.Value() + "\" does not fit attribute " +
+                                            std::string(tag.toString().c_str()));
+    // A later Add of the same tag replaces the earlier one: a data set holds each tag once.
+    if (dataset->insert(element.get(), OFTrue).bad())
+      Throw(ErrorCode::EncodingFailed, "Attribute " + std::string(tag.toString().c_str()) +
+                                           " could not be added to the data set");
+    element.release();
+  }
+  if (charset != Charset::Ascii)
+    dataset->putAndInsertString(DCM_SpecificCharacterSet, DefinedTerm(charset).c_str());
+  else
+    dataset->findAndDeleteElement(DCM_SpecificCharacterSet);
+  return dataset;
+}
+
+namespace {
+
+// How a received element's value is read: the VRs that Specific Character
+// Set applies to (PS3.5 6.1.2.3), with the delimiters that end a code
+// extension in them; the others hold the default repertoire.
+std::optional<TextKind> TextKindOf(DcmEVR vr) {
+  switch (vr) {
+    case EVR_PN: return TextKind::PersonName;
+    case EVR_SH:
+    case EVR_LO:
+    case EVR_UC: return TextKind::MultiValued;
+    case EVR_ST:
+    case EVR_LT:
+    case EVR_UT: return TextKind::Text;
+    default: return std::nullopt;
+  }
+}
+
+}  // namespace
+
+// A received data set as the program's DataSet, texts decoded into UTF-8 by
+// the set's own (0008,0005); without one, text beyond ASCII is read as
+// ISO_IR 100, as most archives that omit it mean (PS3.5 6.1.2.3 makes the
+// default repertoire ASCII, so anything else is the archive's local habit).
+// The decoding is our own rather than the toolkit's, which as built here
+// knows neither the ISO 2022 code extensions nor GB18030.
+DataSet ToDataSet(DcmDataset& dataset) {
+  OFString declared;
+  if (dataset.findAndGetOFStringArray(DCM_SpecificCharacterSet, declared).bad()) declared.clear();
+  const std::string charset(declared.c_str(), declared.length());
+
+  DataSet result;
+  for (unsigned long i = 0; i < dataset.card(); ++i) {
+    DcmElement* element = dataset.getElement(i);
+    if (element == nullptr || element->ident() == EVR_SQ || element->getTag() == DCM_PixelData)
+      continue;
+    OFString value;
+    const bool isNull = element->getLength() == 0;
+    if (!isNull) element->getOFStringArray(value);
+    const std::string_view bytes(value.c_str(), value.length());
+    const std::optional<TextKind> kind = TextKindOf(element->getVR());
+    std::string text = kind ? DecodeText(bytes, charset, *kind)
+                            : DecodeText(bytes, "", TextKind::MultiValued);
+    const DcmTagKey key = element->getTag();
+    result.Attributes().Set(key.getGroup(), key.getElement(), std::move(text), isNull);
+  }
+  return result;
+}
+
+}  // namespace morvanta::dicom::detail

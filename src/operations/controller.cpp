@@ -1,0 +1,193 @@
+#include "operations/controller.h"
+
+#include <utility>
+
+#include "dicom/errors.h"
+
+namespace morvanta::operations {
+
+namespace {
+
+const QString kSendDoneText = QStringLiteral(
+    "Request(s) completed.\r\nThis process might take a few seconds.");
+const QString kSearchCancelledNote = QStringLiteral("Search cancelled.");
+const QString kNoActiveNodeText = QStringLiteral(
+    "Choose a forward node first: click one of the node buttons.\r\n"
+    "Nothing was sent.");
+constexpr int kNoteMs = 5000;
+
+}  // namespace
+
+dicom::ArchiveAddress ArchiveAddressFrom(const SettingsValues& values) {
+  const dicom::TlsSettings tls{values.Tls.Enabled, values.Tls.CACertificates, values.Tls.Certificate,
+                               values.Tls.PrivateKey};
+  return {values.QueryIP, values.QueryPort, values.QueryAET, values.LocalAET, values.TimeoutSeconds, tls};
+}
+
+Controller::Controller(const SettingsStore& store, const Log& log, ui::MessageSink& messages,
+                       QObject* parent)
+    : QObject(parent),
+      store_(store),
+      log_(log),
+      messages_(messages),
+      searchRunner_(std::make_unique<search::SearchRunner>()),
+      sendRunner_(std::make_unique<forward::SendRunner>()) {
+  qRegisterMetaType<search::SearchOutcome>();
+  qRegisterMetaType<forward::SendOutcome>();
+  // Results past the too-many count are never shown: the archive is asked to
+  // stop there rather than send every match of a large archive.
+  searchRunner_->setResultLimit(search::kSearchResultLimit);
+  connect(searchRunner_.get(), &search::SearchRunner::finished, this, &Controller::OnSearchEnded);
+  connect(sendRunner_.get(), &forward::SendRunner::finished, this, &Controller::OnSendEnded);
+  connect(sendRunner_.get(), &forward::SendRunner::progress, this,
+          [this](int k, int n) { emit statusNote(forward::SendingText(k, n), 0); });
+  connect(sendRunner_.get(), &forward::SendRunner::moveProgress, this,
+          [this](const forward::MoveProgressInfo& info) { emit statusNote(forward::MovingText(info), 0); });
+}
+
+Controller::~Controller() {
+  // The runners wait for their workers when they go; what those report is
+  // dropped. Both are told to stop first, so a program being closed never
+  // sits out a network time-out: a search at once, a Send after the request
+  // in flight or a second's grace for it (what was stored stays stored).
+  searchRunner_->disconnect(this);
+  searchRunner_->cancel();
+  sendRunner_->disconnect(this);
+  sendRunner_->cancel();
+}
+
+bool Controller::busy() const { return searchRunner_->isRunning() || sendRunner_->isRunning(); }
+
+void Controller::GetINI() {
+  store_.LoadArchive(settings_);
+  emit settingsLoaded(settings_);
+}
+
+bool Controller::CheckINI() {
+  if (!store_.Exists()) {
+    ReportError(0, QStringLiteral("Settings.ini existiert nicht."), "CheckInI");
+    return false;
+  }
+  GetINI();
+  // Said here with what the file holds; the toolkit would only see the
+  // number it became.
+  if (const auto problem = PortProblem(settings_)) {
+    ReportError(static_cast<std::int32_t>(dicom::ErrorCode::InvalidArgument), QString::fromStdString(*problem),
+                "CheckInI");
+    return false;
+  }
+  return true;
+}
+
+SearchStart Controller::Search(const search::SearchCriteria& criteria) {
+  // One operation at a time: a second search (or one during a Send) is
+  // refused and leaves everything as it is.
+  if (busy()) return {Start::Busy, {}};
+  // What is typed now decides, the names included; an empty form never
+  // runs a search of the whole archive.
+  if (!search::HasCriteria(criteria)) return {Start::NoCriteria, {}};
+  if (!CheckINI()) return {Start::NotReady, {}};
+  try {
+    // The identifier is complete before the worker starts: the criteria may
+    // change as soon as this returns.
+    const search::IdentifierPlan plan = search::BuildIdentifier(criteria, settings_.QueryModalityKey);
+    if (plan.matchesNothing) {
+      // The shortcut's days and the range do not meet: no study can match,
+      // and the archive is not asked.
+      emit searchResults(search::SearchOutcome{});
+      emit searchFinished();
+      return {Start::MatchesNothing, plan.composedName};
+    }
+    const dicom::DataSet identifier = search::MakeIdentifier(plan.keys);
+    if (!searchRunner_->start(ArchiveAddressFrom(settings_), identifier)) return {Start::Busy, plan.composedName};
+    emit busyChanged(true);
+    return {Start::Started, plan.composedName};
+  } catch (...) {
+    ReportCurrentException("cmdSearch_Click");
+    return {Start::Failed, {}};
+  }
+}
+
+void Controller::OnSearchEnded(const search::SearchOutcome& outcome) {
+  emit busyChanged(false);
+  if (outcome.cancelled) {
+    // The user's choice, not a failure: nothing logged, results as they were.
+    emit statusNote(kSearchCancelledNote, kNoteMs);
+  } else if (!outcome.ok()) {
+    ReportError(outcome.error->number, QString::fromStdString(outcome.error->description), "cmdSearch_Click");
+  } else {
+    emit searchResults(outcome);
+  }
+  emit searchFinished();
+}
+
+Start Controller::Send(std::vector<std::string> studyUids) {
+  if (busy()) return Start::Busy;
+  if (!CheckINI()) return Start::NotReady;
+  try {
+    const dicom::ArchiveAddress archive = ArchiveAddressFrom(settings_);
+    bool started = false;
+    if (settings_.ForwardBy == ForwardMethod::Move) {
+      // The node buttons choose where a C-MOVE sends the studies; without a
+      // chosen node there is nowhere to send them.
+      if (settings_.ActiveForwardAET.empty()) {
+        Show(kNoActiveNodeText, ui::MessageIcon::Information);
+        return Start::NoActiveNode;
+      }
+      started = sendRunner_->startMove(archive, std::move(studyUids), settings_.ActiveForwardAET);
+    } else {
+      started = sendRunner_->start(archive, std::move(studyUids));
+    }
+    if (!started) return Start::Busy;
+    emit busyChanged(true);
+    return Start::Started;
+  } catch (...) {
+    ReportCurrentException("Send");
+    return Start::Failed;
+  }
+}
+
+void Controller::OnSendEnded(const forward::SendOutcome& outcome) {
+  emit busyChanged(false);
+  emit statusNote(QString(), 0);  // the progress line goes before the outcome is told
+  if (outcome.cancelled) {
+    // The user's choice: told how far it got, nothing logged.
+    Show(forward::SendCancelledText(outcome), ui::MessageIcon::Information);
+  } else if (!outcome.ok()) {
+    // Requests already stored stay stored; the rest were not attempted.
+    ReportError(outcome.error->number, QString::fromStdString(outcome.error->description), "Send");
+  } else if (outcome.moved) {
+    Show(forward::MoveDoneText(outcome),
+         outcome.imagesFailed > 0 ? ui::MessageIcon::Warning : ui::MessageIcon::Information);
+  } else {
+    if (!outcome.releaseNote.empty()) (void)log_.LogDebug(outcome.releaseNote);
+    Show(kSendDoneText, ui::MessageIcon::Information);
+  }
+  emit sendFinished(outcome);
+}
+
+void Controller::Cancel() {
+  if (searchRunner_->isRunning()) searchRunner_->cancel();
+  if (sendRunner_->isRunning()) {
+    sendRunner_->cancel();
+    emit statusNote(QStringLiteral("Cancelling: the request under way is finished first..."), 0);
+  }
+}
+
+void Controller::ReportError(std::int32_t number, const QString& description, std::string_view procedure) {
+  // A log that cannot be written must not keep the user from the message.
+  (void)log_.LogError(number, description.toStdString(), procedure);
+  messages_.Show(ui::Message{ui::ErrorText(number, description), ui::kAppTitle, ui::MessageIcon::Critical,
+                             ui::MessageButtons::Ok});
+}
+
+void Controller::ReportCurrentException(std::string_view procedure) {
+  const dicom::Failure failure = dicom::CurrentFailure();
+  ReportError(failure.number, QString::fromStdString(failure.description), procedure);
+}
+
+void Controller::Show(const QString& text, ui::MessageIcon icon) {
+  messages_.Show(ui::Message{text, ui::kAppTitle, icon, ui::MessageButtons::Ok});
+}
+
+}  // namespace morvanta::operations

@@ -1,0 +1,206 @@
+// The controller with the demo archive and no window: what each start
+// request does, what reaches the message sink and the error log, and that a
+// cancel is no error for any operation.
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <vector>
+
+#include "archive_launcher.h"
+#include "config/store.h"
+#include "log/log.h"
+#include "operations/controller.h"
+#include "search/shortcuts.h"
+
+using namespace morvanta;
+using operations::Start;
+using test::Archive;
+
+namespace {
+
+class RecordingSink : public ui::MessageSink {
+ public:
+  void Show(const ui::Message& message) override { shown.push_back(message); }
+  std::vector<ui::Message> shown;
+};
+
+// A program folder with its Settings.ini, log and a controller on them.
+struct Station {
+  explicit Station(const QByteArray& settings) {
+    if (!settings.isNull()) {
+      QFile file(dir.filePath("Settings.ini"));
+      if (file.open(QIODevice::WriteOnly)) file.write(settings);
+    }
+  }
+  QByteArray ErrorLog() const {
+    QFile file(dir.filePath("Logs/Error.log"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  }
+  QTemporaryDir dir;
+  SettingsStore store{SettingsPath(dir.path().toStdString())};
+  Log log{dir.path().toStdString()};
+  RecordingSink sink;
+  operations::Controller controller{store, log, sink};
+};
+
+QByteArray SettingsFor(int port, const char* forward = "") {
+  return QByteArray("[Local]\r\nAET=MORVANTA\r\n[Query]\r\nAET=ARCHIVE\r\nIP=127.0.0.1\r\nPort=") +
+         QByteArray::number(port) + "\r\nTimeout=10\r\n" + forward;
+}
+
+search::SearchCriteria ById(const char* id) {
+  search::SearchCriteria criteria;
+  criteria.patientId = QString::fromLatin1(id);
+  return criteria;
+}
+
+}  // namespace
+
+class ControllerTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  // Each way a search request can go, with what the user is told and what
+  // the error log keeps.
+  void searchStartsOrSaysWhyNot_data() {
+    QTest::addColumn<QByteArray>("settings");  // null: no Settings.ini
+    QTest::addColumn<QString>("patientId");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<QString>("message");  // "" for none
+    QTest::addColumn<QString>("logged");   // the procedure in Error.log, "" for nothing
+    QTest::newRow("empty form") << SettingsFor(104) << "" << int(Start::NoCriteria) << "" << "";
+    QTest::newRow("no settings file") << QByteArray() << "1" << int(Start::NotReady)
+                                      << "0 - Settings.ini existiert nicht." << "CheckInI";
+    QTest::newRow("port not a number")
+        << QByteArray("[Query]\r\nAET=ARCHIVE\r\nPort=abc\r\n") << "1" << int(Start::NotReady)
+        << "1010 - Port \"abc\" of ARCHIVE in Settings.ini is not a TCP port (1 to 65535)" << "CheckInI";
+  }
+  void searchStartsOrSaysWhyNot() {
+    QFETCH(QByteArray, settings);
+    QFETCH(QString, patientId);
+    QFETCH(int, start);
+    QFETCH(QString, message);
+    QFETCH(QString, logged);
+    Station st(settings);
+    QSignalSpy busy(&st.controller, &operations::Controller::busyChanged);
+    const operations::SearchStart started = st.controller.Search(ById(patientId.toLatin1().constData()));
+    QCOMPARE(int(started.start), start);
+    QVERIFY(busy.isEmpty());
+    QVERIFY(!st.controller.busy());
+    QCOMPARE(st.sink.shown.size(), std::size_t(message.isEmpty() ? 0 : 1));
+    if (!message.isEmpty()) {
+      QCOMPARE(st.sink.shown[0].text, message);
+      QCOMPARE(st.sink.shown[0].icon, ui::MessageIcon::Critical);
+    }
+    QCOMPARE(st.ErrorLog().contains(logged.toLatin1()), true);
+    QCOMPARE(st.ErrorLog().isEmpty(), logged.isEmpty());
+  }
+
+  void searchFindsStudiesAndRefusesASecondWhileItRuns() {
+    Archive archive({"--demo", "5", "--delay", "200"});
+    QVERIFY(archive.ready());
+    Station st(SettingsFor(archive.address().port));
+    QSignalSpy results(&st.controller, &operations::Controller::searchResults);
+    QSignalSpy finished(&st.controller, &operations::Controller::searchFinished);
+    search::SearchCriteria criteria;
+    criteria.lastName = QStringLiteral("M");
+    const operations::SearchStart started = st.controller.Search(criteria);
+    QCOMPARE(started.start, Start::Started);
+    QCOMPARE(started.composedName, QStringLiteral("M"));
+    QVERIFY(st.controller.busy());
+    QCOMPARE(st.controller.Search(ById("1")).start, Start::Busy);
+    QCOMPARE(st.controller.Send({"1.2.3"}), Start::Busy);
+    QVERIFY(finished.wait(30000));
+    QCOMPARE(results.size(), 1);
+    QVERIFY(!st.controller.busy());
+    QVERIFY(st.sink.shown.empty());
+    QCOMPARE(archive.journal("find").size(), 1);
+    QCOMPARE(archive.journal("store").size(), 0);
+  }
+
+  void searchThatCannotMatchNeverAsksTheArchive() {
+    Archive archive({"--demo", "5"});
+    QVERIFY(archive.ready());
+    Station st(SettingsFor(archive.address().port));
+    QSignalSpy results(&st.controller, &operations::Controller::searchResults);
+    search::SearchCriteria criteria;
+    const auto today = search::ShortcutFor(search::Shortcut::Today, QDate(2026, 12, 7));
+    criteria.shortcutDate = today.date;
+    criteria.shortcutTag = today.tag;
+    criteria.rangeStart = QDate(2026, 12, 8);
+    QCOMPARE(st.controller.Search(criteria).start, Start::MatchesNothing);
+    QCOMPARE(results.size(), 1);
+    QCOMPARE(results.at(0).at(0).value<search::SearchOutcome>().count, std::size_t{0});
+    QCOMPARE(archive.journal("find").size(), 0);
+  }
+
+  void refusedSearchIsReportedAndLogged() {
+    Archive archive({"--refuse", "called"});
+    QVERIFY(archive.ready());
+    Station st(SettingsFor(archive.address().port));
+    QSignalSpy finished(&st.controller, &operations::Controller::searchFinished);
+    QSignalSpy results(&st.controller, &operations::Controller::searchResults);
+    QCOMPARE(st.controller.Search(ById("1")).start, Start::Started);
+    QVERIFY(finished.wait(30000));
+    QVERIFY(results.isEmpty());
+    QCOMPARE(st.sink.shown.size(), std::size_t{1});
+    QVERIFY2(st.sink.shown[0].text.startsWith("1003 - "), qPrintable(st.sink.shown[0].text));
+    QVERIFY(st.ErrorLog().contains("- cmdSearch_Click"));
+  }
+
+  // The user's cancel is the same for every operation: a note or a count of
+  // what was done, never an error message, never a line in Error.log.
+  void cancelIsNoErrorForSearchOrSend() {
+    Archive archive({"--demo", "3", "--hang"});
+    QVERIFY(archive.ready());
+    Station st(SettingsFor(archive.address().port));
+    QSignalSpy notes(&st.controller, &operations::Controller::statusNote);
+    QSignalSpy searched(&st.controller, &operations::Controller::searchFinished);
+    QCOMPARE(st.controller.Search(ById("1")).start, Start::Started);
+    st.controller.Cancel();
+    QVERIFY(searched.wait(30000));
+    QVERIFY(st.sink.shown.empty());
+    QCOMPARE(notes.last().at(0).toString(), QStringLiteral("Search cancelled."));
+
+    QSignalSpy sent(&st.controller, &operations::Controller::sendFinished);
+    QCOMPARE(st.controller.Send({"1.2.3", "1.2.4"}), Start::Started);
+    st.controller.Cancel();
+    QVERIFY(sent.wait(30000));
+    QVERIFY(sent.at(0).at(0).value<forward::SendOutcome>().cancelled);
+    QCOMPARE(st.sink.shown.size(), std::size_t{1});
+    QVERIFY2(st.sink.shown[0].text.startsWith("Sending cancelled: 0 of 2"), qPrintable(st.sink.shown[0].text));
+    QCOMPARE(st.sink.shown[0].icon, ui::MessageIcon::Information);
+    QVERIFY(st.ErrorLog().isEmpty());
+  }
+
+  void sendForwardsEachStudyAndSaysSo() {
+    Archive archive({"--demo", "1"});
+    QVERIFY(archive.ready());
+    Station st(SettingsFor(archive.address().port));
+    QSignalSpy sent(&st.controller, &operations::Controller::sendFinished);
+    QCOMPARE(st.controller.Send({"1.2.3", "", "1.2.4"}), Start::Started);
+    QVERIFY(sent.wait(30000));
+    QCOMPARE(archive.journal("store").size(), 2);
+    QCOMPARE(st.sink.shown.size(), std::size_t{1});
+    QCOMPARE(st.sink.shown[0].text,
+             QStringLiteral("Request(s) completed.\r\nThis process might take a few seconds."));
+  }
+
+  void moveWithoutAChosenNodeSendsNothing() {
+    Archive archive({"--demo", "1"});
+    QVERIFY(archive.ready());
+    Station st(SettingsFor(archive.address().port, "[Forward]\r\nMethod=MOVE\r\n"));
+    QCOMPARE(st.controller.Send({"1.2.3"}), Start::NoActiveNode);
+    QVERIFY(!st.controller.busy());
+    QCOMPARE(st.sink.shown.size(), std::size_t{1});
+    QVERIFY(st.sink.shown[0].text.startsWith("Choose a forward node first"));
+    QCOMPARE(archive.journal("move").size(), 0);
+    QVERIFY(st.ErrorLog().isEmpty());
+  }
+};
+
+QTEST_GUILESS_MAIN(ControllerTest)
+#include "operations_controller_test.moc"
