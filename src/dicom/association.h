@@ -111,6 +111,10 @@ class Association {
   ~Association() {
     Abort();
     StopWatcher();
+    network_.reset();
+    // Whatever TLS left in this worker thread goes with the association; left
+    // to the thread's end it could outlive the library's own clean-up at exit.
+    if (tls_.enabled) ReleaseThreadTlsState();
   }
   // Every association of a client with TLS on goes over TLS.
   void UseTls(const TlsSettings& tls) { tls_ = tls; }

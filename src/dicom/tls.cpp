@@ -3,6 +3,7 @@
 // Both connection kinds record what they saw in a TransportProbe, because
 // DUL reports a failed handshake or a peer that spoke the other protocol as
 // one opaque condition; the probe lets the error say which it was.
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
@@ -378,5 +379,7 @@ std::optional<TransportFailure> ExplainTransportFailure(const TransportProbe& pr
     return TransportFailure{ErrorCode::TlsHandshakeFailed, TlsClientCertificateText(peer, probe.certificateSent)};
   return std::nullopt;
 }
+
+void ReleaseThreadTlsState() { OPENSSL_thread_stop(); }
 
 }  // namespace morvanta::dicom

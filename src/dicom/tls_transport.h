@@ -41,6 +41,10 @@ struct TransportProbe {
 std::unique_ptr<DcmTransportLayer> MakeTransportLayer(const TlsSettings& tls, int timeoutSeconds,
                                                       std::atomic<int>* socket, TransportProbe* probe);
 
+// Frees the calling thread's TLS library state (its error queue and random
+// generators); the next TLS use in the thread makes it again.
+void ReleaseThreadTlsState();
+
 struct TransportFailure {
   ErrorCode code;
   std::string text;
