@@ -152,14 +152,16 @@ inline int Shell(const std::string& command) {
 }
 
 // storescp writing what it receives into a folder of its own: the
-// destination of a C-MOVE.
+// destination of a C-MOVE. `options` go before the rest (e.g. its TLS ones).
 class StoreScp {
  public:
-  explicit StoreScp(const std::string& aet) : port_(FreePort()) {
+  explicit StoreScp(const std::string& aet, const std::vector<std::string>& options = {})
+      : port_(FreePort()) {
     std::filesystem::create_directories(dir_.path() / "in");
-    process_ = std::make_unique<Process>(
-        std::vector<std::string>{"/usr/bin/storescp", "-aet", aet, "-od", dir_ / "in", std::to_string(port_)},
-        dir_ / "storescp.out");
+    std::vector<std::string> command{"/usr/bin/storescp", "-aet", aet};
+    command.insert(command.end(), options.begin(), options.end());
+    command.insert(command.end(), {"-od", dir_ / "in", std::to_string(port_)});
+    process_ = std::make_unique<Process>(command, dir_ / "storescp.out");
     if (!WaitForPort(port_)) throw std::runtime_error("storescp did not start");
   }
   int port() const { return port_; }

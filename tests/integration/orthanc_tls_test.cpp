@@ -23,6 +23,7 @@ namespace {
 using testing::FreePort;
 using testing::Process;
 using testing::Shell;
+using testing::StoreScp;
 using testing::TempDir;
 using testing::TestPki;
 using testing::WaitForPort;
@@ -124,28 +125,9 @@ class Orthanc {
 };
 
 // storescp speaking TLS only, as the destination of Orthanc's C-MOVE.
-class TlsStoreScp {
- public:
-  explicit TlsStoreScp(const TestPki& pki) : port_(FreePort()) {
-    std::filesystem::create_directories(dir_.path() / "in");
-    process_ = std::make_unique<Process>(
-        std::vector<std::string>{"/usr/bin/storescp", "-aet", "DEST", "+tls", pki / "dest.key", pki / "dest.pem",
-                                 "+cf", pki / "ca.pem", "-od", dir_ / "in", std::to_string(port_)},
-        dir_ / "storescp.out");
-    if (!WaitForPort(port_)) throw std::runtime_error("storescp did not start");
-  }
-  int port() const { return port_; }
-  int Files() const {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir_.path() / "in")) ++count;
-    return count;
-  }
-
- private:
-  TempDir dir_;
-  int port_;
-  std::unique_ptr<Process> process_;
-};
+std::vector<std::string> TlsOnly(const TestPki& pki) {
+  return {"+tls", pki / "dest.key", pki / "dest.pem", "+cf", pki / "ca.pem"};
+}
 
 dicom::ArchiveAddress Address(int port, const dicom::TlsSettings& tls) {
   dicom::ArchiveAddress archive;
@@ -172,7 +154,7 @@ struct OrthancWithStudies : ::testing::Test {
     orthanc->Load("Berg^Otto", kStudyB, 1);
   }
   TestPki pki;
-  TlsStoreScp dest{pki};
+  StoreScp dest{"DEST", TlsOnly(pki)};
   std::unique_ptr<Orthanc> orthanc;
 };
 
