@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "archive_launcher.h"
+#include "../support/qt_archive.h"
 #include "config/store.h"
 #include "log/log.h"
 #include "operations/controller.h"

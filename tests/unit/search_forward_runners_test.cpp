@@ -6,7 +6,7 @@
 
 #include <set>
 
-#include "archive_launcher.h"
+#include "../support/qt_archive.h"
 #include "dicom/errors.h"
 #include "forward/send.h"
 #include "search/query.h"
