@@ -11,6 +11,8 @@
 #include <optional>
 #include <random>
 #include <system_error>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "log/codepage.h"
@@ -279,9 +281,26 @@ std::optional<std::string> RefusalToWrite(const fs::path& file, const struct sta
 
 }  // namespace
 
+// Section and key names compare as SameName does: ASCII case folded.
+std::string FoldedName(std::string_view section, std::string_view key) {
+  std::string folded;
+  folded.reserve(section.size() + 1 + key.size());
+  const auto fold = [&folded](std::string_view name) {
+    for (const char c : name) folded += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  };
+  fold(section);
+  folded += '\0';
+  fold(key);
+  return folded;
+}
+
 struct ProfileSnapshot::Data {
   std::string bytes;
   std::vector<Line> lines;  // views into bytes
+  // Every key a lookup can find, by folded section and key name, to its
+  // line: the first section of a name counts, and in it the first key, as
+  // Find has it; made once, so many lookups cost one pass over the file.
+  std::unordered_map<std::string, std::size_t> keys;
 };
 
 ProfileSnapshot ProfileSnapshot::Read(const fs::path& file) {
@@ -291,21 +310,33 @@ ProfileSnapshot ProfileSnapshot::Read(const fs::path& file) {
   auto data = std::make_shared<Data>();
   data->bytes = std::move(*bytes);
   data->lines = SplitLines(data->bytes);
+  std::unordered_set<std::string> sectionsSeen;
+  std::optional<std::string_view> section;  // the first of its name, else none
+  for (std::size_t i = 0; i < data->lines.size(); ++i) {
+    const std::string_view text = data->lines[i].text;
+    if (const auto name = SectionOf(text)) {
+      section.reset();
+      if (sectionsSeen.insert(FoldedName(*name, {})).second) section = *name;
+      continue;
+    }
+    if (!section) continue;
+    if (const auto kv = KeyValueOf(text)) data->keys.emplace(FoldedName(*section, kv->key), i);
+  }
   snapshot.data_ = std::move(data);
   return snapshot;
 }
 
-std::string ProfileSnapshot::Get(std::string_view section, std::string_view key,
-                                 std::string_view defaultValue, int size) const {
+namespace {
+
+// What a lookup answers: the key line's value without its quotes, or the
+// default, cut to the buffer and read as Windows-1252.
+std::string Answer(const Line* keyLine, std::string_view defaultValue, int size) {
   const std::size_t limit = size > 0 ? static_cast<std::size_t>(size - 1) : 0;
   const auto cut = [limit](std::string_view value) {
     return Cp1252ToUtf8(value.substr(0, std::min(limit, value.size())));
   };
-  if (!data_) return cut(Utf8ToCp1252(defaultValue));
-  const Position pos = Find(data_->lines, Utf8ToCp1252(section), Utf8ToCp1252(key));
-  if (!pos.key) return cut(Utf8ToCp1252(defaultValue));
-
-  std::string_view value = KeyValueOf(data_->lines[*pos.key].text)->value;
+  if (keyLine == nullptr) return cut(Utf8ToCp1252(defaultValue));
+  std::string_view value = KeyValueOf(keyLine->text)->value;
   // Either quote, as long as the same one closes the value.
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
       value.back() == value.front()) {
@@ -314,10 +345,24 @@ std::string ProfileSnapshot::Get(std::string_view section, std::string_view key,
   return cut(value);
 }
 
+}  // namespace
+
+std::string ProfileSnapshot::Get(std::string_view section, std::string_view key,
+                                 std::string_view defaultValue, int size) const {
+  if (!data_) return Answer(nullptr, defaultValue, size);
+  const auto found = data_->keys.find(FoldedName(Utf8ToCp1252(section), Utf8ToCp1252(key)));
+  return Answer(found == data_->keys.end() ? nullptr : &data_->lines[found->second], defaultValue, size);
+}
+
+// One key needs no index: the scan stops at it.
 std::string ReadINI(std::string_view section, std::string_view key,
                     std::string_view defaultValue, const fs::path& file,
                     int size) {
-  return ProfileSnapshot::Read(file).Get(section, key, defaultValue, size);
+  const std::optional<std::string> bytes = ReadBytes(file);
+  if (!bytes) return Answer(nullptr, defaultValue, size);
+  const std::vector<Line> lines = SplitLines(*bytes);
+  const Position pos = Find(lines, Utf8ToCp1252(section), Utf8ToCp1252(key));
+  return Answer(pos.key ? &lines[*pos.key] : nullptr, defaultValue, size);
 }
 
 WriteResult WriteINI(std::string_view section, std::string_view key,

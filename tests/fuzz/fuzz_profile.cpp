@@ -6,6 +6,7 @@
 //
 // Properties:
 // - ReadINI never returns more than size - 1 single-byte characters;
+// - a snapshot of the file answers every lookup as ReadINI does;
 // - LoadArchiveSettings reads any file and always ends with a positive
 //   time-out;
 // - after WriteINI(section, key, value), ReadINI(section, key) gives the value
@@ -134,6 +135,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string before = ReadINI(section, key, "", file);
   FUZZ_CHECK(Utf8ToCp1252(before).size() <= morvanta::kProfileBufferSize - 1);
   const std::string otherBefore = ReadINI(otherSection, otherKey, kAbsent, file);
+  const morvanta::ProfileSnapshot snapshot = morvanta::ProfileSnapshot::Read(file);
+  FUZZ_CHECK(snapshot.Get(section, key, value, bufferSize) == sized);
+  FUZZ_CHECK(snapshot.Get(otherSection, otherKey, kAbsent) == otherBefore);
 
   // Start-up's reading steps over the same bytes.
   morvanta::SettingsValues values;
