@@ -330,13 +330,13 @@ namespace {
 
 // What a lookup answers: the key line's value without its quotes, or the
 // default, cut to the buffer and read as Windows-1252.
-std::string Answer(const Line* keyLine, std::string_view defaultValue, int size) {
+std::string Answer(std::optional<std::string_view> keyLine, std::string_view defaultValue, int size) {
   const std::size_t limit = size > 0 ? static_cast<std::size_t>(size - 1) : 0;
   const auto cut = [limit](std::string_view value) {
     return Cp1252ToUtf8(value.substr(0, std::min(limit, value.size())));
   };
-  if (keyLine == nullptr) return cut(Utf8ToCp1252(defaultValue));
-  std::string_view value = KeyValueOf(keyLine->text)->value;
+  if (!keyLine) return cut(Utf8ToCp1252(defaultValue));
+  std::string_view value = KeyValueOf(*keyLine)->value;
   // Either quote, as long as the same one closes the value.
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
       value.back() == value.front()) {
@@ -345,24 +345,46 @@ std::string Answer(const Line* keyLine, std::string_view defaultValue, int size)
   return cut(value);
 }
 
+// The line of section/key by the rules Find keeps, reading only as far as
+// that line: a single lookup need not split the whole file.
+std::optional<std::string_view> KeyLine(std::string_view bytes, std::string_view section,
+                                        std::string_view key) {
+  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+  bool inSection = false;
+  std::size_t start = 0;
+  while (start < bytes.size()) {
+    std::size_t end = start;
+    while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n') ++end;
+    const std::string_view text = bytes.substr(start, end - start);
+    start = end + 1;
+    if (end + 1 < bytes.size() && bytes[end] == '\r' && bytes[end + 1] == '\n') ++start;
+    if (const auto name = SectionOf(text)) {
+      if (inSection) return std::nullopt;  // only the first section of a name counts
+      inSection = SameName(*name, section);
+      continue;
+    }
+    if (!inSection) continue;
+    if (const auto kv = KeyValueOf(text); kv && SameName(kv->key, key)) return text;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::string ProfileSnapshot::Get(std::string_view section, std::string_view key,
                                  std::string_view defaultValue, int size) const {
-  if (!data_) return Answer(nullptr, defaultValue, size);
+  if (!data_) return Answer(std::nullopt, defaultValue, size);
   const auto found = data_->keys.find(FoldedName(Utf8ToCp1252(section), Utf8ToCp1252(key)));
-  return Answer(found == data_->keys.end() ? nullptr : &data_->lines[found->second], defaultValue, size);
+  if (found == data_->keys.end()) return Answer(std::nullopt, defaultValue, size);
+  return Answer(data_->lines[found->second].text, defaultValue, size);
 }
 
-// One key needs no index: the scan stops at it.
 std::string ReadINI(std::string_view section, std::string_view key,
                     std::string_view defaultValue, const fs::path& file,
                     int size) {
   const std::optional<std::string> bytes = ReadBytes(file);
-  if (!bytes) return Answer(nullptr, defaultValue, size);
-  const std::vector<Line> lines = SplitLines(*bytes);
-  const Position pos = Find(lines, Utf8ToCp1252(section), Utf8ToCp1252(key));
-  return Answer(pos.key ? &lines[*pos.key] : nullptr, defaultValue, size);
+  if (!bytes) return Answer(std::nullopt, defaultValue, size);
+  return Answer(KeyLine(*bytes, Utf8ToCp1252(section), Utf8ToCp1252(key)), defaultValue, size);
 }
 
 WriteResult WriteINI(std::string_view section, std::string_view key,
