@@ -105,6 +105,35 @@ is_active() { [[ $(xdotool getactivewindow 2>/dev/null) == "$1" ]]; }
 # activate <window id>: raises the window and waits until it has the focus.
 activate() { wmctrl -i -a "$1"; wait_until 10 "window $1 to be active" is_active "$1"; }
 
+# settings_add_node <alias> <aet>: the Settings menu, the password, Add New,
+# alias and AE title, then OK in the settings dialog. Leaves the dialog's id
+# in $settings_dialog; what OK leads to is for the caller to wait for.
+settings_add_node() {
+  local login editor
+  xdotool key alt+s
+  wait_until 20 "the password prompt" eval '[[ $(windows_titled Login) -eq 1 ]]'
+  login=$(($(window_id Login)))
+  wait_until 10 "the prompt to be active" is_active "$login"
+  xdotool type --delay 20 "vorel"
+  xdotool key Return
+  wait_until 20 "the settings dialog" eval '[[ $(windows_titled Settings) -eq 1 ]]'
+  settings_dialog=$(($(window_id Settings)))
+  wait_until 10 "the settings dialog to be active" is_active "$settings_dialog"
+  # "Add New" has the focus when the dialog opens.
+  xdotool key space
+  wait_until 20 "the node editor" eval '[[ $(windows_titled "New Entry") -eq 1 ]]'
+  editor=$(($(window_id "New Entry")))
+  wait_until 10 "the node editor to be active" is_active "$editor"
+  xdotool type --delay 20 "$1"
+  xdotool key Tab
+  xdotool type --delay 20 "$2"
+  xdotool key Return
+  wait_until 10 "the node editor to close" eval '[[ $(windows_titled "New Entry") -eq 0 ]]'
+  wait_until 10 "the settings dialog to be active again" is_active "$settings_dialog"
+  # OK: 1320 x 420 twips at 3780, 6570 in the dialog.
+  xdotool mousemove --window "$settings_dialog" 296 452 click 1
+}
+
 # start_program <program dir>: starts <dir>/morvanta from there (stdout.log and
 # stderr.log beside it), waits for its main window and gives it the focus.
 # Sets program_pid and main (the window's id).

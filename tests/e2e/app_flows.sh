@@ -102,32 +102,7 @@ case $scenario in
     ;;
 
   settings)
-    xdotool key alt+s
-    login_shown() { [[ $(windows_titled Login) -eq 1 ]]; }
-    wait_until 20 "the password prompt" login_shown
-    login=$(($(window_id Login)))
-    wait_until 10 "the prompt to be active" is_active "$login"
-    xdotool type --delay 20 "vorel"
-    xdotool key Return
-    settings_shown() { [[ $(windows_titled Settings) -eq 1 ]]; }
-    wait_until 20 "the settings dialog" settings_shown
-    dialog=$(($(window_id Settings)))
-    wait_until 10 "the settings dialog to be active" is_active "$dialog"
-    # "Add New" has the focus when the dialog opens.
-    xdotool key space
-    editor_shown() { [[ $(windows_titled "New Entry") -eq 1 ]]; }
-    wait_until 20 "the node editor" editor_shown
-    editor=$(($(window_id "New Entry")))
-    wait_until 10 "the node editor to be active" is_active "$editor"
-    xdotool type --delay 20 "CT Lab"
-    xdotool key Tab
-    xdotool type --delay 20 "CTLAB"
-    xdotool key Return
-    editor_gone() { [[ $(windows_titled "New Entry") -eq 0 ]]; }
-    wait_until 10 "the node editor to close" editor_gone
-    wait_until 10 "the settings dialog to be active again" is_active "$dialog"
-    # OK: 1320 x 420 twips at 3780, 6570 in the dialog.
-    xdotool mousemove --window "$dialog" 296 452 click 1
+    settings_add_node "CT Lab" CTLAB
     settings_gone() { [[ $(windows_titled Settings) -eq 0 && $(windows_titled Login) -eq 0 ]]; }
     wait_until 10 "the settings dialog to close" settings_gone
     node_written() { tr -d '\r' <"$prog/Settings.ini" | grep -qx 'Node0=CT Lab|CTLAB'; }

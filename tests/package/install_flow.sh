@@ -157,30 +157,8 @@ start_as() {
 # Leaves the outcome in $save: "saved" (the dialog closed) or "refused" (a
 # message box came up and the dialog stayed open).
 add_node_and_ok() {
-  xdotool key alt+s
-  wait_until 20 "the password prompt" eval '[[ $(windows_titled Login) -eq 1 ]]'
-  local login
-  login=$(($(window_id Login)))
-  wait_until 10 "the prompt to be active" is_active "$login"
-  xdotool type --delay 20 "vorel"
-  xdotool key Return
-  wait_until 20 "the settings dialog" dialog_open
-  dialog=$(($(window_id Settings)))
-  wait_until 10 "the settings dialog to be active" is_active "$dialog"
-  # "Add New" has the focus when the dialog opens.
-  xdotool key space
-  wait_until 20 "the node editor" eval '[[ $(windows_titled "New Entry") -eq 1 ]]'
-  local editor
-  editor=$(($(window_id "New Entry")))
-  wait_until 10 "the node editor to be active" is_active "$editor"
-  xdotool type --delay 20 "CT Lab"
-  xdotool key Tab
-  xdotool type --delay 20 "CTLAB"
-  xdotool key Return
-  wait_until 10 "the node editor to close" eval '[[ $(windows_titled "New Entry") -eq 0 ]]'
-  wait_until 10 "the settings dialog to be active again" is_active "$dialog"
-  # OK: 1320 x 420 twips at 3780, 6570 in the dialog.
-  xdotool mousemove --window "$dialog" 296 452 click 1
+  settings_add_node "CT Lab" CTLAB
+  dialog=$settings_dialog
   wait_until 20 "the dialog to close or a message" closed_or_message
   if message_shown; then save=refused; else save=saved; fi
 }
