@@ -281,16 +281,15 @@ std::optional<std::string> RefusalToWrite(const fs::path& file, const struct sta
 
 }  // namespace
 
-// Section and key names compare as SameName does: ASCII case folded.
+// Section and key names compare as SameName does: ASCII case folded. The
+// section's length goes first, since names may hold any byte, NUL included:
+// no separator could tell section "a" with key "\0b" from "a\0" with "b".
 std::string FoldedName(std::string_view section, std::string_view key) {
-  std::string folded;
-  folded.reserve(section.size() + 1 + key.size());
-  const auto fold = [&folded](std::string_view name) {
+  std::string folded = std::to_string(section.size()) + ':';
+  folded.reserve(folded.size() + section.size() + key.size());
+  for (const std::string_view name : {section, key}) {
     for (const char c : name) folded += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  };
-  fold(section);
-  folded += '\0';
-  fold(key);
+  }
   return folded;
 }
 
