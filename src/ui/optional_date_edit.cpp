@@ -45,14 +45,6 @@ OptionalDateEdit::OptionalDateEdit(QWidget* parent)
       emit dateChanged(date());
     }
   });
-  // Picking the date already shown changes nothing in the edit, yet it is
-  // a choice. Queued, so that a new date is in the edit first.
-  const auto picked = [this](QDate) {
-    if (!check_->isChecked()) SetChecked(true);
-  };
-  connect(edit_->calendarWidget(), &QCalendarWidget::clicked, this, picked, Qt::QueuedConnection);
-  connect(edit_->calendarWidget(), &QCalendarWidget::activated, this, picked,
-          Qt::QueuedConnection);
   shown_ = edit_->date();
   UpdateLook();
 }
@@ -101,7 +93,27 @@ void OptionalDateEdit::UpdateLook() {
   edit_->setPalette(palette);
 }
 
+void OptionalDateEdit::ConnectCalendar() {
+  if (calendarConnected_) return;
+  calendarConnected_ = true;
+  // Picking the date already shown changes nothing in the edit, yet it is
+  // a choice. Queued, so that a new date is in the edit first.
+  const auto picked = [this](QDate) {
+    if (!check_->isChecked()) SetChecked(true);
+  };
+  QCalendarWidget* calendar = edit_->calendarWidget();
+  connect(calendar, &QCalendarWidget::clicked, this, picked, Qt::QueuedConnection);
+  connect(calendar, &QCalendarWidget::activated, this, picked, Qt::QueuedConnection);
+}
+
 bool OptionalDateEdit::eventFilter(QObject* watched, QEvent* event) {
+  // The calendar is a window full of widgets and icons that most searches
+  // never open: it is made when the user first presses a key or a button in
+  // the field, before the edit could open it.
+  if (watched == edit_ &&
+      (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::KeyPress)) {
+    ConnectCalendar();
+  }
   if (watched == edit_ && event->type() == QEvent::KeyPress) {
     const auto* key = static_cast<QKeyEvent*>(event);
     if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier) {

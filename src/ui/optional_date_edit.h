@@ -38,6 +38,7 @@ class OptionalDateEdit : public QWidget {
  private:
   void SetChecked(bool checked);
   void UpdateLook();
+  void ConnectCalendar();
 
   QCheckBox* check_;
   QDateEdit* edit_;
@@ -46,6 +47,7 @@ class OptionalDateEdit : public QWidget {
   bool updating_ = false;
   // The date the edit shows, as last reported or set.
   QDate shown_;
+  bool calendarConnected_ = false;
 };
 
 }  // namespace morvanta::ui

@@ -86,6 +86,7 @@ class MainWindowTest : public QObject {
   void getIniShowsOrHidesDateRange();
   void checkIniLoadsArchiveSettings();
   void dateFieldTogglesWithSpaceAndTakesTypedDate();
+  void calendarPickedFirstIsAChoice();
   void settingsCommandSignals();
 };
 
@@ -443,6 +444,23 @@ void MainWindowTest::dateFieldTogglesWithSpaceAndTakesTypedDate() {
   QTRY_VERIFY(calendar->isVisible());
   QTest::keyClick(calendar->findChild<QTableView*>(), Qt::Key_Return);
   QTRY_COMPARE(dob->date(), std::optional<QDate>(QDate(1961, 3, 24)));
+}
+
+// The calendar is made only when the field is first used: opened before any
+// key reaches the field, picking the date it shows must still set the field.
+void MainWindowTest::calendarPickedFirstIsAChoice() {
+  ProgramDir dir;
+  Window w(dir);
+  w.ShowActive();
+  ui::OptionalDateEdit* dob = w.frm->panel().dtpDOB;
+  QDateEdit* edit = dob->dateEdit();
+  QCOMPARE(dob->date(), std::optional<QDate>());
+  QTest::mouseClick(edit, Qt::LeftButton, {}, QPoint(edit->width() - 4, edit->height() / 2));
+  QCalendarWidget* calendar = edit->findChild<QCalendarWidget*>();
+  QVERIFY(calendar != nullptr);
+  QTRY_VERIFY(calendar->isVisible());
+  QTest::keyClick(calendar->findChild<QTableView*>(), Qt::Key_Return);
+  QTRY_COMPARE(dob->date(), std::optional<QDate>(dob->shownDate()));
 }
 
 void MainWindowTest::settingsCommandSignals() {
