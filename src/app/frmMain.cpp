@@ -106,7 +106,6 @@ frmMain::frmMain(std::filesystem::path programDir, Clock clock,
   }
   setObjectName(QStringLiteral("frmMain"));
   setWindowTitle(ui::kAppTitle);
-  setWindowIcon(ProgramIcon());
   setFont(ui::Tahoma(9));
 
   settingsHost_ = std::make_unique<SettingsAdapter>(*this);
@@ -397,6 +396,16 @@ void frmMain::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   ApplyPendingOuterSize();
   Step(log_, "Form_Resize", [&] { Form_Resize(); });
+}
+
+bool frmMain::event(QEvent* event) {
+  // The icon needs a font of its own, whose loading would delay the first
+  // paint; the window manager takes it a moment later.
+  if (event->type() == QEvent::Paint && iconPending_) {
+    iconPending_ = false;
+    QMetaObject::invokeMethod(this, [this] { setWindowIcon(ProgramIcon()); }, Qt::QueuedConnection);
+  }
+  return QMainWindow::event(event);
 }
 
 void frmMain::moveEvent(QMoveEvent* event) {

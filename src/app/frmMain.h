@@ -152,6 +152,7 @@ class frmMain : public QMainWindow {
   void moveEvent(QMoveEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  bool event(QEvent* event) override;
 
  private:
   class SettingsAdapter;
@@ -206,6 +207,8 @@ class frmMain : public QMainWindow {
   bool unloaded_ = false;
   bool busyCursor_ = false;
   QShortcut* escCancel_ = nullptr;
+  // The window icon is drawn after the first paint, which does not need it.
+  bool iconPending_ = true;
 
   // Declared last: destroyed first, waiting for a worker still running
   // while everything it reports to is still there.

@@ -140,6 +140,12 @@ void MainWindowTest::captionsFontsAndStartState() {
   QVERIFY(f.lblSearch[6]->font().bold());
   QCOMPARE(f.lblSearch[6]->text(), QStringLiteral("Study Date:"));
 
+  // The program's own icon, drawn once the window has been painted.
+  QVERIFY(f.windowIcon().cacheKey() == QApplication::windowIcon().cacheKey());
+  w.ShowActive();
+  QTRY_VERIFY(f.windowIcon().cacheKey() != QApplication::windowIcon().cacheKey());
+  QCOMPARE(f.windowIcon().availableSizes(), QList<QSize>{QSize(32, 32)});
+
   // Menus: "Datei" with "Beenden", "Settings" on the bar itself, and the
   // hidden "Select" menu.
   const QList<QAction*> bar = f.menuBar()->actions();
