@@ -234,21 +234,40 @@ bool SendRunner::startMove(const dicom::ArchiveAddress& archive, std::vector<std
   running_ = true;
   cancel_.store(false);
   total_ = 0;
-  // Pending responses come as fast as the archive sends images; they reach
-  // the UI thread as queued calls, which the runner drops if it is gone.
+  {
+    const std::lock_guard lock(moveProgressMutex_);
+    pendingMoveProgress_.reset();
+  }
   watcher_.setFuture(QtConcurrent::run(
       [this](dicom::ArchiveAddress address, std::vector<std::string> uids, std::string destination) {
         return MoveStudies(
             address, uids, destination,
-            [this](const MoveProgressInfo& info) {
-              QMetaObject::invokeMethod(
-                  this, [this, info] { if (running_) emit moveProgress(info); },
-                  Qt::QueuedConnection);
-            },
-            &cancel_);
+            [this](const MoveProgressInfo& info) { PostMoveProgress(info); }, &cancel_);
       },
       archive, std::move(studyUids), std::move(destinationAET)));
   return true;
+}
+
+void SendRunner::PostMoveProgress(const MoveProgressInfo& info) {
+  {
+    const std::lock_guard lock(moveProgressMutex_);
+    const bool queued = pendingMoveProgress_.has_value();
+    pendingMoveProgress_ = info;
+    if (queued) return;
+  }
+  // Queued before the worker ends, so it arrives before finished(); dropped
+  // if the runner is gone.
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        std::optional<MoveProgressInfo> latest;
+        {
+          const std::lock_guard lock(moveProgressMutex_);
+          latest.swap(pendingMoveProgress_);
+        }
+        if (running_ && latest) emit moveProgress(*latest);
+      },
+      Qt::QueuedConnection);
 }
 
 }  // namespace morvanta::forward

@@ -10,6 +10,7 @@
 #include <QString>
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -122,6 +123,8 @@ class SendRunner : public QObject {
   void cancel() { cancel_.store(true); }
 
  signals:
+  // The C-MOVE's progress: its latest state, at most once per turn of the
+  // UI thread's event loop.
   void moveProgress(const morvanta::forward::MoveProgressInfo& info);
   // Request k of n is being sent. Progress is reported at most a few dozen
   // times a second; the last request is always reported.
@@ -129,7 +132,14 @@ class SendRunner : public QObject {
   void finished(const morvanta::forward::SendOutcome& outcome);
 
  private:
+  // A C-MOVE's latest progress, waiting for the UI thread. The archive may
+  // answer an image at a time, far faster than the window repaints: a new
+  // state replaces one not yet shown, and one call is queued at a time.
+  void PostMoveProgress(const MoveProgressInfo& info);
+
   QFutureWatcher<SendOutcome> watcher_;
+  std::mutex moveProgressMutex_;
+  std::optional<MoveProgressInfo> pendingMoveProgress_;
   int total_ = 0;
   bool running_ = false;
   std::atomic<bool> cancel_{false};

@@ -3,6 +3,9 @@
 // forwarding by C-MOVE brings a study's images to a storescp.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QThreadPool>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -129,6 +132,34 @@ TEST_F(Dcmqrscp, CancelledBeforeTheFirstStudyMovesNothing) {
                 "Sending cancelled: 0 of 2 studies were moved to CT_ROOM", 0),
             0u);
   EXPECT_EQ(room_.Files(), 0);
+}
+
+// A move's pending responses come as fast as the archive sends images. A UI
+// thread busy meanwhile (here: not turning its event loop at all) must get
+// the latest state once, not a backlog of every response.
+TEST_F(Dcmqrscp, MoveProgressReachesTheWindowAsItsLatestStateOnly) {
+  int argc = 1;
+  char name[] = "beyond_dcmqrscp_test";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  forward::SendRunner runner;
+  std::vector<forward::MoveProgressInfo> shown;
+  std::optional<forward::SendOutcome> finished;
+  QObject::connect(&runner, &forward::SendRunner::moveProgress,
+                   [&](const forward::MoveProgressInfo& info) { shown.push_back(info); });
+  QObject::connect(&runner, &forward::SendRunner::finished,
+                   [&](const forward::SendOutcome& outcome) { finished = outcome; });
+  ASSERT_TRUE(runner.startMove(Address(), {Study(1), Study(2), Study(3)}, "CT_ROOM"));
+  ASSERT_TRUE(QThreadPool::globalInstance()->waitForDone(30000))
+      << "the move did not end";
+  const QDeadlineTimer deadline(10000);
+  while (!finished && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  ASSERT_TRUE(finished.has_value()) << "finished() never came";
+  ASSERT_TRUE(finished->ok()) << finished->error->description;
+  EXPECT_EQ(finished->stored, 3);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown.back().study, 3);
+  EXPECT_EQ(shown.back().studies, 3);
 }
 
 }  // namespace
