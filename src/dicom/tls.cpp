@@ -42,9 +42,12 @@ class PlainLayer : public DcmTransportLayer {
 std::atomic<const TlsModuleTable*> loaded{nullptr};
 std::mutex loadLock;
 
-std::string LoaderReason() {
+// The loader's reason, without the path it starts with (the text names it).
+std::string LoaderReason(const std::string& path) {
   const char* why = dlerror();
-  return why != nullptr ? why : "no reason given";
+  std::string reason = why != nullptr ? why : "no reason given";
+  if (reason.starts_with(path + ": ")) reason.erase(0, path.size() + 2);
+  return reason;
 }
 
 }  // namespace
@@ -69,11 +72,11 @@ const TlsModuleTable& LoadTlsModule(const std::string& folder) {
   // RTLD_LOCAL: the module's OpenSSL stays its own, out of the lookups of
   // anything loaded later.
   void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) Throw(ErrorCode::TlsSetupFailed, TlsModuleText(path, LoaderReason()));
+  if (handle == nullptr) Throw(ErrorCode::TlsSetupFailed, TlsModuleText(path, LoaderReason(path)));
   dlerror();
   const auto entry = reinterpret_cast<TlsModuleEntry>(::dlsym(handle, kTlsModuleEntry));
   if (entry == nullptr) {
-    const std::string reason = LoaderReason();
+    const std::string reason = LoaderReason(path);
     ::dlclose(handle);
     Throw(ErrorCode::TlsSetupFailed, TlsModuleText(path, reason));
   }
