@@ -18,6 +18,7 @@
 
 #include "../support/unprivileged.h"
 #include "archive_process.h"
+#include "dicom/dicom.h"
 #include "dicom/tls_module.h"
 #include "tls_peer.h"
 
@@ -125,6 +126,24 @@ TEST(TlsModule, StartedThroughALinkLooksBesideTheProgram) {
   EXPECT_EQ(run.result, "1015 " + TlsModuleText(folder.Module(), "cannot open shared object file: No such file or "
                                                                  "directory"))
       << run.output;
+}
+
+// A module put back after a failed load is taken at the next association,
+// without a restart; once loaded it stays the one in use.
+TEST(TlsModule, PutBackAfterAFailedLoadIsTakenWithoutARestart) {
+  TempDir folder;
+  try {
+    LoadTlsModule(folder.path().string());
+    ADD_FAILURE() << "loaded a module from an empty folder";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), static_cast<int>(ErrorCode::TlsSetupFailed));
+  }
+  EXPECT_EQ(LoadedTlsModule(), nullptr);
+  Copy(MORVANTA_TLS_MODULE, folder / kTlsModuleFile);
+  const TlsModuleTable& table = LoadTlsModule(folder.path().string());
+  EXPECT_EQ(LoadedTlsModule(), &table);
+  TempDir empty;
+  EXPECT_EQ(&LoadTlsModule(empty.path().string()), &table);
 }
 
 struct UnusableModule {
