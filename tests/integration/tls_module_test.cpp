@@ -162,11 +162,12 @@ TEST_P(UnusableModuleRefused, InWordsWithItsPath) {
   const UnusableModule& c = GetParam();
   ProgramFolder folder;
   c.place(folder.Module());
-  // Nothing listens there: a program that went on without its module would
-  // report the refused connection instead.
+  // Nothing listens there and the CA file does not exist: a program that
+  // went on without its module would report one of them instead.
   const ProbeRun run =
       folder.Run({std::to_string(FreePort()), "1", "/nonexistent/ca.pem", "", ""}, c.unprivileged);
-  const std::string opening = "1015 TLS is on, but the program's TLS module \"" + folder.Module() + "\" cannot be loaded (";
+  const std::string opening =
+      "1015 TLS is on, but the program's TLS module \"" + folder.Module() + "\" cannot be loaded (";
   EXPECT_TRUE(run.result.starts_with(opening)) << run.output;
   EXPECT_NE(run.result.find(c.reason), std::string::npos) << run.output;
   EXPECT_TRUE(run.result.ends_with("): reinstall the program, or turn [TLS] Enabled off.")) << run.output;
@@ -183,8 +184,8 @@ INSTANTIATE_TEST_SUITE_P(
                                                 "not a library the loader can map.\n";
                        },
                        false, "invalid ELF header"},
-        UnusableModule{"WithoutEntryPoint", [](const std::string& path) { Copy(MORVANTA_TLS_STUB_NO_ENTRY, path); },
-                       false, "undefined symbol: morvanta_tls_module"},
+        UnusableModule{"WithoutEntryPoint",
+                       [](const std::string& path) { Copy(MORVANTA_TLS_STUB_NO_ENTRY, path); }, false, "undefined symbol: morvanta_tls_module"},
         UnusableModule{"OfAnotherVersion",
                        [](const std::string& path) { Copy(MORVANTA_TLS_STUB_OTHER_INTERFACE, path); }, false,
                        "it belongs to another version of the program"},
