@@ -231,6 +231,11 @@ std::string TlsHalfIdentityText(const std::string& missingKey) {
   return "[TLS] " + other + " is set but [TLS] " + missingKey + " is not: set both, or neither.";
 }
 
+std::string TlsModuleText(const std::string& path, const std::string& reason) {
+  return "TLS is on, but the program's TLS module \"" + path + "\" cannot be loaded (" + reason +
+         "): reinstall the program, or turn [TLS] Enabled off.";
+}
+
 std::string TlsCertificateText(const Peer& peer, const std::string& why, const std::string& remedy) {
   return "The TLS certificate of " + Describe(peer) + " " + why + ": " + remedy + ".";
 }

@@ -24,7 +24,7 @@ enum class ErrorCode : std::int32_t {
   Cancelled = 1012,            // the user ended the operation: not a failure, not logged
   MoveFailed = 1013,           // C-MOVE response with a failure status
   EchoFailed = 1014,           // C-ECHO response with a status other than success
-  TlsSetupFailed = 1015,       // this station's TLS files: CA list, certificate or key unusable
+  TlsSetupFailed = 1015,       // this station's TLS files: CA list, certificate, key or TLS module unusable
   TlsCertificateRejected = 1016,  // the archive's certificate did not pass verification
   TlsHandshakeFailed = 1017,   // TLS could not be agreed: client certificate, plain/TLS port mix-up
   OutOfMemory = 7,             // memory ran out while building or receiving data sets
@@ -117,6 +117,9 @@ std::string TlsFileText(const std::string& key, const std::string& file, const s
 std::string TlsKeyMismatchText(const std::string& certificate, const std::string& privateKey);
 // Only one of Certificate and PrivateKey is set.
 std::string TlsHalfIdentityText(const std::string& missingKey);
+// TLS is on and the program's TLS module at `path` cannot be loaded;
+// `reason` is the loader's.
+std::string TlsModuleText(const std::string& path, const std::string& reason);
 // Why the archive's certificate failed, in words: "has expired", "is not
 // yet valid", "is not signed by a certificate authority in FILE", ...
 std::string TlsCertificateText(const Peer& peer, const std::string& why, const std::string& remedy);

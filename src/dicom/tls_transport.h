@@ -6,9 +6,13 @@
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmnet/dcmlayer.h>
+#include <dcmtk/dcmnet/dcmtrans.h>
 #include <dcmtk/ofstd/ofcond.h>
 
+#include <sys/types.h>
+
 #include <atomic>
+#include <cerrno>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,12 +41,14 @@ struct TransportProbe {
 // The layer for one association: plain TCP, or TLS as `tls` says. Either
 // tells `socket` the connected socket at once (so a cancel can shut it) and
 // records into `probe`. A TLS layer whose files cannot be used throws Error
-// 1015 (ErrorCode::TlsSetupFailed) naming the file.
+// 1015 (ErrorCode::TlsSetupFailed) naming the file; so does TLS on when the
+// TLS module cannot be loaded (tls_module.h).
 std::unique_ptr<DcmTransportLayer> MakeTransportLayer(const TlsSettings& tls, int timeoutSeconds,
                                                       std::atomic<int>* socket, TransportProbe* probe);
 
 // Frees the calling thread's TLS library state (its error queue and random
-// generators); the next TLS use in the thread makes it again.
+// generators); the next TLS use in the thread makes it again. Nothing to do
+// where TLS was never loaded.
 void ReleaseThreadTlsState();
 
 struct TransportFailure {
@@ -55,5 +61,35 @@ struct TransportFailure {
 // TLS.
 std::optional<TransportFailure> ExplainTransportFailure(const TransportProbe& probe, const TlsSettings& tls,
                                                         const Peer& peer, int timeoutSeconds);
+
+// A read or write that found the connection gone: ended (0) or reset.
+inline void NoteClosed(TransportProbe& probe, ssize_t result) {
+  if (result == 0 || (result < 0 && (errno == ECONNRESET || errno == EPIPE))) probe.closedByPeer = true;
+}
+
+// Plain DICOM: DCMTK's own connection, noting the first byte the archive sent
+// (a TLS port answers a plain A-ASSOCIATE-RQ with a TLS alert record).
+class ProbedTcpConnection : public DcmTCPConnection {
+ public:
+  ProbedTcpConnection(DcmNativeSocketType socket, TransportProbe* probe)
+      : DcmTCPConnection(socket), probe_(probe) {}
+  ssize_t read(void* buf, size_t nbyte) override {
+    const ssize_t got = DcmTCPConnection::read(buf, nbyte);
+    if (got > 0 && !probe_->bytesReceived) {
+      probe_->bytesReceived = true;
+      probe_->firstByte = *static_cast<unsigned char*>(buf);
+    }
+    NoteClosed(*probe_, got);
+    return got;
+  }
+  ssize_t write(void* buf, size_t nbyte) override {
+    const ssize_t put = DcmTCPConnection::write(buf, nbyte);
+    NoteClosed(*probe_, put);
+    return put;
+  }
+
+ private:
+  TransportProbe* probe_;
+};
 
 }  // namespace morvanta::dicom

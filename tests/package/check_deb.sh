@@ -1,8 +1,9 @@
 #!/bin/bash
 # The Debian package as an administrator receives it, checked without
 # installing it: its control data (name, the version `morvanta --version`
-# prints, Depends computed from the binaries, the maintainer scripts), exactly
-# the files it holds with their owners and modes (the program, the link in
+# prints, Depends computed from the binaries and the TLS module, the
+# maintainer scripts), exactly the files it holds with their owners and modes
+# (the program, its TLS module, the link in
 # /usr/bin, desktop entry, icons, manual, copyright, settings template, and
 # nothing else: no tests, no Settings.ini or Logs/ of its own), a desktop
 # entry desktop-file-validate accepts, a manual page man renders without
@@ -62,6 +63,25 @@ grep -Eq '(^|, )libdcmtk[0-9]+ \(>= [0-9.]+\)' <<<"$depends" || fail "Depends la
 grep -Eq 'gtest|gmock|benchmark|qt6-base-dev' <<<"$depends" && fail "Depends names a build or test library: $depends"
 ok "Depends: $depends"
 
+# TLS lives in the module: the program itself does not load dcmtls or OpenSSL
+# at start-up, and Depends still covers every library the module loads.
+needed=$(readelf -d "$root/opt/morvanta/morvanta" 2>&1 | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+[[ -n $needed ]] || fail "readelf found no libraries the program needs"
+grep -E '^lib(dcmtls|ssl|crypto)\.' <<<"$needed" &&
+  fail "the program itself needs TLS libraries: $(tr '\n' ' ' <<<"$needed")"
+readelf -d "$root/opt/morvanta/morvanta-tls.so" | grep -q 'NEEDED.*\[libssl\.' ||
+  fail "the TLS module does not need libssl"
+mkdir -p "$work/shlibdeps/debian" && : >"$work/shlibdeps/debian/control"
+module_depends=$(cd "$work/shlibdeps" &&
+  dpkg-shlibdeps -O -e "$root/opt/morvanta/morvanta-tls.so" 2>"$work/shlibdeps.log" |
+  sed -n 's/^shlibs:Depends=//p')
+[[ -n $module_depends ]] || fail "dpkg-shlibdeps found nothing for the TLS module: $(cat "$work/shlibdeps.log")"
+while IFS= read -r dependency; do
+  [[ -z $dependency ]] && continue
+  grep -qF -- "${dependency%% *}" <<<"$depends" || fail "Depends lacks '$dependency' of the TLS module: $depends"
+done < <(sed 's/, /\n/g' <<<"$module_depends")
+ok "TLS in the module alone; Depends covers it ($(grep -o 'libssl[^,]*' <<<"$module_depends"))"
+
 for script in postinst postrm; do
   if [[ ! -x $control/$script ]]; then
     fail "maintainer script $script missing or not executable"
@@ -85,6 +105,7 @@ listing=$(dpkg-deb -c "$deb" | awk '
 expected=$(sort -k3 <<'LIST'
 -rwxr-xr-x root/root ./opt/morvanta/morvanta
 -rwxr-xr-x root/root ./opt/morvanta/morvanta-archive
+-rw-r--r-- root/root ./opt/morvanta/morvanta-tls.so
 lrwxrwxrwx root/root ./usr/bin/morvanta -> /opt/morvanta/morvanta
 -rw-r--r-- root/root ./usr/share/applications/morvanta.desktop
 -rw-r--r-- root/root ./usr/share/doc/morvanta/changelog.gz

@@ -3,7 +3,8 @@
 # the station's users under Xvfb with a window manager:
 #   install     the group "morvanta" (a system group), Settings.ini from the
 #               template root:morvanta 0664, Logs/ root:morvanta 2775,
-#               /usr/bin/morvanta leading to /opt/morvanta, --version
+#               /usr/bin/morvanta leading to /opt/morvanta, --version, the
+#               TLS module beside the program with its libraries installed
 #   configure   root enters the archive's address into Settings.ini
 #   member      a member of the group starts `morvanta` from the PATH: the
 #               window shows; a node added in the Settings dialog is saved in
@@ -134,6 +135,15 @@ for user in "$member" nobody; do
     >"$work/$user/shown.log" 2>&1 || fail "$user: morvanta did not show its window: $(tail -n 5 "$work/$user/shown.log")"
 done
 ok "the window shows for $member and for nobody"
+
+# The TLS module the program loads when TLS is on: readable by any user, and
+# every library it needs is there once the package's Depends are.
+module="$program_dir/morvanta-tls.so"
+expect_mode "$module" "root:root 644 regular file"
+module_libraries=$(as_user nobody ldd "$module" 2>&1) || fail "ldd of $module as nobody: $module_libraries"
+grep -q 'not found' <<<"$module_libraries" && fail "the TLS module lacks libraries: $module_libraries"
+grep -q 'libssl\.so' <<<"$module_libraries" || fail "the TLS module does not load OpenSSL: $module_libraries"
+ok "the TLS module is readable by nobody and its libraries are installed"
 
 process_ended() { ! kill -0 "$1" 2>/dev/null; }
 dialog_open() { [[ $(windows_titled Settings) -eq 1 ]]; }
