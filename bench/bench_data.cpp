@@ -82,15 +82,32 @@ void FillStandardModel(QStandardItemModel& model, const dicom::DataSetList& resu
   }
 }
 
-const std::filesystem::path& ProfileFile() {
-  static const std::filesystem::path file = [] {
+namespace {
+
+// The temporary folder of the benchmarks' Settings.ini, removed at exit by its
+// own destructor: an atexit handler registered while the path was being made
+// ran after the path was destroyed, and read freed memory.
+struct ProfileFolder {
+  ProfileFolder() {
     std::string dir = (std::filesystem::temp_directory_path() / "morvanta-bench-XXXXXX").string();
     if (mkdtemp(dir.data()) == nullptr) std::abort();
-    std::atexit([] {
-      std::error_code ec;
-      std::filesystem::remove_all(ProfileFile().parent_path(), ec);
-    });
-    const std::filesystem::path path = std::filesystem::path(dir) / "Settings.ini";
+    path = dir;
+  }
+  ~ProfileFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+  ProfileFolder(const ProfileFolder&) = delete;
+  ProfileFolder& operator=(const ProfileFolder&) = delete;
+  std::filesystem::path path;
+};
+
+}  // namespace
+
+const std::filesystem::path& ProfileFile() {
+  static const ProfileFolder folder;
+  static const std::filesystem::path file = [] {
+    const std::filesystem::path path = folder.path / "Settings.ini";
     std::ofstream out(path, std::ios::binary);
     std::string current;
     for (const ProfileKey& k : ProfileKeys()) {
