@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <numeric>
 
+#include "search/grid_delegate.h"
 #include "ui/ui.h"
 
 namespace morvanta::search {
@@ -181,6 +182,7 @@ void ResultModel::sortByText(int column, Qt::SortOrder order) {
 ResultGrid::ResultGrid(QWidget* parent)
     : QTableView(parent), model_(new ResultModel(this)) {
   setModel(model_);
+  setItemDelegate(new GridDelegate(model_, this));
   setFont(ui::Tahoma(11.25));
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
