@@ -105,15 +105,16 @@ GridDelegate::Layout GridDelegate::makeLayout(const QString& text, Qt::Alignment
   }
   out.origin = QPointF(textRect.x(), placed.top());
 
-  // Too wide: elided on the right to the text's width.
-  const QString shown =
-      line.naturalTextWidth() > textRect.width()
-          ? QFontMetrics(option.font).elidedText(text, Qt::ElideRight, textRect.width())
-          : text;
-  QTextLayout drawn(shown, option.font);
-  drawn.setTextOption(textOption);
-  LayOut(drawn, textRect.width());
-  out.runs = drawn.glyphRuns();
+  if (line.naturalTextWidth() > textRect.width()) {
+    // Too wide: elided on the right to the text's width, and laid out anew.
+    QTextLayout elided(QFontMetrics(option.font).elidedText(text, Qt::ElideRight, textRect.width()),
+                       option.font);
+    elided.setTextOption(textOption);
+    LayOut(elided, textRect.width());
+    out.runs = elided.lineAt(0).glyphRuns();
+  } else {
+    out.runs = line.glyphRuns();
+  }
   const QRectF cell(QPointF(0, 0), QSizeF(option.rect.size()));
   out.clip = !cell.contains(InkOf(out.runs).translated(out.origin));
   return out;
@@ -140,7 +141,7 @@ const GridDelegate::Layout& GridDelegate::layoutFor(const QModelIndex& index,
     const QVariant value = index.data(Qt::TextAlignmentRole);
     const Qt::Alignment alignment =
         value.isValid() ? value.value<Qt::Alignment>() : option.displayAlignment;
-    found = cached.texts.insert(text, makeLayout(text, alignment, option));
+    found = cached.texts.emplace(text, makeLayout(text, alignment, option));
   }
   return *found;
 }
@@ -165,19 +166,22 @@ void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
   if (selected) painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
   if (layout == nullptr) return;
 
-  const QPen pen = painter->pen();
   if (layout->clip) {
     painter->save();
     painter->setClipRect(option.rect);
   }
-  painter->setPen(option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+  // The pen is left in the text's colour: the view sets its own for the grid
+  // lines, and setting it anew for every cell of a row costs more than the
+  // drawing of a short text.
+  const QColor& colour =
+      option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
+  if (painter->pen().color() != colour || painter->pen().style() != Qt::SolidLine ||
+      painter->pen().widthF() > 1) {
+    painter->setPen(colour);
+  }
   const QPointF origin = QPointF(option.rect.topLeft()) + layout->origin;
   for (const QGlyphRun& run : layout->runs) painter->drawGlyphRun(origin, run);
-  if (layout->clip) {
-    painter->restore();
-  } else {
-    painter->setPen(pen);
-  }
+  if (layout->clip) painter->restore();
 }
 
 }  // namespace morvanta::search
