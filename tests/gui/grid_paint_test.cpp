@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTest>
 #include <functional>
@@ -153,6 +154,21 @@ class GridPaintTest : public QObject {
       font.setPointSizeF(8);
       g.setFont(font);
     });
+    // A see-through highlight: the style's fills of a selected cell add up.
+    QTest::newRow("translucent highlight") << Setup([this](ResultGrid& g) {
+      QPalette palette = g.palette();
+      palette.setColor(QPalette::Highlight, QColor(0, 0, 255, 60));
+      g.setPalette(palette);
+      clickRow(2);
+      clickRow(4, Qt::ControlModifier);
+      g.clearFocus();
+    });
+    QTest::newRow("scrolled right and down") << Setup([this](ResultGrid& g) {
+      g.resize(640, 120);
+      clickRow(3);
+      g.horizontalScrollBar()->setValue(g.horizontalScrollBar()->maximum() / 2);
+      g.verticalScrollBar()->setValue(2);
+    });
     // Rows lower than the text: the glyphs are cut at the cell's edge.
     QTest::newRow("rows lower than the text") << Setup([this](ResultGrid& g) {
       g.verticalHeader()->setMinimumSectionSize(1);
@@ -161,6 +177,34 @@ class GridPaintTest : public QObject {
       g.clearFocus();
     });
   }
+  // A repaint of part of the grid, as after a click or a scroll: cells and
+  // grid lines cut at the region's edges as the table view cuts them.
+  void partialRepaint_data() {
+    QTest::addColumn<QRegion>("region");
+    QTest::newRow("one row") << QRegion(0, 31, 1300, 29);
+    QTest::newRow("mid-cell rectangle") << QRegion(150, 12, 333, 71);
+    QTest::newRow("two pieces") << QRegion(40, 5, 90, 20).united(QRegion(700, 64, 300, 90));
+    QTest::newRow("below the rows") << QRegion(0, 140, 1300, 60);
+  }
+  void partialRepaint() {
+    QFETCH(QRegion, region);
+    grid_->Fill(Studies());
+    clickRow(2);
+    const auto render = [&] {
+      QImage image(grid_->viewport()->size(), QImage::Format_ARGB32_Premultiplied);
+      image.fill(Qt::transparent);
+      grid_->viewport()->render(&image, QPoint(), region);
+      return image;
+    };
+    QAbstractItemDelegate* own = grid_->itemDelegate();
+    QStyledItemDelegate plain;
+    const QImage ours = render();
+    grid_->setItemDelegate(&plain);
+    const QImage style = render();
+    grid_->setItemDelegate(own);
+    QVERIFY(ours == style);
+  }
+
   void paintsAsTheStyle() {
     QFETCH(Setup, setup);
     grid_->Fill(Studies());
