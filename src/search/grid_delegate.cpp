@@ -22,6 +22,9 @@ const QStyle* StyleOf(const QStyleOptionViewItem& option) {
 // Lays the text out as one cell's text is laid out by the style: the lines of
 // the given width one under the other. Returns the number of lines.
 int LayOut(QTextLayout& layout, int width) {
+  // Keeps the shaped glyphs past endLayout(), for glyphRuns() to read
+  // rather than shape the text again.
+  layout.setCacheEnabled(true);
   int lines = 0;
   qreal height = 0;
   layout.beginLayout();
