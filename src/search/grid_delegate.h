@@ -2,8 +2,9 @@
 // Paints the result grid's cells. The grid's cells are plain text, so for the
 // usual cell this draws what the style's item paint draws (selection fill,
 // text in the cell's colour and alignment, elided on the right) itself, with
-// each text laid out once per fill: the style lays every text out five times
-// over on every paint, which was most of the cost of showing a fill or a sort.
+// each text laid out once per fill: the style measures, elides and lays out
+// every text several times over on every paint, which was most of the cost of
+// showing a fill or a sort.
 // Whatever is not such a plain cell (the focus frame, a disabled grid,
 // right-to-left text, another style) goes to QStyledItemDelegate unchanged.
 

@@ -381,12 +381,14 @@ void ResultGrid::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 // The grid's own paint covers the table as this grid sets it up: left to
-// right, solid grid lines, plain colours, no sections moved or rows hidden,
-// the Fusion style and the grid's own delegate. Anything else is painted by
-// the table view.
+// right, solid grid lines, plain colours, no spans, no dragging, no sections
+// moved or rows hidden, the Fusion style (whose item paint ignores the
+// pointer hovering a cell) and the grid's own delegate. Anything else is
+// painted by the table view.
 bool ResultGrid::ownPaint() const {
   return itemDelegate() == delegate_ && isLeftToRight() && showGrid() &&
          gridStyle() == Qt::SolidLine && !alternatingRowColors() &&
+         dragDropMode() == QAbstractItemView::NoDragDrop &&
          !verticalHeader()->sectionsHidden() && !verticalHeader()->sectionsMoved() &&
          !horizontalHeader()->sectionsMoved() &&
          std::strcmp(style()->metaObject()->className(), "QFusionStyle") == 0;
