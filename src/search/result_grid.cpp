@@ -382,9 +382,9 @@ void ResultGrid::contextMenuEvent(QContextMenuEvent* event) {
 
 // The grid's own paint covers the table as this grid sets it up: left to
 // right, solid grid lines, plain colours, no spans, no dragging, no sections
-// moved or rows hidden, the Fusion style (whose item paint ignores the
-// pointer hovering a cell) and the grid's own delegate. Anything else is
-// painted by the table view.
+// moved or rows hidden, the Fusion style (which sets the viewport for no
+// hover events, so no cell is ever painted hovered) and the grid's own
+// delegate. Anything else is painted by the table view.
 bool ResultGrid::ownPaint() const {
   return itemDelegate() == delegate_ && isLeftToRight() && showGrid() &&
          gridStyle() == Qt::SolidLine && !alternatingRowColors() &&
