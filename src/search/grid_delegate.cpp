@@ -173,9 +173,9 @@ void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     painter->save();
     painter->setClipRect(option.rect);
   }
-  // The pen is left in the text's colour: the view sets its own for the grid
-  // lines, and setting it anew for every cell of a row costs more than the
-  // drawing of a short text.
+  // The pen is left in the text's colour: what the view paints after the
+  // cells (grid lines, drop indicator) sets its own, and setting the pen anew
+  // for every cell of a row costs more than the drawing of a short text.
   const QColor& colour =
       option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
   if (painter->pen().color() != colour || painter->pen().style() != Qt::SolidLine ||

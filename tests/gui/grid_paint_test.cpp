@@ -127,6 +127,12 @@ class GridPaintTest : public QObject {
       QVERIFY(!g.isActiveWindow());
     });
     QTest::newRow("no data row") << Setup([](ResultGrid& g) { g.Fill(DataSetList{}); });
+    QTest::newRow("no rows") << Setup([](ResultGrid& g) { g.Clear(); });
+    QTest::newRow("disabled, rows selected") << Setup([this](ResultGrid& g) {
+      clickRow(2);
+      clickRow(3, Qt::ShiftModifier);
+      g.setEnabled(false);
+    });
     QTest::newRow("no data row selected") << Setup([this](ResultGrid& g) {
       g.Fill(DataSetList{});
       clickRow(1);
