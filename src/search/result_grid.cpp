@@ -446,7 +446,7 @@ void ResultGrid::paintEvent(QPaintEvent* event) {
           style()->drawPrimitive(QStyle::PE_PanelItemViewRow, &option, &painter, this);
         }
         if (focus && index == current) option.state |= QStyle::State_HasFocus;
-        delegate_->paint(&painter, option, index);
+        itemDelegateForIndex(index)->paint(&painter, option, index);
       }
     }
 
