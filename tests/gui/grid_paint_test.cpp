@@ -1,9 +1,10 @@
-// The result grid paints its cells itself; what it shows must be what the
-// style's item paint shows for the same rows, selection and focus. Each case
-// grabs the grid with its own delegate and with a plain QStyledItemDelegate
-// and compares the two pictures pixel for pixel: both draw the same glyphs at
-// the same places with the same painter, so there is no rasterisation
-// difference to allow for.
+// The result grid paints its table and its cells itself; what it shows must
+// be what the table view shows with the style's item paint, for the same
+// rows, selection, focus and scroll position. Each case grabs the grid as it
+// is and with a plain QStyledItemDelegate set (which hands the whole paint
+// back to the table view) and compares the two pictures pixel for pixel: both
+// draw the same glyphs at the same places with the same painter, so there is
+// no rasterisation difference to allow for.
 
 #include <QApplication>
 #include <QDir>
@@ -75,7 +76,8 @@ class GridPaintTest : public QObject {
                       grid_->visualRect(index).center());
   }
 
-  // The grid as it paints itself and as the style paints the same cells.
+  // The grid as it paints itself, and as the table view and the style paint
+  // the same rows.
   std::pair<QImage, QImage> grabBoth() {
     QAbstractItemDelegate* own = grid_->itemDelegate();
     QStyledItemDelegate plain;
