@@ -178,8 +178,8 @@ void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
   // for every cell of a row costs more than the drawing of a short text.
   const QColor& colour =
       option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
-  if (painter->pen().color() != colour || painter->pen().style() != Qt::SolidLine ||
-      painter->pen().widthF() > 1) {
+  const QPen& pen = painter->pen();
+  if (pen.color() != colour || pen.style() == Qt::NoPen || pen.brush().style() != Qt::SolidPattern) {
     painter->setPen(colour);
   }
   const QPointF origin = QPointF(option.rect.topLeft()) + layout->origin;
