@@ -5,9 +5,13 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QPaintEvent>
+#include <cstring>
 #include <algorithm>
 #include <numeric>
 
+#include "search/grid_delegate.h"
 #include "ui/ui.h"
 
 namespace morvanta::search {
@@ -179,8 +183,9 @@ void ResultModel::sortByText(int column, Qt::SortOrder order) {
 // --- ResultGrid ------------------------------------------------------------
 
 ResultGrid::ResultGrid(QWidget* parent)
-    : QTableView(parent), model_(new ResultModel(this)) {
+    : QTableView(parent), model_(new ResultModel(this)), delegate_(new GridDelegate(model_, this)) {
   setModel(model_);
+  setItemDelegate(delegate_);
   setFont(ui::Tahoma(11.25));
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -373,6 +378,90 @@ void ResultGrid::contextMenuEvent(QContextMenuEvent* event) {
                          rowViewportPosition(row) + rowHeight(row)));
   }
   event->accept();
+}
+
+// The grid's own paint covers the table as this grid sets it up: left to
+// right, solid grid lines, plain colours, no spans, no dragging, no sections
+// moved or rows hidden, the Fusion style (which sets the viewport for no
+// hover events, so no cell is ever painted hovered) and the grid's own
+// delegate. Anything else is painted by the table view.
+bool ResultGrid::ownPaint() const {
+  return itemDelegate() == delegate_ && isLeftToRight() && showGrid() &&
+         gridStyle() == Qt::SolidLine && !alternatingRowColors() &&
+         dragDropMode() == QAbstractItemView::NoDragDrop &&
+         !verticalHeader()->sectionsHidden() && !verticalHeader()->sectionsMoved() &&
+         !horizontalHeader()->sectionsMoved() &&
+         std::strcmp(style()->metaObject()->className(), "QFusionStyle") == 0;
+}
+
+// What the table view paints, less its per-cell work that shows nothing
+// here: each cell's options copied, the style asked for a row panel that only
+// a selected cell has, the grid lines stroked one by one.
+void ResultGrid::paintEvent(QPaintEvent* event) {
+  if (!ownPaint()) {
+    QTableView::paintEvent(event);
+    return;
+  }
+  const QHeaderView* rows = verticalHeader();
+  const QHeaderView* columns = horizontalHeader();
+  if (rows->count() == 0 || columns->count() == 0) return;
+
+  QStyleOptionViewItem option;
+  initViewItemOption(&option);
+  const QStyle::State state = option.state;
+  if (state & QStyle::State_Enabled) option.palette.setCurrentColorGroup(QPalette::Normal);
+  const QColor gridColour = QColor::fromRgba(
+      static_cast<QRgb>(style()->styleHint(QStyle::SH_Table_GridLineColor, &option, this)));
+  const QModelIndex current = currentIndex();
+  const bool focus = (hasFocus() || viewport()->hasFocus()) && current.isValid();
+  const QItemSelectionModel* selection = selectionModel();
+  const int lastX = columns->length() - columns->offset() - 1;
+  const int lastY = rows->length() - rows->offset() - 1;
+
+  QPainter painter(viewport());
+  for (QRect dirty : event->region()) {
+    dirty.setBottom(qMin(dirty.bottom(), lastY));
+    dirty.setRight(qMin(dirty.right(), lastX));
+    if (!dirty.isValid()) continue;
+    int left = columns->visualIndexAt(dirty.left());
+    int right = columns->visualIndexAt(dirty.right());
+    if (left == -1) left = 0;
+    if (right == -1) right = columns->count() - 1;
+    const int top = rows->visualIndexAt(dirty.top());
+    int bottom = rows->visualIndexAt(dirty.bottom());
+    if (bottom == -1) bottom = rows->count() - 1;
+    if (top == -1 || top > bottom) continue;
+
+    // Nothing moved or hidden: visual and logical indexes are the same.
+    for (int row = top; row <= bottom; ++row) {
+      const int y = rowViewportPosition(row);
+      const int height = rowHeight(row) - 1;
+      for (int column = left; column <= right; ++column) {
+        if (columns->isSectionHidden(column)) continue;
+        const QModelIndex index = model_->index(row, column);
+        option.rect = QRect(columnViewportPosition(column), y, columnWidth(column) - 1, height);
+        option.state = state;
+        if (selection != nullptr && selection->isSelected(index)) {
+          option.state |= QStyle::State_Selected;
+          style()->drawPrimitive(QStyle::PE_PanelItemViewRow, &option, &painter, this);
+        }
+        if (focus && index == current) option.state |= QStyle::State_HasFocus;
+        itemDelegateForIndex(index)->paint(&painter, option, index);
+      }
+    }
+
+    // The table view strokes one-pixel solid lines along the same rows and
+    // columns of pixels; filling them is the same picture for less work.
+    for (int row = top; row <= bottom; ++row) {
+      const int y = rowViewportPosition(row) + rowHeight(row) - 1;
+      painter.fillRect(QRect(dirty.left(), y, dirty.width(), 1), gridColour);
+    }
+    for (int column = left; column <= right; ++column) {
+      if (columns->isSectionHidden(column)) continue;
+      const int x = columnViewportPosition(column) + columnWidth(column) - 1;
+      painter.fillRect(QRect(x, dirty.top(), 1, dirty.height()), gridColour);
+    }
+  }
 }
 
 void ResultGrid::requestMenuAt(const QPoint& viewportPos) {

@@ -19,6 +19,8 @@
 
 namespace morvanta::search {
 
+class GridDelegate;
+
 inline constexpr int kGridColumns = 11;
 inline const QString kNoDataText = QStringLiteral("No Data");
 
@@ -133,14 +135,17 @@ class ResultGrid : public QTableView {
   void mouseReleaseEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
  private:
+  bool ownPaint() const;
   void onSelectionChanged(const QItemSelection& selected);
   void reportUserSelection(const QItemSelection& selected);
   void requestMenuAt(const QPoint& viewportPos);
   int pixels(int widthAt96) const;
 
   ResultModel* model_;
+  GridDelegate* delegate_;
   std::array<QString, kGridColumns> tags_;
   bool programmatic_ = false;  // selection changes made by the program itself
   bool inMouseClick_ = false;  // a left button press until its release
