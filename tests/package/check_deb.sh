@@ -142,7 +142,7 @@ warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -
 [[ -z $warnings ]] || fail "man warns: $warnings"
 text=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$manual" 2>/dev/null | col -b)
 for phrase in 'morvanta - search the DICOM archive' '--version' '/opt/morvanta/Settings.ini' \
-    '/opt/morvanta/Logs/' "Morvanta $version"; do
+    '/opt/morvanta/Logs/' '/opt/morvanta/morvanta-tls.so' "Morvanta $version"; do
   grep -qF -- "$phrase" <<<"$text" || fail "the manual lacks '$phrase'"
 done
 ok "manual page"
