@@ -73,9 +73,15 @@ start_archive() {
 # start_x_session [dpi]: Xvfb on a display it picks itself (so parallel runs
 # never collide) and openbox on it; DISPLAY and a private HOME are exported.
 # With a dpi (96 by default where given), 15 twips are one pixel at 96.
+#
+# -noreset: an X server resets when its last client disconnects, and a client
+# that connects during the reset is turned away. Here the first wmctrl -m can
+# disconnect just as openbox connects; openbox then exits with "Failed to open
+# the display" and the session never gets its window manager (1 start in 60
+# with six sessions starting at once).
 start_x_session() {
   local dpi=${1:-}
-  Xvfb -displayfd 9 -screen 0 1280x1024x24 ${dpi:+-dpi "$dpi"} -nolisten tcp \
+  Xvfb -displayfd 9 -screen 0 1280x1024x24 ${dpi:+-dpi "$dpi"} -nolisten tcp -noreset \
     9>"$work/display" 2>"$work/xvfb.log" &
   pids+=($!)
   wait_until 20 "Xvfb to report its display" test -s "$work/display"
@@ -94,8 +100,18 @@ start_x_session() {
   # xs_window_manager=none: a bare X server, where windows have no frame.
   [[ ${xs_window_manager:-} == none ]] && return 0
   openbox --sm-disable >"$work/openbox.log" 2>&1 &
-  pids+=($!)
-  wait_until 20 "the window manager" eval 'wmctrl -m >/dev/null 2>&1'
+  xs_openbox=$!
+  pids+=($xs_openbox)
+  wait_until 20 "the window manager" window_manager_ready
+}
+
+# True once the window manager answers; fails at once, with its output, if it
+# has ended instead.
+window_manager_ready() {
+  wmctrl -m >/dev/null 2>&1 && return 0
+  kill -0 "$xs_openbox" 2>/dev/null ||
+    fail "openbox ended on $DISPLAY before it managed the screen: $(cat "$work/openbox.log")"
+  return 1
 }
 
 # Managed windows with this exact title (Qt also has a hidden leader window).
