@@ -245,8 +245,11 @@ class ArchiveSCP : public DcmThreadSCP {
         return cond;
       }
       ++sent;
-      // PS3.4 C.4.1.2.2: after a C-CANCEL, end with 0xFE00 and send no more matches.
-      if (checkForCANCEL(presId, request.MessageID).good()) {
+      // PS3.4 C.4.1.2.2: after a C-CANCEL, end with 0xFE00 and send no more
+      // matches. After the last match there is nothing left to stop: a cancel
+      // for it crosses the final response and is read as a late cancel, the
+      // same however the two processes happen to be scheduled.
+      if (i + 1 < count && checkForCANCEL(presId, request.MessageID).good()) {
         done(Hex(STATUS_FIND_Cancel_MatchingTerminatedDueToCancelRequest));
         return sendFINDResponse(presId, request.MessageID, sopClass, nullptr, STATUS_FIND_Cancel_MatchingTerminatedDueToCancelRequest);
       }
