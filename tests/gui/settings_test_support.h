@@ -82,12 +82,18 @@ class FakeHost : public SettingsHost {
 // Runs `action` on the first modal dialog of type T that becomes active. If
 // none appears before the deadline, every modal dialog is rejected so the test
 // ends instead of hanging, and `*missed` is set.
+//
+// Active means what a user's keys need: the window activated and a widget in
+// it holding the focus. A dialog is the modal widget as soon as exec() shows
+// it, but its activation is an event of its own that a busy machine delivers
+// later; keys sent before it find no focus widget.
 template <class T>
 void WhenModal(std::function<void(T*)> action, bool* missed = nullptr) {
   auto* timer = new QTimer(qApp);
   const QDeadlineTimer deadline(10000);
   QObject::connect(timer, &QTimer::timeout, timer, [timer, deadline, action, missed] {
-    if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
+    auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
+    if (dialog && QApplication::activeWindow() == dialog && dialog->isAncestorOf(QApplication::focusWidget())) {
       timer->stop();
       timer->deleteLater();
       action(dialog);
