@@ -4,6 +4,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <optional>
 #include <set>
 
 #include "../support/qt_archive.h"
@@ -20,11 +21,14 @@ using test::Archive;
 
 namespace {
 
-SearchOutcome RunSearchRunner(search::SearchRunner& runner, const dicom::ArchiveAddress& address,
-                              const dicom::DataSet& identifier) {
+// The runner's outcome, or nothing when it would not start or did not finish
+// within `timeoutMs`: a search that never ended must fail the test, never pass
+// as an empty answer.
+std::optional<SearchOutcome> RunSearchRunner(search::SearchRunner& runner, const dicom::ArchiveAddress& address,
+                                             const dicom::DataSet& identifier, int timeoutMs = 30000) {
   QSignalSpy finished(&runner, &search::SearchRunner::finished);
-  if (!runner.start(address, identifier)) return {};
-  if (!finished.wait(30000) || finished.isEmpty()) return {};
+  if (!runner.start(address, identifier)) return std::nullopt;
+  if (!finished.wait(timeoutMs) || finished.isEmpty()) return std::nullopt;
   return finished.at(0).at(0).value<SearchOutcome>();
 }
 
@@ -51,8 +55,9 @@ class RunnersTest : public QObject {
     QVERIFY(!plan.matchesNothing);
 
     search::SearchRunner runner;
-    const SearchOutcome outcome =
-        RunSearchRunner(runner, archive.address(), search::MakeIdentifier(plan.keys));
+    const auto finished = RunSearchRunner(runner, archive.address(), search::MakeIdentifier(plan.keys));
+    QVERIFY2(finished, "the search did not finish");
+    const SearchOutcome& outcome = *finished;
     QVERIFY2(outcome.ok(), outcome.error ? outcome.error->description.c_str() : "");
     QVERIFY(!runner.isRunning());
     QCOMPARE(outcome.count, outcome.results.Count());
@@ -76,8 +81,12 @@ class RunnersTest : public QObject {
     search::SearchCriteria criteria;
     criteria.patientId = "*";
     search::SearchRunner runner;
-    const SearchOutcome outcome = RunSearchRunner(
-        runner, archive.address(), search::MakeIdentifier(search::BuildIdentifier(criteria).keys));
+    // 33,000 responses take seconds under the sanitizers, and several times
+    // that on a loaded machine; the bound only has to end a search that hangs.
+    const auto finished = RunSearchRunner(
+        runner, archive.address(), search::MakeIdentifier(search::BuildIdentifier(criteria).keys), 180000);
+    QVERIFY2(finished, "the search did not finish");
+    const SearchOutcome& outcome = *finished;
     QVERIFY2(outcome.ok(), outcome.error ? outcome.error->description.c_str() : "");
     QCOMPARE(outcome.count, std::size_t{33000});
     QVERIFY(search::IsTooMany(outcome.count));
@@ -127,8 +136,10 @@ class RunnersTest : public QObject {
     Archive archive({"--refuse", "called"});
     QVERIFY(archive.ready());
     search::SearchRunner runner;
-    const SearchOutcome outcome = RunSearchRunner(
-        runner, archive.address(), search::MakeIdentifier(search::BuildIdentifier({}).keys));
+    const auto finished =
+        RunSearchRunner(runner, archive.address(), search::MakeIdentifier(search::BuildIdentifier({}).keys));
+    QVERIFY2(finished, "the search did not finish");
+    const SearchOutcome& outcome = *finished;
     QVERIFY(outcome.error.has_value());
     QCOMPARE(outcome.error->number,
              static_cast<std::int32_t>(dicom::ErrorCode::AssociationRejected));
