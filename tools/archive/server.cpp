@@ -238,6 +238,7 @@ class ArchiveSCP : public DcmThreadSCP {
           options.results ? made.emplace(MakeDemoStudy(static_cast<int>(i), options.today)) : matches[i];
       std::unique_ptr<DcmDataset> answer = Answer(study, keys);
       if (sent == 0 && !options.oddFirst.empty()) MakeOdd(*answer, options.oddFirst);
+      if (sent < options.noStudyUid) answer->findAndDeleteElement(DCM_StudyInstanceUID);
       Delay();
       cond = sendFINDResponse(presId, request.MessageID, sopClass, answer.get(), STATUS_FIND_Pending_MatchesAreContinuing);
       if (cond.bad()) {
