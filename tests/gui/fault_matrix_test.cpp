@@ -106,7 +106,7 @@ void FaultMatrixTest::faults_data() {
   QTest::addColumn<Row>("row");
   const QString search = QStringLiteral("cmdSearch_Click");
   const QString send = QStringLiteral("Send");
-  auto add = [](const char* name, Row row) { QTest::newRow(name) << row; };
+  auto add = [](const QByteArray& name, Row row) { QTest::newRow(name.constData()) << row; };
 
   // The network, during a search.
   add("connection refused", {{}, Target::Refused, Op::Search, Disk::None, false, Expect::Error, search, "^1001 - "});
@@ -148,7 +148,7 @@ void FaultMatrixTest::faults_data() {
 
   // The network, during a Send (the rows come from the same archive).
   add("abort during C-STORE", {{"--results", "3", "--abort-store", "2"}, Target::Bad, Op::Send, Disk::None, false,
-                               Expect::Error, send, "^1005 - "});
+                               Expect::Error, send, "^1005 - .* 1 of 3 requests were stored before the connection"});
   add("C-STORE failure status", {{"--results", "3", "--fail-store", "2:A700"}, Target::Bad, Op::Send, Disk::None,
                                  false, Expect::Error, send, "^1007 - .*0xA700"});
   add("C-STORE warning status", {{"--results", "3", "--fail-store", "2:B000"}, Target::Bad, Op::Send, Disk::None,
@@ -211,6 +211,18 @@ void FaultMatrixTest::faults_data() {
   add("Logs is a file", {{}, Target::Refused, Op::Search, Disk::LogsIsAFile, false, Expect::Error, {}, "^1001 - "});
   add("Error.log full, rotation name taken", {{}, Target::Refused, Op::Search, Disk::ErrorLogFull, false,
                                               Expect::Error, search, "^1001 - "});
+
+  // Answers that must not pass for success.
+  for (const char* status : {"FE00", "FF00"})
+    add(QByteArray("C-STORE status 0x") + status, {{"--results", "3", "--fail-store", QStringLiteral("2:%1").arg(status)}, Target::Bad, Op::Send,
+                 Disk::None, false, Expect::Error, send, QStringLiteral("^1007 - .*0x%1 .* 1 of 3 requests").arg(status)});
+  add("C-STORE never answered: time-out", {holdsStore, Target::Bad, Op::Send, Disk::None, false, Expect::Error, send,
+                                           "^1004 - .* 1 of 3 requests were stored before the archive stopped"});
+  add("a study without a Study Instance UID", {{"--results", "3", "--no-study-uid", "1"}, Target::Bad, Op::Send,
+                                               Disk::None, false, Expect::Error, send, "^1011 - 1 of 3 selected studies "
+                                               "have no Study Instance UID .* 2 of 2 requests for the other"});
+  add("C-FIND ends with 0xFE00 unasked", {{"--results", "3", "--find-status", "FE00"}, Target::Bad, Op::Search,
+                                          Disk::None, false, Expect::Error, search, "^1006 - .*0xFE00.* 3 results", 3});
 }
 
 void FaultMatrixTest::faults() {
@@ -357,6 +369,10 @@ void FaultMatrixTest::faults() {
         // The logged description is the one shown.
         QVERIFY2(line.contains(shown.section(QStringLiteral(" - "), 1).left(40).toLatin1()), line.constData());
       }
+      if (row.rows > 0) {  // an answer cut short: its rows shown all the same
+        QCOMPARE(st.frm->grid1->rowCount(), row.rows);
+        QCOMPARE(st.frm->lblListCount->text(), QString::number(row.rows));
+      }
       break;
     }
     case Expect::TooMany:
@@ -403,6 +419,14 @@ void FaultMatrixTest::faults() {
     case Expect::Closed:
       break;
   }
+  // Nothing counted that the archive did not keep (success or a warning).
+  if (const auto said = QRegularExpression("(\\d+) of \\d+ requests .*were (stored|sent)").match(shown);
+      bad && said.hasMatch()) {
+    int kept = 0;
+    for (const QJsonObject& store : bad->stores())
+      kept += QRegularExpression("^0x(0000|0001|B...)$").match(store.value("status").toString()).hasMatch();
+    QCOMPARE(said.captured(1).toInt(), kept);
+  }
   if (row.disk == Disk::ErrorLogFull) {
     // The full log went to the next free name; the older one is untouched.
     QCOMPARE(QFileInfo(Path(logs / "Error_07.12.2026-15.21.53_2.log")).size(), 1000001);
@@ -416,7 +440,7 @@ void FaultMatrixTest::faults() {
   // refused search leaves the grid; a Send never touches it).
   QCOMPARE(QFileInfo(ini).isFile(), iniExisted);
   QCOMPARE(st.dir.ReadSettings(), iniBefore);
-  if (row.expect != Expect::Rows) {
+  if (row.expect != Expect::Rows && row.rows == 0) {
     QCOMPARE(st.frm->grid1->rowCount(), rowsBefore);
     QCOMPARE(st.frm->grid1->studyUid(1), firstUid);
     if (row.expect == Expect::Error) QCOMPARE(st.frm->lblListCount->text(), countBefore);
