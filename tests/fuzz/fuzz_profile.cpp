@@ -7,6 +7,8 @@
 // Properties:
 // - ReadINI never returns more than size - 1 single-byte characters;
 // - a snapshot of the file answers every lookup as ReadINI does;
+// - the file's text (Windows-1252, or UTF-16LE decoded) encodes back to the
+//   same bytes, so lines a write does not touch stay as they were;
 // - LoadArchiveSettings reads any file and always ends with a positive
 //   time-out;
 // - after WriteINI(section, key, value), ReadINI(section, key) gives the value
@@ -141,6 +143,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(snapshot.Get(section, key, value, bufferSize) == sized);
   FUZZ_CHECK(snapshot.Get(otherSection, otherKey, kAbsent) == otherBefore);
 
+  const morvanta::ProfileText text = morvanta::DecodeProfile(bytes);
+  FUZZ_CHECK(morvanta::EncodeProfile(text.encoding, text.text, text.oddByte) == bytes);
+
   // Start-up's reading steps over the same bytes.
   morvanta::SettingsValues values;
   morvanta::LoadArchiveSettings(values, file);
@@ -150,7 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(written.ok);
 
   // The file keeps its encoding (a UTF-16LE one stays so).
-  const ProfileEncoding encoding = morvanta::DecodeProfile(bytes).encoding;
+  const ProfileEncoding encoding = text.encoding;
   const std::string sectionBytes = ToProfileText(encoding, section);
   const std::string keyBytes = ToProfileText(encoding, key);
   if (!SectionCanRoundTrip(sectionBytes) || !KeyCanRoundTrip(keyBytes)) return 0;
