@@ -3,7 +3,8 @@
 // checks the same promises: one error line naming the procedure and one
 // message naming the cause (or, for what is not an error, none), no hang
 // beyond the time-out, Settings.ini untouched, the previous result still
-// shown, and a good search working right after.
+// shown (or, for an answer cut short, its rows), no request counted that the
+// archive did not keep, and a good search working right after.
 
 #include <QDir>
 #include <QElapsedTimer>
