@@ -208,7 +208,7 @@ void FaultMatrixTest::faults_data() {
                                    "^0 - Settings\\.ini existiert nicht\\.$"});
   add("Settings.ini garbage", {{}, Target::Good, Op::Search, Disk::Garbage, false, Expect::Error, "CheckInI",
                                "^\\d+ - .+"});
-  add("Logs is a file", {{}, Target::Refused, Op::Search, Disk::LogsIsAFile, false, Expect::Error, {}, "^1001 - "});
+  add("Logs is a file", {{}, Target::Refused, Op::Search, Disk::LogsIsAFile, false, Expect::Error, "cmdSearch_Click", "^1001 - "});
   add("Error.log full, rotation name taken", {{}, Target::Refused, Op::Search, Disk::ErrorLogFull, false,
                                               Expect::Error, search, "^1001 - "});
 }
@@ -346,10 +346,15 @@ void FaultMatrixTest::faults() {
       QCOMPARE(st.sink.shown[0].icon, ui::MessageIcon::Critical);
       QVERIFY2(QRegularExpression(row.cause).match(shown).hasMatch(), qPrintable(shown));
       if (row.disk == Disk::LogsIsAFile) {
-        // No log can be written: the message is all there is, and the file
-        // named Logs is left alone.
+        // The program folder takes no log: the line goes to the user's own
+        // folder, and the file named Logs is left alone.
         QVERIFY(QFileInfo(Path(logs)).isFile());
         QCOMPARE(QFileInfo(Path(logs)).size(), 0);
+        QFile own(Path(st.dir.userLogs() / "Error.log"));
+        QVERIFY(own.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = own.readAll().trimmed().split('\n');
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines[0].trimmed().endsWith(" - " + row.procedure.toLatin1()), lines[0].constData());
       } else {
         QCOMPARE(newErrorLines, 1);
         const QByteArray line = errorLines().constLast();
