@@ -74,8 +74,11 @@ DataSetList RowsWith(std::uint16_t group, std::uint16_t element, const QStringLi
   return DataSetList(std::move(sets));
 }
 
+// One cell of a grab, in the grab's device pixels.
 QImage Cell(const QImage& grab, const QTableView& view, int row, int column) {
-  return grab.copy(view.visualRect(view.model()->index(row, column)).translated(view.viewport()->pos()));
+  const QRect cell = view.visualRect(view.model()->index(row, column)).translated(view.viewport()->pos());
+  const qreal ratio = grab.devicePixelRatio();
+  return grab.copy(QRectF(QPointF(cell.topLeft()) * ratio, QSizeF(cell.size()) * ratio).toRect());
 }
 
 }  // namespace
@@ -281,14 +284,22 @@ class GridPaintTest : public QObject {
     const int column = search::kColPatientName - 1;
     QStandardItemModel model(1, search::kGridColumns);
     model.setItem(0, column, new QStandardItem(QString(name).replace('^', ' ')));
+    // A table laid out as the grid, so the cell lands on the same pixels.
     QTableView plain;
     plain.setModel(&model);
     plain.setFont(grid_->font());
-    plain.setColumnWidth(column, grid_->columnWidth(column));
+    plain.verticalHeader()->hide();
+    for (int c = 0; c < search::kGridColumns; ++c) {
+      plain.setColumnHidden(c, grid_->isColumnHidden(c));
+      plain.setColumnWidth(c, grid_->columnWidth(c));
+    }
     plain.verticalHeader()->setDefaultSectionSize(grid_->rowHeight(0));
     plain.resize(grid_->size());
     plain.show();
     QVERIFY(QTest::qWaitForWindowExposed(&plain));
+    const QModelIndex cell = plain.model()->index(0, column);
+    QCOMPARE(plain.visualRect(cell).translated(plain.viewport()->pos()),
+             grid_->visualRect(grid_->model()->index(0, column)).translated(grid_->viewport()->pos()));
     QCOMPARE(Cell(grid_->grab().toImage(), *grid_, 0, column), Cell(plain.grab().toImage(), plain, 0, column));
   }
 
