@@ -19,6 +19,7 @@
 #include "../support/unprivileged.h"
 #include "search/search_panel.h"
 #include "app/node_buttons.h"
+#include "ui/shown_text.h"
 #include "app_support.h"
 
 using namespace morvanta;
@@ -211,6 +212,10 @@ void FaultMatrixTest::faults_data() {
   add("Logs is a file", {{}, Target::Refused, Op::Search, Disk::LogsIsAFile, false, Expect::Error, "cmdSearch_Click", "^1001 - "});
   add("Error.log full, rotation name taken", {{}, Target::Refused, Op::Search, Disk::ErrorLogFull, false,
                                               Expect::Error, search, "^1001 - "});
+
+  // A value no window can lay out: the grid keeps and shows a bounded part.
+  add("40 MiB patient name", {{"--results", "3", "--odd-first", "huge"}, Target::Bad, Op::Search, Disk::None,
+                              false, Expect::Rows, {}, QStringLiteral("^HUGE N{65531}\u2026$"), 3});
 }
 
 void FaultMatrixTest::faults() {
@@ -305,8 +310,10 @@ void FaultMatrixTest::faults() {
   const int errorLinesBefore = static_cast<int>(errorLines().size());
 
   // The operation, waited on with a deadline beyond the time-out.
+  QElapsedTimer sinceClick;
   if (row.op == Op::Search) {
     QSignalSpy done(st.frm.get(), &frmMain::searchFinished);
+    sinceClick.start();
     QTest::mouseClick(st.frm->panel().cmdSearch, Qt::LeftButton);
     if (st.frm->busy()) QVERIFY2(done.wait(kDeadlineMs), "the search did not end");
   } else {
@@ -386,6 +393,14 @@ void FaultMatrixTest::faults() {
         const QString name = st.frm->grid1->cellText(1, search::kColPatientName);
         QVERIFY(!name.isEmpty());
         QVERIFY2(QRegularExpression(row.cause).match(name).hasMatch(), qPrintable(name.left(80)));
+        // Shown is a line's worth of it, marked where it is cut, and the
+        // window has painted it within the time-out's bound.
+        const QString shownName =
+            st.frm->grid1->model()->index(0, search::kColPatientName - 1).data().toString();
+        if (name.size() > ui::kShownChars)
+          QCOMPARE(shownName, name.left(ui::kShownChars) + ui::kCutMark);
+        st.frm->grab();
+        QVERIFY2(sinceClick.elapsed() < (row.timeoutS + 2) * 1000, "the window froze over the rows");
       }
       QVERIFY(!st.frm->grid1->studyUid(1).isEmpty());
       break;
