@@ -244,6 +244,7 @@ void frmMain::CreateControls(QWidget* client) {
   ui::PlaceTwips(lblSearch[8], 8595, 3330, 0, 0);
   lblSearch[8]->adjustSize();
   lblListCount = new QLabel(client);
+  lblListCount->setTextFormat(Qt::PlainText);
   lblListCount->setObjectName(QStringLiteral("lblListCount"));
   lblListCount->setFont(countFont);
   ui::PlaceTwips(lblListCount, 9765, 3330, 0, 0);

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QTreeWidget>
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@
 #include "settings_ui/frm_change.h"
 #include "settings_ui/line_edits.h"
 #include "settings_ui/settings_ui.h"
+#include "ui/shown_text.h"
 #include "ui/ui.h"
 
 namespace morvanta::settings_ui {
@@ -29,6 +31,7 @@ constexpr int kAETColumn = 1;
 
 QLabel* MakeLabel(const QString& text, const char* name, QWidget* parent) {
   auto* label = new QLabel(text, parent);
+  label->setTextFormat(Qt::PlainText);
   label->setObjectName(QLatin1String(name));
   MakeBold(label);
   // Never narrower than its text: a font wider than the designed one, or one
@@ -133,6 +136,7 @@ frmSettings::frmSettings(QWidget* owner, SettingsHost& host) : QDialog(owner), h
   cmdTest->setToolTip(QStringLiteral("Send a C-ECHO to the archive with the values in the fields"));
   ui::PlaceTwips(cmdTest, 4770, 135, 1320, 375);
   lblTls = new QLabel(fraSettings);
+  lblTls->setTextFormat(Qt::PlainText);
   lblTls->setObjectName(QStringLiteral("lblTls"));
   ui::PlaceTwips(lblTls, 2700, 225, 1980, 240);
 
@@ -226,11 +230,14 @@ void frmSettings::Load() {
 
 void frmSettings::ShowTls(const TlsValues& tls) {
   lblTls->setText(tls.Enabled ? QStringLiteral("TLS: on") : QStringLiteral("TLS: off"));
-  lblTls->setToolTip(
+  // A tool tip is read as markup when it looks like markup: the file's path
+  // goes in as escaped plain text.
+  lblTls->setToolTip(Qt::convertFromPlainText(
       tls.Enabled ? QStringLiteral("[TLS] Enabled=1 in Settings.ini: every association uses TLS, the archive's "
                                    "certificate checked against %1")
-                        .arg(QString::fromStdString(tls.CACertificates))
-                  : QStringLiteral("[TLS] Enabled is not set in Settings.ini: associations are plain DICOM"));
+                        .arg(ui::ShownMessage(QString::fromStdString(tls.CACertificates)))
+                  : QStringLiteral("[TLS] Enabled is not set in Settings.ini: associations are plain DICOM"),
+      Qt::WhiteSpaceNormal));
 }
 
 void frmSettings::AddRow(const QString& alias, const QString& aet) {

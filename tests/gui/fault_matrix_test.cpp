@@ -20,6 +20,7 @@
 #include "../support/unprivileged.h"
 #include "search/search_panel.h"
 #include "app/node_buttons.h"
+#include "ui/shown_text.h"
 #include "app_support.h"
 
 using namespace morvanta;
@@ -209,14 +210,19 @@ void FaultMatrixTest::faults_data() {
                                    "^0 - Settings\\.ini existiert nicht\\.$"});
   add("Settings.ini garbage", {{}, Target::Good, Op::Search, Disk::Garbage, false, Expect::Error, "CheckInI",
                                "^\\d+ - .+"});
-  add("Logs is a file", {{}, Target::Refused, Op::Search, Disk::LogsIsAFile, false, Expect::Error, {}, "^1001 - "});
+  add("Logs is a file", {{}, Target::Refused, Op::Search, Disk::LogsIsAFile, false, Expect::Error, "cmdSearch_Click", "^1001 - "});
   add("Error.log full, rotation name taken", {{}, Target::Refused, Op::Search, Disk::ErrorLogFull, false,
                                               Expect::Error, search, "^1001 - "});
 
+  // A value no window can lay out: the grid keeps and shows a bounded part.
+  add("40 MiB patient name", {{"--results", "3", "--odd-first", "huge"}, Target::Bad, Op::Search, Disk::None,
+                              false, Expect::Rows, {}, QStringLiteral("^HUGE N{65531}\u2026$"), 3});
+
   // Answers that must not pass for success.
   for (const char* status : {"FE00", "FF00"})
-    add(QByteArray("C-STORE status 0x") + status, {{"--results", "3", "--fail-store", QStringLiteral("2:%1").arg(status)}, Target::Bad, Op::Send,
-                 Disk::None, false, Expect::Error, send, QStringLiteral("^1007 - .*0x%1 .* 1 of 3 requests").arg(status)});
+    add(QByteArray("C-STORE status 0x") + status,
+        {{"--results", "3", "--fail-store", QStringLiteral("2:%1").arg(status)}, Target::Bad, Op::Send, Disk::None,
+         false, Expect::Error, send, QStringLiteral("^1007 - .*0x%1 .* 1 of 3 requests").arg(status)});
   add("C-STORE never answered: time-out", {holdsStore, Target::Bad, Op::Send, Disk::None, false, Expect::Error, send,
                                            "^1004 - .* 1 of 3 requests were stored before the archive stopped"});
   add("a study without a Study Instance UID", {{"--results", "3", "--no-study-uid", "1"}, Target::Bad, Op::Send,
@@ -318,8 +324,10 @@ void FaultMatrixTest::faults() {
   const int errorLinesBefore = static_cast<int>(errorLines().size());
 
   // The operation, waited on with a deadline beyond the time-out.
+  QElapsedTimer sinceClick;
   if (row.op == Op::Search) {
     QSignalSpy done(st.frm.get(), &frmMain::searchFinished);
+    sinceClick.start();
     QTest::mouseClick(st.frm->panel().cmdSearch, Qt::LeftButton);
     if (st.frm->busy()) QVERIFY2(done.wait(kDeadlineMs), "the search did not end");
   } else {
@@ -359,10 +367,15 @@ void FaultMatrixTest::faults() {
       QCOMPARE(st.sink.shown[0].icon, ui::MessageIcon::Critical);
       QVERIFY2(QRegularExpression(row.cause).match(shown).hasMatch(), qPrintable(shown));
       if (row.disk == Disk::LogsIsAFile) {
-        // No log can be written: the message is all there is, and the file
-        // named Logs is left alone.
+        // The program folder takes no log: the line goes to the user's own
+        // folder, and the file named Logs is left alone.
         QVERIFY(QFileInfo(Path(logs)).isFile());
         QCOMPARE(QFileInfo(Path(logs)).size(), 0);
+        QFile own(Path(st.dir.userLogs() / "Error.log"));
+        QVERIFY(own.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = own.readAll().trimmed().split('\n');
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines[0].trimmed().endsWith(" - " + row.procedure.toLatin1()), lines[0].constData());
       } else {
         QCOMPARE(newErrorLines, 1);
         const QByteArray line = errorLines().constLast();
@@ -398,6 +411,14 @@ void FaultMatrixTest::faults() {
         const QString name = st.frm->grid1->cellText(1, search::kColPatientName);
         QVERIFY(!name.isEmpty());
         QVERIFY2(QRegularExpression(row.cause).match(name).hasMatch(), qPrintable(name.left(80)));
+        // Shown is a line's worth of it, marked where it is cut, and the
+        // window has painted it within the time-out's bound.
+        const QString shownName =
+            st.frm->grid1->model()->index(0, search::kColPatientName - 1).data().toString();
+        if (name.size() > ui::kShownChars)
+          QCOMPARE(shownName, name.left(ui::kShownChars) + ui::kCutMark);
+        st.frm->grab();
+        QVERIFY2(sinceClick.elapsed() < (row.timeoutS + 2) * 1000, "the window froze over the rows");
       }
       QVERIFY(!st.frm->grid1->studyUid(1).isEmpty());
       break;

@@ -59,7 +59,8 @@ Misbehaviours, for tests:
   --results N           answer every C-FIND with N made-up studies, whatever
                         it asks for
   --odd-first KIND      make the first match of every C-FIND odd: long (a
-                        65,534-byte Patient's Name), invalid (bytes that are not
+                        65,534-byte Patient's Name), huge (a 40 MiB one),
+                        invalid (bytes that are not
                         UTF-8 under "ISO_IR 192"), charset (an unknown
                         Specific Character Set, "ISO_IR 999"), japanese,
                         korean (ISO 2022 names) or chinese (GB18030)
@@ -190,9 +191,9 @@ int main(int argc, char** argv) {
       options.findAbort = true;
     } else if (arg == "--odd-first") {
       options.oddFirst = value();
-      static const std::set<std::string> kOdd{"long", "invalid", "charset", "japanese", "korean", "chinese"};
+      static const std::set<std::string> kOdd{"long", "huge", "invalid", "charset", "japanese", "korean", "chinese"};
       if (!kOdd.contains(options.oddFirst))
-        Usage("--odd-first takes long, invalid, charset, japanese, korean or chinese");
+        Usage("--odd-first takes long, huge, invalid, charset, japanese, korean or chinese");
     } else if (arg == "--no-study-uid") {
       options.noStudyUid = Number(arg, value(), 0, 1000000000);
     } else if (arg == "--abort-store") {
