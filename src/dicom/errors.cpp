@@ -233,8 +233,7 @@ std::string TlsKeyExposedText(const std::string& privateKey, unsigned mode) {
   char octal[8];
   std::snprintf(octal, sizeof octal, "%04o", mode & 07777u);
   return "This station's private key file \"" + privateKey + "\" may be read by other users (mode " + octal +
-         "), so it is not used: take their access away (chmod o-rwx \"" + privateKey +
-         "\"), readable by its owner and the station's group only.";
+         "), so it is not used: chmod o-rwx \"" + privateKey + "\", leaving it to its owner and the station's group.";
 }
 
 std::string TlsHalfIdentityText(const std::string& missingKey) {

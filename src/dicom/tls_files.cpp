@@ -163,8 +163,8 @@ void LoadStationIdentity(SSL_CTX* ctx, const std::string& certificate, const std
     const std::string reason = TakeReason();
     if (asked || keyBytes.find("ENCRYPTED") != std::string::npos)
       Refuse("PrivateKey", privateKey,
-             "it is protected by a passphrase, which the program cannot ask for: store the key without one "
-             "(openssl pkey -in KEY -out NEWKEY), readable by the station only");
+             "it is protected by a passphrase, which the program never asks for; store it without one, "
+             "readable by the station only");
     Refuse("PrivateKey", privateKey, "no unencrypted private key in PEM form: " + reason);
   }
   const int keyUsed = SSL_CTX_use_PrivateKey(ctx, key);

@@ -155,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
         TlsFault{"KeyUnderAPassphrase", "archive", true, true, "ca.pem", "station.pem", "protected.key", 1015,
                  "protected.key\" cannot be used (it is protected by a passphrase"},
         TlsFault{"KeyReadableByOthers", "archive", true, true, "ca.pem", "station.pem", "open.key", 1015,
-                 "open.key\" may be read by other users (mode 0644), so it is not used: take their access away"},
+                 "open.key\" may be read by other users (mode 0644), so it is not used: chmod o-rwx \""},
         TlsFault{"KeyIsANamedPipe", "archive", true, true, "ca.pem", "station.pem", "fifo.key", 1015,
                  "fifo.key\" cannot be used (a named pipe, not a file): check [TLS] PrivateKey."},
         TlsFault{"CAFileIsANamedPipe", "archive", true, true, "fifo.key", "", "", 1015,
