@@ -136,10 +136,16 @@ int ProbeIndex() {
 TransportProbe* ProbeOf(const SSL* ssl) { return static_cast<TransportProbe*>(SSL_get_ex_data(ssl, ProbeIndex())); }
 
 // What a certificate names: its DNS and IP subjectAltNames, or its common
-// name where it has none (the only names OpenSSL then checks).
+// name where it has none (the only names OpenSSL then checks). The first
+// few: a certificate may carry hundreds, and the message is one line.
 std::string NamesOf(X509* certificate) {
+  constexpr int kShown = 6;
   std::string names;
-  const auto add = [&](const std::string& name) { names += (names.empty() ? "" : ", ") + name; };
+  int count = 0;
+  const auto add = [&](const std::string& name) {
+    if (++count <= kShown) names += (names.empty() ? "" : ", ") + name;
+    if (count == kShown + 1) names += ", ...";
+  };
   auto* alternatives =
       static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr));
   for (int i = 0; i < sk_GENERAL_NAME_num(alternatives); ++i) {
@@ -395,7 +401,8 @@ std::optional<TransportFailure> ExplainTlsFailure(const TransportProbe& probe, c
         (probe.sslReason == SSL_R_SSLV3_ALERT_HANDSHAKE_FAILURE && !probe.serverHello))
       return TransportFailure{ErrorCode::TlsHandshakeFailed, TlsNegotiationText(peer, probe.sslText)};
     if (ClientCertificateAlert(probe.sslReason) ||
-        (probe.sslReason == SSL_R_SSLV3_ALERT_HANDSHAKE_FAILURE && !probe.certificateSent))
+        (probe.sslReason == SSL_R_SSLV3_ALERT_HANDSHAKE_FAILURE && probe.certificateRequested &&
+         !probe.certificateSent))
       return TransportFailure{ErrorCode::TlsHandshakeFailed, TlsClientCertificateText(peer, probe.certificateSent)};
     if (NotTls(probe.sslReason))
       return TransportFailure{ErrorCode::TlsHandshakeFailed, TlsPortMismatchText(peer, true)};

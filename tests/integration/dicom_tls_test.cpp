@@ -227,5 +227,31 @@ TEST(TlsNegotiation, NothingInCommonIsSaidSo) {
   }
 }
 
+// An archive serving several names picks its certificate by the name in the
+// ClientHello (SNI): here another machine's certificate unless "localhost"
+// is asked for. The station connecting to localhost gets the right one and
+// gets through the handshake (the peer, no DICOM archive, then hangs up);
+// by address it sends no name and meets the other.
+TEST(TlsServerName, AHostNameIsSentInTheClientHello) {
+  TestPki pki;
+  const int port = FreePort();
+  morvanta::testing::Process server(
+      {"/usr/bin/openssl", "s_server", "-quiet", "-accept", "127.0.0.1:" + std::to_string(port), "-cert",
+       pki / "evil.pem", "-key", pki / "evil.key", "-servername", "localhost", "-cert2", pki / "archive.pem",
+       "-key2", pki / "archive.key"},
+      pki / "s_server.out");
+  ASSERT_TRUE(morvanta::testing::WaitForPort(port));
+  const auto certificateRefused = [&](const std::string& host) {
+    try {
+      Echo(host, port, "MORVANTA", "ARCHIVE", kTimeoutS, nullptr, pki.Settings(false));
+    } catch (const Error& e) {
+      return e.number() == 1016 && e.description().find("names evil.example") != std::string::npos;
+    }
+    return false;
+  };
+  EXPECT_FALSE(certificateRefused("localhost"));
+  EXPECT_TRUE(certificateRefused("127.0.0.1"));
+}
+
 }  // namespace
 }  // namespace morvanta::dicom
