@@ -168,13 +168,15 @@ struct Accepted {
   std::string host;
   std::string serverName;
   std::string crl;
+  std::string key = "station.key";  // this station's, for station.pem
 };
 void PrintTo(const Accepted& c, std::ostream* os) { *os << c.label; }
 
 class TlsAccepted : public ::testing::TestWithParam<Accepted> {};
 
 // The archive that is who the station expects: by the address or the name
-// it connects to, by [TLS] ServerName, and not on the revocation list.
+// it connects to, by [TLS] ServerName, and not on the revocation list; and
+// a station key its group may read, as on a shared station.
 TEST_P(TlsAccepted, WhenTheCertificateNamesWhoIsExpected) {
   const Accepted& c = GetParam();
   TestPki pki;
@@ -182,6 +184,7 @@ TEST_P(TlsAccepted, WhenTheCertificateNamesWhoIsExpected) {
   TlsSettings tls = pki.Settings();
   tls.serverName = c.serverName;
   tls.crl = c.crl.empty() ? "" : pki / c.crl;
+  tls.privateKey = pki / c.key;
   try {
     Echo(c.host, archive.port(), "MORVANTA", "ARCHIVE", kTimeoutS, nullptr, tls);
   } catch (const Error& e) {
@@ -193,7 +196,10 @@ INSTANTIATE_TEST_SUITE_P(Table, TlsAccepted,
                          ::testing::Values(Accepted{"ItsAddress", "archive", "127.0.0.1", "", ""},
                                            Accepted{"ItsName", "archive", "localhost", "", ""},
                                            Accepted{"ServerName", "named", "127.0.0.1", "archive.example", ""},
-                                           Accepted{"NotRevoked", "archive", "127.0.0.1", "", "crl.pem"}),
+                                           Accepted{"NotRevoked", "archive", "127.0.0.1", "", "crl.pem"},
+                                           // The station's group may read its key.
+                                           Accepted{"KeyReadableByItsGroup", "archive", "127.0.0.1", "", "",
+                                                    "group.key"}),
                          [](const auto& info) { return std::string(info.param.label); });
 
 // A TLS peer that shares no version or cipher with this station refuses its

@@ -19,6 +19,7 @@
 #   crl-expired.pem      the same list, due for renewal in 2020
 #   protected.key        station.key under the passphrase "secret"
 #   open.key             station.key readable by every user (0644)
+#   group.key            station.key readable by its group (0640), as on a shared station
 #   fifo.key             a named pipe where a key should be
 # Keys are 0600, as a station keeps its own.
 # Usage: make-test-certs.sh DIR
@@ -98,6 +99,8 @@ openssl ca -batch -config ca.cnf -cert ca.pem -keyfile ca.key -gencrl -crl_lastu
 openssl pkey -in station.key -aes-256-cbc -passout pass:secret -out protected.key 2>/dev/null
 cp station.key open.key
 chmod 0644 open.key
+cp station.key group.key
+chmod 0640 group.key
 rm -f fifo.key
 mkfifo fifo.key
 # The certificates are public; the tests' archives and peers read them as any user.
