@@ -19,10 +19,13 @@ constexpr int kNoteMs = 5000;
 
 }  // namespace
 
+dicom::TlsSettings TlsSettingsFrom(const TlsValues& tls) {
+  return {tls.Enabled, tls.CACertificates, tls.Certificate, tls.PrivateKey, tls.ServerName, tls.CRL};
+}
+
 dicom::ArchiveAddress ArchiveAddressFrom(const SettingsValues& values) {
-  const dicom::TlsSettings tls{values.Tls.Enabled, values.Tls.CACertificates, values.Tls.Certificate,
-                               values.Tls.PrivateKey};
-  return {values.QueryIP, values.QueryPort, values.QueryAET, values.LocalAET, values.TimeoutSeconds, tls};
+  return {values.QueryIP,          values.QueryPort, values.QueryAET, values.LocalAET,
+          values.TimeoutSeconds, TlsSettingsFrom(values.Tls)};
 }
 
 Controller::Controller(const SettingsStore& store, const Log& log, ui::MessageSink& messages,

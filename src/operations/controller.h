@@ -26,6 +26,8 @@ namespace morvanta::operations {
 
 // The archive's address as the settings give it.
 dicom::ArchiveAddress ArchiveAddressFrom(const SettingsValues& values);
+// [TLS] as the binding takes it.
+dicom::TlsSettings TlsSettingsFrom(const TlsValues& tls);
 
 // How a request to start an operation went.
 enum class Start {

@@ -22,14 +22,13 @@
 #include "app/node_buttons.h"
 #include "ui/shown_text.h"
 #include "app_support.h"
+#include "fault_matrix_row.h"
 
 using namespace morvanta;
 using namespace morvanta::test;
 
 namespace {
 
-// [Query] Timeout for every row: a hung archive costs two seconds.
-constexpr int kTimeoutS = 2;
 // A wait well beyond the time-out, but short of "hangs".
 constexpr int kDeadlineMs = (kTimeoutS * 3 + 6) * 1000;
 
@@ -41,37 +40,6 @@ QStringList Settings(const QString& host, int port, int timeoutS = kTimeoutS) {
           QStringLiteral("Port=%1").arg(port), QStringLiteral("Timeout=%1").arg(timeoutS),
           "[GENERAL]", "StudyDate=0"};
 }
-
-enum class Op { Search, Send };
-enum class Expect {
-  Error,    // one error line naming the procedure, one critical message
-  TooMany,  // the too-many message, no error line, the grid as it was
-  Rows,     // the search shows its rows, no message
-  SendDone, // Send ends with its completion message
-  Cancelled,  // the cancel message (cause), nothing logged
-  Closed,     // the window closed mid-Send goes without waiting for the archive
-};
-// What the user does while a Send waits on an archive that holds a C-STORE.
-enum class Action { Wait, CancelButton, EscKey, CloseWindow };
-// What the row does to the program directory before the operation.
-enum class Disk { None, ReadOnly, Missing, Folder, Garbage, LogsIsAFile, ErrorLogFull };
-// Where Settings.ini sends the operation.
-enum class Target { Bad, Refused, UnknownHost, Good };
-
-struct Row {
-  QStringList archive;  // the misbehaving archive's options
-  Target target = Target::Bad;
-  Op op = Op::Search;
-  Disk disk = Disk::None;
-  bool killBeforeSend = false;  // the archive goes away between search and send
-  Expect expect = Expect::Error;
-  QString procedure;  // in the error line
-  QString cause;      // a pattern the message must match
-  int rows = 0;       // Expect::Rows: the grid's rows
-  Action action = Action::Wait;
-  int timeoutS = kTimeoutS;  // long where only a cancel can end the wait in time
-  QStringList tls{};  // [TLS] lines for the faulty Settings.ini; "{pki}" is the test PKI's folder
-};
 
 QString Path(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
 
@@ -198,6 +166,19 @@ void FaultMatrixTest::faults_data() {
   add("TLS: certificate and key do not match",
       tlsRow(tlsArchive("archive", true), tlsOn + QStringList{"Certificate={pki}/station.pem", "PrivateKey={pki}/other.key"},
              "^1015 - .*do not belong together"));
+  add("TLS: certificate the CA made for another machine",
+      tlsRow(tlsArchive("evil"), tlsOn, "^1016 - .*names evil\\.example, not 127\\.0\\.0\\.1: another machine"));
+  add("TLS: archive certificate revoked",
+      tlsRow(tlsArchive("revoked"), tlsOn + QStringList{"CRL={pki}/crl.pem"}, "^1016 - .*has been revoked"));
+  const auto stationKey = [&](const QString& key) {
+    return tlsOn + QStringList{"Certificate={pki}/station.pem", "PrivateKey={pki}/" + key};
+  };
+  add("TLS: station key readable by all", tlsRow(tlsArchive("archive", true), stationKey("open.key"),
+                                                 "^1015 - .*open\\.key\" may be read by other users \\(mode 0644\\)"));
+  add("TLS: station key under a passphrase", tlsRow(tlsArchive("archive", true), stationKey("protected.key"),
+                                                    "^1015 - .*protected by a passphrase"));
+  add("TLS: station key is a named pipe", tlsRow(tlsArchive("archive", true), stationKey("fifo.key"),
+                                                 "^1015 - .*fifo\\.key\" cannot be used \\(a named pipe"));
   add("TLS to a plain port", tlsRow({"--results", "3"}, tlsOn, "^1017 - .*check \\[TLS\\] Enabled and the port"));
   add("plain DICOM to a TLS port",
       tlsRow(tlsArchive("archive"), {"Enabled=0"}, "^1017 - .*check \\[TLS\\] Enabled and the port"));
