@@ -26,6 +26,29 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+// [TLS] from a snapshot the caller has read: an operation's settings come
+// from one read of the file, so a hand edit made meanwhile is seen whole or
+// not at all.
+void LoadTls(TlsValues& values, const ProfileSnapshot& ini, const std::filesystem::path& settingsFile) {
+  const auto read = [&](const char* key, const char* def) {
+    return ini.Get("TLS", key, def, kProfileBufferSize);
+  };
+  if (const auto flag = ParseFlag(read("Enabled", "0"))) values.Enabled = *flag;
+  // The files are looked for beside the program, whatever the working
+  // folder: a station's shortcut may start it from anywhere.
+  const auto path = [&](const char* key) {
+    const std::string value(Trim(read(key, "")));
+    if (value.empty()) return value;
+    const std::filesystem::path p(value);
+    return p.is_absolute() ? value : (settingsFile.parent_path() / p).lexically_normal().string();
+  };
+  values.CACertificates = path("CACertificates");
+  values.Certificate = path("Certificate");
+  values.PrivateKey = path("PrivateKey");
+  values.CRL = path("CRL");
+  values.ServerName = std::string(Trim(read("ServerName", "")));
+}
+
 }  // namespace
 
 std::filesystem::path SettingsPath(const std::filesystem::path& programDir) {
@@ -88,27 +111,11 @@ void LoadArchiveSettings(SettingsValues& values,
   values.TimeoutSeconds = timeout && *timeout > 0 ? *timeout : kDefaultTimeoutSeconds;
   values.QueryModalityKey = ParseModalityKey(read("Query", "ModalityKey", ""));
   values.ForwardBy = ParseForwardMethod(read("Forward", "Method", ""));
-  LoadTlsSettings(values.Tls, settingsFile);
+  LoadTls(values.Tls, ini, settingsFile);
 }
 
 void LoadTlsSettings(TlsValues& values, const std::filesystem::path& settingsFile) {
-  const auto read = [&](const char* key, const char* def) {
-    return ReadINI("TLS", key, def, settingsFile, kProfileBufferSize);
-  };
-  if (const auto flag = ParseFlag(read("Enabled", "0"))) values.Enabled = *flag;
-  // The files are looked for beside the program, whatever the working
-  // folder: a station's shortcut may start it from anywhere.
-  const auto path = [&](const char* key) {
-    const std::string value(Trim(read(key, "")));
-    if (value.empty()) return value;
-    const std::filesystem::path p(value);
-    return p.is_absolute() ? value : (settingsFile.parent_path() / p).lexically_normal().string();
-  };
-  values.CACertificates = path("CACertificates");
-  values.Certificate = path("Certificate");
-  values.PrivateKey = path("PrivateKey");
-  values.CRL = path("CRL");
-  values.ServerName = std::string(Trim(read("ServerName", "")));
+  LoadTls(values, ProfileSnapshot::Read(settingsFile), settingsFile);
 }
 
 std::optional<std::string> PortProblem(const SettingsValues& values) {

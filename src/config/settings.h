@@ -80,7 +80,7 @@ std::optional<bool> ParseFlag(std::string_view text);
 
 // GetINI's reading steps: LocalAET, QueryAET, QueryIP, QueryPort, ExtStudyDate
 // (and TimeoutSeconds, QueryModalityKey, ForwardBy, Tls), each independent: a value that does not convert keeps
-// its previous content. The file is read once for all of them.
+// its previous content. The file is read once for all of them, [TLS] included.
 void LoadArchiveSettings(SettingsValues& values,
                          const std::filesystem::path& settingsFile);
 
@@ -89,9 +89,9 @@ void LoadArchiveSettings(SettingsValues& values,
 // is a TCP port (1 to 65535).
 std::optional<std::string> PortProblem(const SettingsValues& values);
 
-// The [TLS] section alone (the connection test reads it from the file
-// without touching the other values). An Enabled that is no flag keeps its
-// previous value.
+// The [TLS] section alone, one read of the file (the connection test reads
+// it without touching the other values). An Enabled that is no flag keeps
+// its previous value.
 void LoadTlsSettings(TlsValues& values, const std::filesystem::path& settingsFile);
 
 // A forward node entry: alias, "|", AE title. Pieces after a second "|" are

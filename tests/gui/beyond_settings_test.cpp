@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 #include <QThreadPool>
 
+#include "../support/file_opens.h"
 #include "app_support.h"
 #include "settings_test_support.h"
 #include "settings_ui/frm_settings.h"
@@ -76,7 +77,11 @@ void BeyondSettingsTest::testButtonWorksWithTheFieldsValues() {
   d.set("txtLocAET", QStringLiteral("MORVANTA"));
   d.set("txtQuAET", QStringLiteral("ARCHIVE"));
   d.set("txtQuPort", QString::number(archive.port()));
+  test::FileOpens opens(d.host.file);
+  QVERIFY(opens.watching());
   QVERIFY(d.test());
+  // [TLS] comes from one read of Settings.ini.
+  QCOMPARE(opens.Take(), 1);
   QCOMPARE(d.host.sink.shown.size(), std::size_t{1});
   const ui::Message& m = d.host.sink.shown[0];
   QCOMPARE(m.icon, ui::MessageIcon::Information);
@@ -121,7 +126,11 @@ void BeyondSettingsTest::tlsIsShownAndTestedAsSettingsIniHasIt() {
   d.set("txtLocAET", QStringLiteral("MORVANTA"));
   d.set("txtQuAET", QStringLiteral("ARCHIVE"));
   d.set("txtQuPort", QString::number(archive.port()));
+  test::FileOpens opens(d.host.file);
+  QVERIFY(opens.watching());
   QVERIFY(d.test());
+  // [TLS] comes from one read of Settings.ini.
+  QCOMPARE(opens.Take(), 1);
   QCOMPARE(d.host.sink.shown.size(), std::size_t{1});
   const QRegularExpression works(
       QStringLiteral("^Connection to ARCHIVE at 127\\.0\\.0\\.1:%1 works over TLS, certificate checked for "

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/file_opens.h"
 #include "../support/qt_archive.h"
 #include "config/store.h"
 #include "log/log.h"
@@ -218,6 +219,38 @@ class ControllerTest : public QObject {
     QCOMPARE(st.sink.shown[0].text,
              message.replace("{archive}", QStringLiteral("ARCHIVE at 127.0.0.1:%1").arg(archive.port())));
     QCOMPARE(st.ErrorLog().contains(" - Send"), logged);
+  }
+
+  // An operation takes its settings, [TLS] included, from one read of
+  // Settings.ini: a hand edit made meanwhile counts whole or not at all.
+  void operationReadsSettingsOnce_data() {
+    QTest::addColumn<QByteArray>("forward");
+    QTest::addColumn<QString>("request");  // what the archive receives
+    QTest::newRow("search") << QByteArray() << "find";
+    QTest::newRow("send by forwarding request") << QByteArray() << "store";
+    QTest::newRow("send by C-MOVE") << QByteArray("[Forward]\r\nMethod=MOVE\r\n") << "move";
+  }
+  void operationReadsSettingsOnce() {
+    QFETCH(QByteArray, forward);
+    QFETCH(QString, request);
+    Archive archive({"--demo", "1"});
+    QVERIFY(archive.ready());
+    Station st(SettingsFor(archive.address().port, forward.constData()) +
+               "[TLS]\r\nEnabled=0\r\nCACertificates=ca.pem\r\nServerName=archive\r\n");
+    st.controller.settings().ActiveForwardAET = "MORVANTA";
+    test::FileOpens opens(st.store.file());
+    QVERIFY(opens.watching());
+    QSignalSpy searched(&st.controller, &operations::Controller::searchFinished);
+    QSignalSpy sent(&st.controller, &operations::Controller::sendFinished);
+    if (request == QLatin1String("find")) {
+      QCOMPARE(st.controller.Search(ById("1")).start, Start::Started);
+      QVERIFY(searched.wait(30000));
+    } else {
+      QCOMPARE(st.controller.Send({"1.2.3"}), Start::Started);
+      QVERIFY(sent.wait(30000));
+    }
+    QCOMPARE(archive.journal(request).size(), 1);
+    QCOMPARE(opens.Take(), 1);
   }
 
   void moveWithoutAChosenNodeSendsNothing() {
