@@ -463,12 +463,10 @@ void frmMain::ShowResults(const search::SearchOutcome& outcome) {
     if (search::IsTooMany(outcome.count)) {
       // The grid keeps the previous search's rows; the label shows the new
       // count.
-      results_ = outcome.results;
       messages_->Show(ui::Message{kTooManyText, ui::kAppTitle, ui::MessageIcon::None,
                                   ui::MessageButtons::OkHelp});
     } else {
       // Filled straight from the outcome: the list is not copied first.
-      results_.Release();
       grid1->Fill(outcome.results);
     }
   } catch (...) {
@@ -482,7 +480,7 @@ void frmMain::RunShortcut(search::Shortcut shortcut) {
   search::SearchCriteria criteria = panel_->criteria();
   const search::ShortcutDate when = search::ShortcutFor(shortcut, today());
   criteria.shortcutDate = when.date;
-  criteria.shortcutTag = when.tag;
+  criteria.shortcutRange = when.range;
   RunSearch(criteria);
 }
 
@@ -560,14 +558,6 @@ void frmMain::SetDateRangeVisible(bool visible) { panel_->SetDateRangeVisible(vi
 void frmMain::LoadNodeButtons() { nodeButtons_->LoadNodeButtons(); }
 
 void frmMain::ActivateNode(std::int16_t index) { nodeButtons_->ActivateNode(index); }
-
-void frmMain::ReportError(std::int32_t number, const QString& description, std::string_view procedure) {
-  operations_->ReportError(number, description, procedure);
-}
-
-std::filesystem::path frmMain::settingsPath() const {
-  return SettingsPath(programDir_);
-}
 
 QDate frmMain::today() const {
   const LocalDateTime now = clock_();

@@ -70,17 +70,11 @@ class frmMain : public QMainWindow {
   void LoadNodeButtons();
   void ActivateNode(std::int16_t index);
 
-  // Logs the error and shows "number - description" with the critical icon;
-  // the caller then ends its operation and the program keeps running.
-  void ReportError(std::int32_t number, const QString& description,
-                   std::string_view procedure);
-
   SettingsValues& settings();
   const SettingsValues& settings() const;
   const Log& log() const { return log_; }
   ui::MessageSink& messages() { return *messages_; }
   const std::filesystem::path& programDir() const { return programDir_; }
-  std::filesystem::path settingsPath() const;
   const Clock& clock() const { return clock_; }
   QDate today() const;
 
@@ -99,6 +93,8 @@ class frmMain : public QMainWindow {
   QAction* mnuClose = nullptr;
   QAction* mnuSettings = nullptr;
   QMenu* mnuMark = nullptr;  // the grid's right-click menu, not on the bar
+  // Selects the next 25 rows, not all of them: the control keeps the name
+  // it has always had.
   QAction* mnuMarkAll = nullptr;
 
   QPushButton* cmdToday = nullptr;
@@ -192,8 +188,6 @@ class frmMain : public QMainWindow {
   SettingsStore store_;
   search::SearchPanel* panel_ = nullptr;
   NodeButtonBar* nodeButtons_ = nullptr;
-  // The latest search's results until they are in the grid.
-  dicom::DataSetList results_;
   std::unique_ptr<ui::MessageSink> ownMessages_;
   ui::MessageSink* messages_;
 

@@ -11,10 +11,10 @@ namespace morvanta {
 
 namespace {
 
-constexpr const char* kTagProperty = "tag";
+constexpr const char* kAetProperty = "aet";
 
-void SetTag(QPushButton* button, const QString& tag) {
-  button->setProperty(kTagProperty, tag);
+void SetNodeAET(QPushButton* button, const QString& aet) {
+  button->setProperty(kAetProperty, aet);
 }
 
 // Node buttons are drawn flat in one colour, so that the active node shows
@@ -51,8 +51,8 @@ void ShowActive(QPushButton* button) {
 
 }  // namespace
 
-QString NodeTag(const QPushButton* button) {
-  return button->property(kTagProperty).toString();
+QString NodeAET(const QPushButton* button) {
+  return button->property(kAetProperty).toString();
 }
 
 bool IsNodeHighlighted(const QPushButton* button) {
@@ -85,14 +85,14 @@ void NodeButtonBar::LoadNodeButtons() {
     values_.ForwardNodes[static_cast<std::size_t>(i)] = entry;
     if (entry.empty()) {
       button->setText(QString());
-      SetTag(button, QString());
+      SetNodeAET(button, QString());
       button->hide();
       continue;
     }
     const NodeEntry node = ParseNodeEntry(entry);
     const QString aet = QString::fromStdString(node.aet);
     button->setText(QString::fromStdString(node.alias));
-    SetTag(button, aet);
+    SetNodeAET(button, aet);
     // A node without an AE title is never "the active one", even while no
     // node has been chosen yet (both empty).
     if (!node.aet.empty() && node.aet == values_.ActiveForwardAET) {
@@ -107,7 +107,7 @@ void NodeButtonBar::ActivateNode(std::int16_t index) {
   for (QPushButton* button : cmdNode) ShowNormal(button);
   QPushButton* chosen = cmdNode[static_cast<std::size_t>(index)];
   ShowActive(chosen);
-  values_.ActiveForwardAET = NodeTag(chosen).toStdString();
+  values_.ActiveForwardAET = NodeAET(chosen).toStdString();
   // The choice is remembered at once; a failed write only loses the memory
   // of the choice, not the choice for this run, so it is logged rather than
   // shown.

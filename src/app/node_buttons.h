@@ -23,7 +23,7 @@ using NodeButtonArray = std::array<QPushButton*, kNodeSlots>;
 inline const QColor kActiveNodeColour{0, 255, 0};
 
 // The AE title a button stands for (the node entry's second piece).
-QString NodeTag(const QPushButton* button);
+QString NodeAET(const QPushButton* button);
 // True when the button shows the active look (green, bold).
 bool IsNodeHighlighted(const QPushButton* button);
 

@@ -17,6 +17,7 @@
 
 #include "config/profile_encoding.h"
 #include "log/codepage.h"
+#include "text/trim.h"
 
 namespace morvanta {
 namespace fs = std::filesystem;
@@ -73,12 +74,7 @@ std::vector<Line> SplitLines(std::string_view bytes) {
 
 // Around names and values Windows drops vertical tab, form feed and Ctrl-Z
 // (an old end-of-file mark some editors still add) as it drops spaces and tabs.
-std::string_view Trim(std::string_view s) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A'; };
-  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-  return s;
-}
+std::string_view Trim(std::string_view s) { return text::Trim(s, " \t\v\f\x1A"); }
 
 bool SameName(std::string_view a, std::string_view b) {
   return std::ranges::equal(a, b, [](char x, char y) {

@@ -3,15 +3,12 @@
 #include <charconv>
 
 #include "config/profile.h"
+#include "text/trim.h"
 
 namespace morvanta {
 namespace {
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
+std::string_view Trim(std::string_view s) { return text::Trim(s, text::kSpacesAndTabs); }
 
 bool IsDigits(std::string_view s) {
   return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
@@ -108,7 +105,7 @@ void LoadArchiveSettings(SettingsValues& values,
   if (const auto port = ParseInt32(portText)) values.QueryPort = *port;
   if (const auto flag = ParseFlag(read("GENERAL", "StudyDate", "0"))) values.ExtStudyDate = *flag;
   const auto timeout = ParseInt32(read("Query", "Timeout", ""));
-  values.TimeoutSeconds = timeout && *timeout > 0 ? *timeout : kDefaultTimeoutSeconds;
+  values.TimeoutSeconds = timeout && *timeout > 0 ? *timeout : dicom::kDefaultTimeoutSeconds;
   values.QueryModalityKey = ParseModalityKey(read("Query", "ModalityKey", ""));
   values.ForwardBy = ParseForwardMethod(read("Forward", "Method", ""));
   LoadTls(values.Tls, ini, settingsFile);

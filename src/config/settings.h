@@ -1,7 +1,8 @@
 #pragma once
 // The settings values the program holds for the whole run, and the pure parts
-// of loading them. The window owns the values; CheckINI and GetINI live there
-// because GetINI also shows or hides the study-date range row.
+// of loading them. The operations controller holds the values and reloads
+// them from the file before each search or Send; the node buttons set the
+// active node in them and the settings dialog's Apply the fields it wrote.
 
 #include <array>
 #include <cstdint>
@@ -10,10 +11,11 @@
 #include <string>
 #include <string_view>
 
+#include "dicom/timeout.h"
+
 namespace morvanta {
 
 inline constexpr int kNodeSlots = 8;
-inline constexpr int kDefaultTimeoutSeconds = 30;
 
 // [Query] ModalityKey: the attribute the modality criterion is sent in. The
 // station's archive matches Modality (0008,0060) at STUDY level, as stations
@@ -51,7 +53,7 @@ struct SettingsValues {
   std::array<std::string, kNodeSlots> ForwardNodes;
   // [Query] Timeout, seconds: how long connecting, negotiating and each DICOM
   // response may take. Optional key; 30 when missing or not a positive number.
-  int TimeoutSeconds = kDefaultTimeoutSeconds;
+  int TimeoutSeconds = dicom::kDefaultTimeoutSeconds;
   // [Query] ModalityKey; Modality when missing or not one of the two words.
   ModalityKey QueryModalityKey = ModalityKey::Modality;
   // [Forward] Method; Redirect when missing or not one of the two words.

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <memory>
 
+#include "text/trim.h"
 #include "text/utf8.h"
 
 namespace morvanta::dicom {
@@ -197,11 +198,7 @@ const std::array<char32_t, 96>& Table96(const CodeSet& set) {
   return tables[IndexOf(set)];
 }
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
+std::string_view Trim(std::string_view s) { return text::Trim(s, text::kSpaces); }
 
 // The code set a defined term names ("ISO_IR 100", "ISO 2022 IR 87"), if any.
 const CodeSet* FindTerm(std::string_view term) {

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "dicom/timeout.h"
+
 #include "dicom/errors.h"
 #include "dicom/tls.h"
 
@@ -128,8 +130,6 @@ class DataSetList {
   bool truncated_ = false;
   std::optional<Failure> endedEarly_;
 };
-
-inline constexpr int kDefaultTimeoutSeconds = 30;
 
 // Where the time of one Find went, for the benchmarks' breakdown.
 struct FindPhases {

@@ -25,13 +25,6 @@ const DcmTagKey kReturnKeys[] = {
     DCM_ModalitiesInStudy, DCM_BodyPartExamined, DCM_StudyDescription, DCM_AccessionNumber,
 };
 
-const char* FindModel(const std::string& queryRoot) {
-  // The program queries with the Study Root model; Patient Root stays
-  // available for a root given as "PATIENT" (PS3.4 C.3).
-  return queryRoot == "PATIENT" ? UID_FINDPatientRootQueryRetrieveInformationModel
-                                : UID_FINDStudyRootQueryRetrieveInformationModel;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- QueryClient
@@ -73,7 +66,8 @@ DataSetList QueryClient::Find(const DataSet& identifier) {
   if (!query->tagExists(DCM_QueryRetrieveLevel))
     query->putAndInsertString(DCM_QueryRetrieveLevel, impl_->queryRoot.c_str());
 
-  const char* model = FindModel(impl_->queryRoot);
+  // Studies are asked for in the Study Root model (PS3.4 C.3.3).
+  const char* model = UID_FINDStudyRootQueryRetrieveInformationModel;
   FindPhases phases;
   auto mark = SteadyClock::now();
   auto lap = [&mark](std::chrono::nanoseconds& phase) {

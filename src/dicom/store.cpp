@@ -56,9 +56,8 @@ void StoreClient::Open(const std::string& host, std::int32_t port, const std::st
   impl_->association = std::move(association);
 }
 
-// `option` (10 in the program's forwarding requests) carried a priority in
-// the component the program was first written against; it has no effect
-// here: every request goes with priority MEDIUM.
+// `option` (10 in the program's forwarding requests) has no effect: every
+// request goes with priority MEDIUM.
 void StoreClient::Store(const DataSet& dataSet, std::int16_t /*option*/,
                         const std::string& sopInstanceUID, const std::string& sopClassUID) {
   if (!impl_->association || impl_->association->get() == nullptr)

@@ -49,8 +49,8 @@ void SayHowFarItGot(const SendOutcome& outcome, dicom::Failure& error) {
     default: break;
   }
   if (!error.description.empty() && error.description.back() != '.') error.description += '.';
-  const std::string done = outcome.moved ? " studies were moved to " + outcome.destination : " requests were stored";
-  error.description += " " + std::to_string(outcome.stored) + " of " + std::to_string(outcome.total) + done +
+  const std::string what = outcome.moved ? " studies were moved to " + outcome.destination : " requests were stored";
+  error.description += " " + std::to_string(outcome.done) + " of " + std::to_string(outcome.total) + what +
                        " before " + before + ".";
 }
 
@@ -87,17 +87,17 @@ SendOutcome SendStudies(const dicom::ArchiveAddress& archive,
         outcome.cancelled = true;
         break;
       }
-      if (progress) progress(outcome.stored + 1, outcome.total);
+      if (progress) progress(outcome.done + 1, outcome.total);
       const dicom::DataSet request = ForwardRequest(*studyUid);
       client->Store(request, kStoreOption, uids.NewUID(), kRequestSopClassUid);
-      ++outcome.stored;
+      ++outcome.done;
     }
     try {
       client->Close();
     } catch (...) {
       // Every request is stored: the Send did its work whatever the
       // release meets (an archive that never answers it, a cancel then).
-      if (outcome.cancelled || outcome.stored < outcome.total) throw;
+      if (outcome.cancelled || outcome.done < outcome.total) throw;
       outcome.releaseNote = "Send: all " + std::to_string(outcome.total) +
                             " requests were stored; the release of the association failed: " +
                             dicom::CurrentFailure().description;
@@ -115,7 +115,7 @@ SendOutcome SendStudies(const dicom::ArchiveAddress& archive,
       // An archive that refuses the very first request most likely does not
       // take forwarding requests at all (a standard archive keeps nothing
       // without patient, study and series): say what does work with it.
-      if (error.number == static_cast<std::int32_t>(dicom::ErrorCode::StoreFailed) && outcome.stored == 0)
+      if (error.number == static_cast<std::int32_t>(dicom::ErrorCode::StoreFailed) && outcome.done == 0)
         error.description +=
             " If the archive does not take forwarding requests, set [Forward] Method=MOVE to forward by C-MOVE.";
       outcome.error = std::move(error);
@@ -146,14 +146,14 @@ SendOutcome MoveStudies(const dicom::ArchiveAddress& archive,
         outcome.cancelled = true;
         break;
       }
-      MoveProgressInfo info{outcome.stored + 1, outcome.total, {}};
+      MoveProgressInfo info{outcome.done + 1, outcome.total, {}};
       if (progress) progress(info);
       const dicom::MoveCounts counts =
           client->Move(*studyUid, destinationAET, [&](const dicom::MoveCounts& pending) {
             info.counts = pending;
             if (progress) progress(info);
           });
-      ++outcome.stored;
+      ++outcome.done;
       outcome.imagesSent += counts.completed;
       outcome.imagesFailed += counts.failed;
       outcome.imagesWarning += counts.warning;
@@ -196,20 +196,20 @@ QString SendCancelledText(const SendOutcome& outcome) {
   if (outcome.moved) {
     return QStringLiteral("Sending cancelled: %1 of %2 studies were moved to %3 (%4 images). "
                           "Send the rest again when you are ready.")
-        .arg(outcome.stored)
+        .arg(outcome.done)
         .arg(outcome.total)
         .arg(QString::fromStdString(outcome.destination))
         .arg(outcome.imagesSent);
   }
   return QStringLiteral("Sending cancelled: %1 of %2 requests were sent.")
-      .arg(outcome.stored)
+      .arg(outcome.done)
       .arg(outcome.total);
 }
 
 QString MoveDoneText(const SendOutcome& outcome) {
   const QString destination = QString::fromStdString(outcome.destination);
   QString text = QStringLiteral("%1 of %2 studies were moved to %3: %4 images sent, %5 failed.")
-                     .arg(outcome.stored)
+                     .arg(outcome.done)
                      .arg(outcome.total)
                      .arg(destination)
                      .arg(outcome.imagesSent)

@@ -33,13 +33,13 @@ inline constexpr std::int16_t kStoreOption = 10;
 dicom::DataSet ForwardRequest(const std::string& studyUid);
 
 struct SendOutcome {
-  int stored = 0;   // requests the archive accepted (with MOVE: studies moved)
+  int done = 0;     // requests carried out: forwarding requests stored, or with MOVE studies moved
   int total = 0;    // requests there were to send (UIDs not empty)
   int skipped = 0;  // selected studies without a Study Instance UID ("" given): never sent
   std::string archive;  // "AE at host:port", for the texts
   std::optional<dicom::Failure> error;  // set: stopped at the first failure
   bool ok() const { return !error.has_value(); }
-  // Ended by the cancel flag after `stored` of `total`: no error, not logged.
+  // Ended by the cancel flag after `done` of `total`: no error, not logged.
   bool cancelled = false;
   // Set when every request was stored but the release failed: still a
   // success; this is for the debug log only.

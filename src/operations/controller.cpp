@@ -189,7 +189,7 @@ void Controller::OnSendEnded(const forward::SendOutcome& outcome) {
     if (!notSent.isEmpty()) {
       const QString done = outcome.moved ? forward::MoveDoneText(outcome)
                                          : QStringLiteral("%1 of %2 requests for the other studies were stored.")
-                                               .arg(outcome.stored)
+                                               .arg(outcome.done)
                                                .arg(outcome.total);
       ReportError(static_cast<std::int32_t>(dicom::ErrorCode::EncodingFailed), notSent + " " + done, "Send");
     } else if (outcome.moved) {

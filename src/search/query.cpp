@@ -52,10 +52,10 @@ std::optional<DateSpan> ParseDateSpan(std::string_view text) {
 
 namespace {
 
-// The shortcut's condition as its own key text: the tag when it carries one,
+// The shortcut's condition as its own key text: its range when it has one,
 // otherwise the picker's date.
 std::string ShortcutText(const SearchCriteria& c) {
-  if (!c.shortcutTag.isEmpty()) return c.shortcutTag.toStdString();
+  if (!c.shortcutRange.isEmpty()) return c.shortcutRange.toStdString();
   return DicomDate(*c.shortcutDate);
 }
 
@@ -82,7 +82,7 @@ StudyDateKey CombineStudyDates(const SearchCriteria& c) {
   const std::string shortcutText = ShortcutText(c);
   const auto shortcutSpan = ParseDateSpan(shortcutText);
   if (!shortcutSpan) {
-    // Only the shortcut buttons write the tag, always as a date range; a tag
+    // Only the shortcut buttons write the range, always as dates; a range
     // we cannot read is sent as it is rather than guessed at.
     return {StudyDateKey::Kind::Value, shortcutText};
   }

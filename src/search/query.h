@@ -44,10 +44,10 @@ struct SearchCriteria {
   QString firstName;
   std::optional<QDate> birthDate;
   QString modality;  // the combo box text, as picked or typed
-  // A date shortcut's day for one search, and its tag text (a
-  // "YYYYMMDD-YYYYMMDD" range) which, when not empty, is what it means.
+  // A date shortcut's day for one search, and its range (a
+  // "YYYYMMDD-YYYYMMDD" text) which, when not empty, is what it means.
   std::optional<QDate> shortcutDate;
-  QString shortcutTag;
+  QString shortcutRange;
   // The study-date range pickers (shown only when ExtStudyDate is on; a
   // hidden picker still counts).
   std::optional<QDate> rangeStart;
@@ -91,7 +91,7 @@ struct StudyDateKey {
   std::string value;
 };
 
-// The shortcut's date (or its tag's range) and the user's range, merged into
+// The shortcut's date (or its range) and the user's range, merged into
 // the one Study Date a C-FIND identifier can hold (PS3.4 C.2.2.2.5: a range
 // matches both ends inclusive). With both conditions set the key is their
 // intersection: a single "YYYYMMDD" when it is one day, otherwise

@@ -300,22 +300,17 @@ bool ResultGrid::addRowToSelection(int row) {
   return true;
 }
 
-QString ResultGrid::columnTag(int column) const {
-  if (column < 1 || column > kGridColumns) return {};
-  return tags_[static_cast<std::size_t>(column - 1)];
+Qt::SortOrder ResultGrid::nextSortOrder(int column) const {
+  if (column < 1 || column > kGridColumns || !descendingNext_[static_cast<std::size_t>(column - 1)])
+    return Qt::AscendingOrder;
+  return Qt::DescendingOrder;
 }
 
 void ResultGrid::sortColumnClicked(int column) {
   if (column < 1 || column > kGridColumns) return;
-  QString& tag = tags_[static_cast<std::size_t>(column - 1)];
-  Qt::SortOrder order;
-  if (tag.isEmpty()) {
-    tag = QStringLiteral("DESC");
-    order = Qt::AscendingOrder;
-  } else {
-    tag.clear();
-    order = Qt::DescendingOrder;
-  }
+  bool& descendingNext = descendingNext_[static_cast<std::size_t>(column - 1)];
+  const Qt::SortOrder order = descendingNext ? Qt::DescendingOrder : Qt::AscendingOrder;
+  descendingNext = !descendingNext;
   // The busy pointer, as while searching, for a sort of many rows.
   QApplication::setOverrideCursor(Qt::WaitCursor);
   model_->sortByText(column - 1, order);

@@ -120,9 +120,9 @@ class ResultGrid : public QTableView {
   // row. False when there is no such row.
   bool addRowToSelection(int row);
 
-  // The column's sort toggle: "" when the next click sorts ascending,
-  // "DESC" when it sorts descending.
-  QString columnTag(int column) const;
+  // The order the column's next header click sorts in: ascending first,
+  // then each click turns it round.
+  Qt::SortOrder nextSortOrder(int column) const;
   // What a click on the column header does.
   void sortColumnClicked(int column);
 
@@ -149,7 +149,7 @@ class ResultGrid : public QTableView {
 
   ResultModel* model_;
   GridDelegate* delegate_;
-  std::array<QString, kGridColumns> tags_;
+  std::array<bool, kGridColumns> descendingNext_{};
   bool programmatic_ = false;  // selection changes made by the program itself
   bool inMouseClick_ = false;  // a left button press until its release
 };

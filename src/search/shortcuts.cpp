@@ -17,8 +17,4 @@ ShortcutDate ShortcutFor(Shortcut shortcut, const QDate& today) {
   return {today, {}};
 }
 
-QDate DateOf(const LocalDateTime& now) {
-  return QDate(now.year, now.month, now.day);
-}
-
 }  // namespace morvanta::search

@@ -1,28 +1,23 @@
 #pragma once
 // The date shortcuts "Today", "Yesterday" and "Week": what each adds to the
-// panel's criteria (a date and its tag) for the one search it runs.
+// panel's criteria (a date and a range) for the one search it runs.
 
 #include <QDate>
 #include <QString>
-
-#include "log/clock.h"
 
 namespace morvanta::search {
 
 enum class Shortcut { Today, Yesterday, Week };
 
-// SearchCriteria's shortcutDate and shortcutTag for the shortcut's search.
+// SearchCriteria's shortcutDate and shortcutRange for the shortcut's search.
 struct ShortcutDate {
   QDate date;
-  QString tag;  // empty, or the "YYYYMMDD-YYYYMMDD" range the shortcut means
+  QString range;  // empty, or the "YYYYMMDD-YYYYMMDD" range the shortcut means
   bool operator==(const ShortcutDate&) const = default;
 };
 
-// Today: today. Yesterday: today - 1. Week: today - 7, with the tag
+// Today: today. Yesterday: today - 1. Week: today - 7, with the range
 // "<today-7>-<today>", eight calendar days with both ends included.
 ShortcutDate ShortcutFor(Shortcut shortcut, const QDate& today);
-
-// The calendar date of a clock reading.
-QDate DateOf(const LocalDateTime& now);
 
 }  // namespace morvanta::search

@@ -95,8 +95,8 @@ class frmSettings : public QDialog {
   QPushButton* cmdApply;
   QPushButton* cmdOK;
   QPushButton* cmdCancel;
-  // Added for standard archives: the connection test beside the archive
-  // fields, and the choices for standard archives and C-MOVE forwarding.
+  // The connection test beside the archive fields, and the choices of the
+  // modality key and of forwarding by C-MOVE.
   QPushButton* cmdTest;
   QGroupBox* fraStandard;
   QLabel* lblModalityKey;

@@ -1,8 +1,8 @@
 // The study identifier over any search form: texts as typed (any UTF-8 or
-// not), any dates, any shortcut tag.
+// not), any dates, any shortcut range.
 //
 // Input, read with FuzzedDataProvider: which optional dates are set and their
-// day numbers, the shortcut tag (half the time a well-formed range), then
+// day numbers, the shortcut range (half the time a well-formed one), then
 // patient ID, last name, first name and modality texts.
 //
 // Properties:
@@ -68,10 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto a = ConsumeDate(input);
     const auto b = ConsumeDate(input);
     if (Plausible(a) && Plausible(b)) {
-      criteria.shortcutTag = QString::fromStdString(DicomDate(*a) + "-" + DicomDate(*b));
+      criteria.shortcutRange = QString::fromStdString(DicomDate(*a) + "-" + DicomDate(*b));
     }
   } else {
-    criteria.shortcutTag = ConsumeText(input);
+    criteria.shortcutRange = ConsumeText(input);
   }
   criteria.patientId = ConsumeText(input);
   criteria.lastName = ConsumeText(input);
@@ -115,9 +115,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       Plausible(criteria.rangeStart) && (!criteria.rangeEnd || Plausible(criteria.rangeEnd));
   std::optional<DateSpan> shortcutSpan;
   if (Plausible(criteria.shortcutDate)) {
-    shortcutSpan = criteria.shortcutTag.isEmpty()
+    shortcutSpan = criteria.shortcutRange.isEmpty()
                        ? std::optional(DateSpan{*criteria.shortcutDate, *criteria.shortcutDate})
-                       : ParseDateSpan(criteria.shortcutTag.toStdString());
+                       : ParseDateSpan(criteria.shortcutRange.toStdString());
   }
   if (rangeUsable && shortcutSpan) {
     const QDate first = std::max(shortcutSpan->first, *criteria.rangeStart);

@@ -154,7 +154,7 @@ void AppSearchTest::identifierAsTheArchiveReceivedIt() {
   // The window keeps the composed name; the shortcut leaves no trace.
   QCOMPARE(st.frm->panel().txtPatName->text(), search::ComposePatientName(last, first));
   QCOMPARE(st.frm->panel().criteria().shortcutDate, std::optional<QDate>());
-  QCOMPARE(st.frm->panel().criteria().shortcutTag, QString());
+  QCOMPARE(st.frm->panel().criteria().shortcutRange, QString());
   QCOMPARE(st.frm->focusWidget(), static_cast<QWidget*>(st.frm->panel().cmdSearch));
 }
 

@@ -258,10 +258,10 @@ class ResultGridTest : public QObject {
 
     clickHeader(search::kColStudyDate);
     QCOMPARE(column(search::kColStudyDate), ascDates);
-    QCOMPARE(grid_->columnTag(search::kColStudyDate), QString("DESC"));
+    QCOMPARE(grid_->nextSortOrder(search::kColStudyDate), Qt::DescendingOrder);
     clickHeader(search::kColStudyDate);
     QCOMPARE(column(search::kColStudyDate), descDates);
-    QCOMPARE(grid_->columnTag(search::kColStudyDate), QString());
+    QCOMPARE(grid_->nextSortOrder(search::kColStudyDate), Qt::AscendingOrder);
     clickHeader(search::kColTime);
     QCOMPARE(column(search::kColTime), (QStringList{"0900", "1000", "1100"}));
     clickHeader(search::kColStudyDate);

@@ -65,7 +65,7 @@ class NodeButtonsTest : public QObject {
 void NodeButtonsTest::buildsButtonsFromSettings_data() {
   QTest::addColumn<QStringList>("forward");  // lines of [Forward]
   QTest::addColumn<Looks>("looks");
-  QTest::addColumn<QStringList>("tags");     // per shown button, in order
+  QTest::addColumn<QStringList>("aets");     // per shown button, in order
   QTest::addColumn<QString>("active");       // [Forward] Active afterwards
 
   QTest::newRow("no entries")
@@ -112,18 +112,18 @@ void NodeButtonsTest::buildsButtonsFromSettings_data() {
 void NodeButtonsTest::buildsButtonsFromSettings() {
   QFETCH(QStringList, forward);
   QFETCH(Looks, looks);
-  QFETCH(QStringList, tags);
+  QFETCH(QStringList, aets);
   QFETCH(QString, active);
   ProgramDir dir;
   if (!forward.isEmpty()) dir.WriteSettings(QStringList{"[Forward]"} + forward);
   Window w(dir);
   w.ShowActive();
   QCOMPARE(LooksOf(*w.frm), looks);
-  QStringList shownTags;
+  QStringList shownAets;
   for (const QPushButton* b : w.frm->cmdNode) {
-    if (!b->isHidden()) shownTags << NodeTag(b);
+    if (!b->isHidden()) shownAets << NodeAET(b);
   }
-  QCOMPARE(shownTags, tags);
+  QCOMPARE(shownAets, aets);
   VerifyColours(*w.frm);
   QCOMPARE(QString::fromStdString(ActiveInFile(dir)), active);
   if (active != "(missing)") {
@@ -201,7 +201,7 @@ void NodeButtonsTest::rebuildFollowsChangedEntries() {
   QCOMPARE(w.frm->settings().ForwardNodes[0], std::string("C|AE_C"));
   QCOMPARE(w.frm->settings().ForwardNodes[1], std::string());
   // A hidden slot keeps nothing of its old node.
-  QCOMPARE(NodeTag(w.frm->cmdNode[2]), QString());
+  QCOMPARE(NodeAET(w.frm->cmdNode[2]), QString());
 }
 
 void NodeButtonsTest::activeButtonIsPaintedGreen() {

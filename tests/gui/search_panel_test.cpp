@@ -53,7 +53,7 @@ class SearchPanelTest : public QObject {
     QCOMPARE(c.rangeStart, std::optional<QDate>());
     // The panel never adds a shortcut's day: a shortcut adds its own.
     QCOMPARE(c.shortcutDate, std::optional<QDate>());
-    QCOMPARE(c.shortcutTag, QString());
+    QCOMPARE(c.shortcutRange, QString());
   }
 
   void datesChosenWithTheKeyboardAreTheCriteria() {

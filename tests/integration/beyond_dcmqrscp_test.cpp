@@ -95,7 +95,7 @@ TEST_F(Dcmqrscp, MoveStudiesBringsTheImagesToTheDestination) {
       [&](const forward::MoveProgressInfo& info) { seen.push_back(info); });
   ASSERT_TRUE(outcome.ok()) << outcome.error->description;
   EXPECT_FALSE(outcome.cancelled);
-  EXPECT_EQ(outcome.stored, 2);
+  EXPECT_EQ(outcome.done, 2);
   EXPECT_EQ(outcome.total, 2);
   EXPECT_EQ(outcome.skipped, 1);
   EXPECT_EQ(outcome.imagesSent, 2);
@@ -117,7 +117,7 @@ TEST_F(Dcmqrscp, MoveToAnUnknownDestinationNamesTheRemedy) {
                 "list of nodes."),
             std::string::npos)
       << outcome.error->description;
-  EXPECT_EQ(outcome.stored, 0);
+  EXPECT_EQ(outcome.done, 0);
   EXPECT_EQ(room_.Files(), 0);
 }
 
@@ -127,7 +127,7 @@ TEST_F(Dcmqrscp, CancelledBeforeTheFirstStudyMovesNothing) {
       forward::MoveStudies(Address(), {Study(1), Study(2)}, "CT_ROOM", {}, &cancel);
   EXPECT_TRUE(outcome.ok());
   EXPECT_TRUE(outcome.cancelled);
-  EXPECT_EQ(outcome.stored, 0);
+  EXPECT_EQ(outcome.done, 0);
   EXPECT_EQ(forward::SendCancelledText(outcome).toStdString().rfind(
                 "Sending cancelled: 0 of 2 studies were moved to CT_ROOM", 0),
             0u);
@@ -156,7 +156,7 @@ TEST_F(Dcmqrscp, MoveProgressReachesTheWindowAsItsLatestStateOnly) {
   while (!finished && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
   ASSERT_TRUE(finished.has_value()) << "finished() never came";
   ASSERT_TRUE(finished->ok()) << finished->error->description;
-  EXPECT_EQ(finished->stored, 3);
+  EXPECT_EQ(finished->done, 3);
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown.back().study, 3);
   EXPECT_EQ(shown.back().studies, 3);

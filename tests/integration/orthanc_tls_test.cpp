@@ -172,7 +172,7 @@ TEST_F(OrthancWithStudies, MoveOverTlsReachesTheDestinationOverTls) {
   const forward::SendOutcome outcome =
       forward::MoveStudies(Address(orthanc->port(), pki.Settings()), {kStudyA}, "DEST", {}, nullptr);
   ASSERT_FALSE(outcome.error) << outcome.error->description;
-  EXPECT_EQ(outcome.stored, 1);
+  EXPECT_EQ(outcome.done, 1);
   EXPECT_EQ(outcome.imagesSent, 2);
   EXPECT_EQ(outcome.imagesFailed, 0);
   EXPECT_EQ(dest.Files(), 2);
@@ -188,7 +188,7 @@ TEST_F(OrthancWithStudies, RedirectSendIsRefusedAndSaysWhy) {
       forward::SendStudies(Address(orthanc->port(), pki.Settings()), {kStudyA, kStudyB}, {});
   ASSERT_TRUE(outcome.error);
   EXPECT_EQ(outcome.error->number, 1007);
-  EXPECT_EQ(outcome.stored, 0);
+  EXPECT_EQ(outcome.done, 0);
   const std::string& text = outcome.error->description;
   EXPECT_NE(text.find("ORTHANC at 127.0.0.1:" + std::to_string(orthanc->port()) +
                       " refused to store the forwarding request (C-STORE status 0xA700)"),

@@ -49,7 +49,7 @@ TEST(LoadArchiveSettings, EachStepIsIndependent) {
   EXPECT_EQ(values.QueryIP, "10.0.0.5");
   EXPECT_EQ(values.QueryPort, 104) << "a port that does not convert keeps the old value";
   EXPECT_TRUE(values.ExtStudyDate) << "a flag that does not convert keeps the old value";
-  EXPECT_EQ(values.TimeoutSeconds, kDefaultTimeoutSeconds);
+  EXPECT_EQ(values.TimeoutSeconds, dicom::kDefaultTimeoutSeconds);
 }
 
 TEST(LoadArchiveSettings, MissingKeysGiveDefaults) {

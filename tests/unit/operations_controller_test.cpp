@@ -131,7 +131,7 @@ class ControllerTest : public QObject {
     search::SearchCriteria criteria;
     const auto today = search::ShortcutFor(search::Shortcut::Today, QDate(2026, 12, 7));
     criteria.shortcutDate = today.date;
-    criteria.shortcutTag = today.tag;
+    criteria.shortcutRange = today.range;
     criteria.rangeStart = QDate(2026, 12, 8);
     QCOMPARE(st.controller.Search(criteria).start, Start::MatchesNothing);
     QCOMPARE(results.size(), 1);

@@ -49,7 +49,7 @@ class RunnersTest : public QObject {
     search::SearchCriteria criteria;
     const auto week = search::ShortcutFor(search::Shortcut::Week, QDate(2026, 12, 7));
     criteria.shortcutDate = week.date;
-    criteria.shortcutTag = week.tag;
+    criteria.shortcutRange = week.range;
     criteria.rangeStart = QDate(2026, 12, 3);  // the user's range narrows the week
     const auto plan = search::BuildIdentifier(criteria);
     QVERIFY(!plan.matchesNothing);
@@ -148,7 +148,7 @@ class RunnersTest : public QObject {
 
     const SendOutcome sent = forward::SendStudies(archive.address(), {"1.2.3"});
     QVERIFY(sent.error.has_value());
-    QCOMPARE(sent.stored, 0);
+    QCOMPARE(sent.done, 0);
     QCOMPARE(archive.journal("store").size(), 0);
   }
 
@@ -165,7 +165,7 @@ class RunnersTest : public QObject {
     QVERIFY(!runner.isRunning());
     const auto outcome = finished.at(0).at(0).value<SendOutcome>();
     QVERIFY2(outcome.ok(), outcome.error ? outcome.error->description.c_str() : "");
-    QCOMPARE(outcome.stored, 3);
+    QCOMPARE(outcome.done, 3);
     QCOMPARE(outcome.total, 3);
     QCOMPARE(outcome.skipped, 1);
     QVERIFY(!progress.isEmpty());
@@ -194,7 +194,7 @@ class RunnersTest : public QObject {
         forward::SendStudies(archive.address(), {"1.1", "1.2", "1.3", "1.4", "1.5"});
     QVERIFY(outcome.error.has_value());
     QCOMPARE(outcome.error->number, static_cast<std::int32_t>(dicom::ErrorCode::StoreFailed));
-    QCOMPARE(outcome.stored, 2);
+    QCOMPARE(outcome.done, 2);
     QCOMPARE(outcome.total, 5);
     QStringList studies;
     for (const auto& store : archive.journal("store")) studies << store.value("study_uid").toString();
@@ -231,7 +231,7 @@ class RunnersTest : public QObject {
     dicom::ArchiveAddress address = peer.address();
     address.timeoutSeconds = 2;
     const SendOutcome outcome = forward::SendStudies(address, {"1.1", "1.2", "1.3"});
-    QCOMPARE(outcome.stored, stored);
+    QCOMPARE(outcome.done, stored);
     QCOMPARE(outcome.total, 3);
     QCOMPARE(outcome.error ? outcome.error->number : 0, error);
     if (outcome.error)
@@ -262,7 +262,7 @@ class RunnersTest : public QObject {
     QVERIFY(archive.ready());
     const SendOutcome outcome = forward::SendStudies(archive.address(), {"", ""});
     QVERIFY(outcome.ok());
-    QCOMPARE(outcome.stored, 0);
+    QCOMPARE(outcome.done, 0);
     QCOMPARE(outcome.total, 0);
     QCOMPARE(outcome.skipped, 2);
     QCOMPARE(archive.journal("store").size(), 0);

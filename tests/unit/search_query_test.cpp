@@ -61,7 +61,7 @@ TEST(Criteria, RangeEndOrShortcutTagAloneDoNotCount) {
   SearchCriteria c;
   c.rangeEnd = D(2026, 12, 7);
   EXPECT_FALSE(HasCriteria(c));
-  c.shortcutTag = "20261130-20261207";  // a tag without its date is no condition
+  c.shortcutRange = "20261130-20261207";  // a range without its date is no condition
   EXPECT_FALSE(HasCriteria(c));
 }
 
@@ -110,12 +110,12 @@ TEST(Identifier, TypedModalityIsSentUnchangedEmptyIsLeftOut) {
   for (const auto& key : BuildIdentifier(c).keys) EXPECT_NE(key.tag, kModality);
 }
 
-// The Study Date key from the shortcut picker (date, tag) and the range
+// The Study Date key from the shortcut picker (date, range) and the range
 // pickers (start, end), alone and together.
 struct StudyDateCase {
   const char* name;
   std::optional<QDate> shortcutDate;
-  const char* shortcutTag;
+  const char* shortcutRange;
   std::optional<QDate> start;
   std::optional<QDate> end;
   StudyDateKey::Kind kind;
@@ -130,7 +130,7 @@ TEST_P(StudyDates, OneKeyOrNone) {
   const StudyDateCase& t = GetParam();
   SearchCriteria c;
   c.shortcutDate = t.shortcutDate;
-  c.shortcutTag = QString::fromUtf8(t.shortcutTag);
+  c.shortcutRange = QString::fromUtf8(t.shortcutRange);
   c.rangeStart = t.start;
   c.rangeEnd = t.end;
   const StudyDateKey key = CombineStudyDates(c);

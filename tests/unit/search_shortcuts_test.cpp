@@ -13,7 +13,7 @@ struct ShortcutCase {
   QDate today;
   Shortcut shortcut;
   QDate date;
-  const char* tag;
+  const char* range;
   const char* studyDateSent;
 };
 // Test names in ctest show the case, not its bytes.
@@ -25,12 +25,12 @@ TEST_P(Shortcuts, DatesFromToday) {
   const ShortcutCase& c = GetParam();
   const ShortcutDate s = ShortcutFor(c.shortcut, c.today);
   EXPECT_EQ(s.date, c.date);
-  EXPECT_EQ(s.tag, QString::fromLatin1(c.tag));
+  EXPECT_EQ(s.range, QString::fromLatin1(c.range));
 
   // What the search then sends, with no range of the user's own.
   SearchCriteria criteria;
   criteria.shortcutDate = s.date;
-  criteria.shortcutTag = s.tag;
+  criteria.shortcutRange = s.range;
   EXPECT_TRUE(HasCriteria(criteria));
   const StudyDateKey key = CombineStudyDates(criteria);
   EXPECT_EQ(key.kind, StudyDateKey::Kind::Value);
@@ -53,10 +53,6 @@ INSTANTIATE_TEST_SUITE_P(
         ShortcutCase{"WeekAcrossLeapDay", QDate(2028, 3, 2), Shortcut::Week,
                      QDate(2028, 2, 24), "20280224-20280302", "20280224-20280302"}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(Shortcuts, DateOfClockReading) {
-  EXPECT_EQ(DateOf(LocalDateTime{2026, 12, 7, 23, 59, 59}), QDate(2026, 12, 7));
-}
 
 }  // namespace
 }  // namespace morvanta::search
