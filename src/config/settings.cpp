@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "config/profile.h"
+#include "config/schema.h"
 #include "text/trim.h"
 
 namespace morvanta {
@@ -27,23 +28,21 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 // from one read of the file, so a hand edit made meanwhile is seen whole or
 // not at all.
 void LoadTls(TlsValues& values, const ProfileSnapshot& ini, const std::filesystem::path& settingsFile) {
-  const auto read = [&](const char* key, const char* def) {
-    return ini.Get("TLS", key, def, kProfileBufferSize);
-  };
-  if (const auto flag = ParseFlag(read("Enabled", "0"))) values.Enabled = *flag;
-  // The files are looked for beside the program, whatever the working
-  // folder: a station's shortcut may start it from anywhere.
-  const auto path = [&](const char* key) {
-    const std::string value(Trim(read(key, "")));
-    if (value.empty()) return value;
+  using namespace setting;
+  if (const auto flag = ParseFlag(ReadSetting(ini, kTlsEnabled))) values.Enabled = *flag;
+  // Trimmed; the files are looked for beside the program, whatever the
+  // working folder: a station's shortcut may start it from anywhere.
+  const auto read = [&](const SettingKey& key) {
+    const std::string value(Trim(ReadSetting(ini, key)));
+    if (value.empty() || key.type != SettingType::Path) return value;
     const std::filesystem::path p(value);
     return p.is_absolute() ? value : (settingsFile.parent_path() / p).lexically_normal().string();
   };
-  values.CACertificates = path("CACertificates");
-  values.Certificate = path("Certificate");
-  values.PrivateKey = path("PrivateKey");
-  values.CRL = path("CRL");
-  values.ServerName = std::string(Trim(read("ServerName", "")));
+  values.CACertificates = read(kTlsCACertificates);
+  values.Certificate = read(kTlsCertificate);
+  values.PrivateKey = read(kTlsPrivateKey);
+  values.CRL = read(kTlsCRL);
+  values.ServerName = read(kTlsServerName);
 }
 
 }  // namespace
@@ -86,28 +85,25 @@ std::optional<bool> ParseFlag(std::string_view text) {
 void LoadArchiveSettings(SettingsValues& values,
                          const std::filesystem::path& settingsFile) {
   // One read of the file for every key: a search or Send runs this each time.
+  using namespace setting;
   const ProfileSnapshot ini = ProfileSnapshot::Read(settingsFile);
-  const auto read = [&](const char* section, const char* key, const char* def) {
-    return ini.Get(section, key, def, kProfileBufferSize);
-  };
-  values.LocalAET = read("Local", "AET", "");
-  values.QueryAET = read("Query", "AET", "");
-  values.QueryIP = read("Query", "IP", "");
+  values.LocalAET = ReadSetting(ini, kLocalAET);
+  values.QueryAET = ReadSetting(ini, kQueryAET);
+  values.QueryIP = ReadSetting(ini, kQueryIP);
   // A default no value can hold tells a missing key from one holding "0".
-  static constexpr const char* kNoPort = "\x01";
-  std::string portText = read("Query", "Port", kNoPort);
-  if (portText == kNoPort) {
+  std::string portText = ReadSetting(ini, kQueryPort);
+  if (portText == kQueryPort.defaultValue) {
     values.QueryPortText.reset();
     portText = "0";
   } else {
     values.QueryPortText = portText;
   }
   if (const auto port = ParseInt32(portText)) values.QueryPort = *port;
-  if (const auto flag = ParseFlag(read("GENERAL", "StudyDate", "0"))) values.ExtStudyDate = *flag;
-  const auto timeout = ParseInt32(read("Query", "Timeout", ""));
+  if (const auto flag = ParseFlag(ReadSetting(ini, kStudyDateRange))) values.ExtStudyDate = *flag;
+  const auto timeout = ParseInt32(ReadSetting(ini, kQueryTimeout));
   values.TimeoutSeconds = timeout && *timeout > 0 ? *timeout : dicom::kDefaultTimeoutSeconds;
-  values.QueryModalityKey = ParseModalityKey(read("Query", "ModalityKey", ""));
-  values.ForwardBy = ParseForwardMethod(read("Forward", "Method", ""));
+  values.QueryModalityKey = ParseModalityKey(ReadSetting(ini, kModalityKey));
+  values.ForwardBy = ParseForwardMethod(ReadSetting(ini, kForwardMethod));
   LoadTls(values.Tls, ini, settingsFile);
 }
 
@@ -154,6 +150,6 @@ std::string FormatNodeEntry(std::string_view alias, std::string_view aet) {
   return std::string(alias) + "|" + std::string(aet);
 }
 
-std::string NodeKey(int slot) { return "Node" + std::to_string(slot); }
+std::string NodeKey(int slot) { return SettingKeyName(setting::kNode, slot); }
 
 }  // namespace morvanta

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "config/profile.h"
+#include "config/schema.h"
 
 namespace morvanta {
 
@@ -25,43 +26,46 @@ void SettingsStore::LoadTls(TlsValues& values) const { LoadTlsSettings(values, f
 std::array<std::string, kNodeSlots> SettingsStore::ForwardNodes() const {
   const ProfileSnapshot ini = ProfileSnapshot::Read(file_);
   std::array<std::string, kNodeSlots> nodes;
-  for (int i = 0; i < kNodeSlots; ++i) nodes[static_cast<std::size_t>(i)] = ini.Get("Forward", NodeKey(i), "");
+  for (int i = 0; i < kNodeSlots; ++i) nodes[static_cast<std::size_t>(i)] = ReadSetting(ini, setting::kNode, i);
   return nodes;
 }
 
-std::string SettingsStore::ActiveNode() const { return ReadINI("Forward", "Active", "", file_); }
+std::string SettingsStore::ActiveNode() const { return ReadSetting(file_, setting::kActiveNode); }
 
 std::optional<std::int32_t> SettingsStore::SearchHeight() const {
-  return ParseInt32(ReadINI("Size", "SearchHeight", "10000", file_));
+  return ParseInt32(ReadSetting(file_, setting::kSearchHeight));
 }
 
 SaveResult SettingsStore::SaveActiveNode(const std::string& aet) const {
-  return From(WriteINI("Forward", "Active", aet, file_, IfMissing::Keep));
+  const SettingKey& key = setting::kActiveNode;
+  return From(WriteINI(key.section, key.key, aet, file_, IfMissing::Keep));
 }
 
 SaveResult SettingsStore::SaveSearchHeight(int twips) const {
-  return From(WriteINI("Size", "SearchHeight", std::to_string(twips), file_, IfMissing::Keep));
+  const SettingKey& key = setting::kSearchHeight;
+  return From(WriteINI(key.section, key.key, std::to_string(twips), file_, IfMissing::Keep));
 }
 
 SaveResult SettingsStore::Apply(const DialogSettings& settings) const {
+  using namespace setting;
   std::vector<ProfileEntry> entries{
-      {"Local", "AET", settings.localAET},
-      {"GENERAL", "StudyDate", settings.extStudyDate ? "1" : "0"},
-      {"Query", "AET", settings.queryAET},
-      {"Query", "IP", settings.queryIP},
-      {"Query", "Port", settings.queryPort},
+      SettingEntry(kLocalAET, settings.localAET),
+      SettingEntry(kStudyDateRange, settings.extStudyDate ? "1" : "0"),
+      SettingEntry(kQueryAET, settings.queryAET),
+      SettingEntry(kQueryIP, settings.queryIP),
+      SettingEntry(kQueryPort, settings.queryPort),
   };
   for (int i = 0; i < kNodeSlots; ++i)
-    entries.push_back({"Forward", NodeKey(i), settings.nodes[static_cast<std::size_t>(i)]});
+    entries.push_back(SettingEntry(kNode, settings.nodes[static_cast<std::size_t>(i)], i));
   const ProfileSnapshot ini = ProfileSnapshot::Read(file_);
-  const auto present = [&](const char* section, const char* key) {
+  const auto present = [&](const SettingKey& key) {
     static constexpr const char* kAbsent = "\x01" "absent";
-    return ini.Get(section, key, kAbsent) != kAbsent;
+    return ini.Get(key.section, key.key, kAbsent) != kAbsent;
   };
-  if (settings.modalityKey != ModalityKey::Modality || present("Query", "ModalityKey"))
-    entries.push_back({"Query", "ModalityKey", std::string(ModalityKeyText(settings.modalityKey))});
-  if (settings.forwardBy != ForwardMethod::Redirect || present("Forward", "Method"))
-    entries.push_back({"Forward", "Method", std::string(ForwardMethodText(settings.forwardBy))});
+  if (settings.modalityKey != ModalityKey::Modality || present(kModalityKey))
+    entries.push_back(SettingEntry(kModalityKey, std::string(ModalityKeyText(settings.modalityKey))));
+  if (settings.forwardBy != ForwardMethod::Redirect || present(kForwardMethod))
+    entries.push_back(SettingEntry(kForwardMethod, std::string(ForwardMethodText(settings.forwardBy))));
   return From(WriteINI(entries, file_));
 }
 
