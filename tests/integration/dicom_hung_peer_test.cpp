@@ -5,9 +5,16 @@
 // in 1004.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <fstream>
 #include <future>
 #include <ostream>
+#include <sstream>
+#include <thread>
 
 #include "archive_process.h"
 #include "dicom/dicom.h"
@@ -134,6 +141,122 @@ TEST(FindRelease, ReleaseNeverAnsweredKeepsTheResults) {
     const DataSetList results = client->Find(client->Identifier());
     EXPECT_EQ(results.Count(), limit == 0 ? 5u : limit) << "limit " << limit;
     EXPECT_TRUE(archive.WaitFor("release-held"));
+  }
+}
+
+// The release is not waited for beyond a short bound: with a 30 s
+// time-out, the results come long before it.
+TEST(FindRelease, ReleaseNeverAnsweredDoesNotHoldTheResults) {
+  std::unique_ptr<QueryClient> client;
+  std::future<DataSetList> running;
+  Archive archive({"--results", "5", "--hang-release"});
+  client = StudyClient(archive.port(), kLongTimeoutS);
+  running = std::async(std::launch::async, [&] { return client->Find(client->Identifier()); });
+  ASSERT_EQ(running.wait_for(kDeadline), std::future_status::ready) << "the release held the results";
+  EXPECT_EQ(running.get().Count(), 5u);
+}
+
+// ------------------------------------------------------------------ deaf to C-CANCEL
+
+struct DeafCase {
+  const char* label;
+  std::size_t limit;  // 0: the user cancels
+};
+void PrintTo(const DeafCase& c, std::ostream* os) { *os << c.label; }
+
+class DeafArchive : public ::testing::TestWithParam<DeafCase> {};
+
+// The archive streams pending responses without end and never reads our
+// C-CANCEL: the grace after it is counted however fast the data comes, then
+// the association is aborted. The client and future are made before the
+// archive, so a lost cancel fails the test and ends the archive before the
+// future waits.
+TEST_P(DeafArchive, TheCancelsGraceEndsItWhileItStreams) {
+  const DeafCase& c = GetParam();
+  std::atomic<bool> flag{false};
+  std::unique_ptr<QueryClient> client;
+  std::future<DataSetList> running;
+  Archive archive({"--results", "3", "--ignore-cancel"});
+  client = StudyClient(archive.port(), kLongTimeoutS);
+  client->SetResultLimit(c.limit);
+  client->SetCancelFlag(&flag);
+  running = std::async(std::launch::async, [&] { return client->Find(client->Identifier()); });
+  if (c.limit == 0) {
+    ASSERT_TRUE(archive.WaitFor("streaming"));
+    flag = true;
+  }
+  ASSERT_EQ(running.wait_for(kDeadline), std::future_status::ready) << "the archive kept the search alive";
+  try {
+    const DataSetList results = running.get();
+    EXPECT_NE(c.limit, 0u) << "a cancelled search must not return results";
+    EXPECT_EQ(results.Count(), c.limit);
+    EXPECT_TRUE(results.Truncated());
+  } catch (const Error& e) {
+    EXPECT_EQ(c.limit, 0u) << e.description();
+    EXPECT_EQ(e.number(), static_cast<std::int32_t>(ErrorCode::Cancelled)) << e.description();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, DeafArchive,
+                         ::testing::Values(DeafCase{"UserCancels", 0}, DeafCase{"AtTheLimit", 400}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+// ------------------------------------------------------------------ connect
+
+// How many connections to `port` on loopback wait for their SYN to be answered.
+int ConnectsPending(int port) {
+  int pending = 0;
+  char hexPort[8];
+  std::snprintf(hexPort, sizeof hexPort, "%04X", port);
+  std::ifstream tcp("/proc/net/tcp");
+  std::string line;
+  while (std::getline(tcp, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state;
+    fields >> slot >> local >> remote >> state;
+    if (remote.size() > 5 && remote.substr(remote.size() - 4) == hexPort && state == "02") ++pending;
+  }
+  return pending;
+}
+
+// A host that drops our SYNs: a listening socket whose backlog is full
+// (Linux then drops further SYNs). The cancel ends the connect long before
+// the connect's time-out.
+TEST(ConnectCancel, HostThatDropsPacketsEndsWithTheCancel) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const int port = ntohs(address.sin_port);
+  std::vector<int> fillers;
+  for (int i = 0; i < 2; ++i) {
+    fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+    ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+  }
+  std::atomic<bool> flag{false};
+  auto client = StudyClient(port, kLongTimeoutS);
+  client->SetCancelFlag(&flag);
+  const int fillersPending = ConnectsPending(port);
+  auto running = std::async(std::launch::async, [&] { return client->Find(client->Identifier()); });
+  // Our SYN waits beside the fillers' that wait.
+  const auto end = std::chrono::steady_clock::now() + kDeadline;
+  while (ConnectsPending(port) <= fillersPending && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  flag = true;
+  const bool ended = running.wait_for(kDeadline) == std::future_status::ready;
+  for (const int fd : fillers) ::close(fd);
+  ::close(listener);
+  ASSERT_TRUE(ended) << "the cancel waited for the connect";
+  try {
+    running.get();
+    FAIL() << "a cancelled search must throw";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), static_cast<std::int32_t>(ErrorCode::Cancelled)) << e.description();
   }
 }
 
