@@ -1,6 +1,7 @@
 #include "hostile.h"
 
 #include <dcmtk/dcmnet/dcmtrans.h>
+#include <dcmtk/dcmnet/dimse.h>
 #include <dcmtk/dcmnet/dul.h>
 
 #include <algorithm>
@@ -141,6 +142,19 @@ bool SendRawResponse(T_ASC_Association* association, T_ASC_PresentationContextID
     if (last) break;
   }
   return true;
+}
+
+void StreamPending(T_ASC_Association* association, T_ASC_PresentationContextID presId, std::uint16_t messageId,
+                   const char* sopClass, const std::string& dataset) {
+  DcmTransportConnection* connection = DUL_getTransportConnection(association->DULassociation);
+  if (connection == nullptr) return;
+  const std::string command = Command(DIMSE_C_FIND_RSP, messageId, sopClass, 0xFF00);
+  const std::string one = Pdu(presId, true, true, command.data(), command.size()) +
+                          Pdu(presId, false, true, dataset.data(), dataset.size());
+  std::string many;
+  while (many.size() < 64 * 1024) many += one;
+  while (Write(connection, many)) {
+  }
 }
 
 }  // namespace morvanta::archive

@@ -29,4 +29,9 @@ bool SendRawResponse(T_ASC_Association* association, T_ASC_PresentationContextID
                      std::uint16_t commandField, std::uint16_t messageId, const char* sopClass,
                      std::uint16_t status, const std::string& dataset, bool onePdu = false);
 
+// Pending C-FIND responses carrying `dataset`, the same bytes over and over,
+// as fast as the connection takes them, until it takes no more. Returns then.
+void StreamPending(T_ASC_Association* association, T_ASC_PresentationContextID presId, std::uint16_t messageId,
+                   const char* sopClass, const std::string& dataset);
+
 }  // namespace morvanta::archive

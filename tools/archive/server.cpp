@@ -233,10 +233,7 @@ class ArchiveSCP : public DcmThreadSCP {
     if (options.ignoreCancel) {
       // Matches without end, C-CANCEL or not, as fast as the connection takes them.
       Journal("{\"type\":\"streaming\"}");
-      const std::unique_ptr<DcmDataset> again = Answer(MakeDemoStudy(0, options.today), keys);
-      while (sendFINDResponse(presId, request.MessageID, sopClass, again.get(), STATUS_FIND_Pending_MatchesAreContinuing)
-                 .good()) {
-      }
+      StreamPending(association_, presId, request.MessageID, sopClass.c_str(), NestedMatch(0, explicitVR_));
       done("broken");
       return DUL_NETWORKCLOSED;
     }
