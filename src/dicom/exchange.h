@@ -97,6 +97,7 @@ class Exchange {
 
   // The data set that follows a response, gathered PDV by PDV and decoded
   // by received.h (which refuses one nested too deep for the parser).
+  // Each PDV restarts the time-out, as each response does.
   bool ReceiveDataSet(SteadyClock::time_point deadline, std::unique_ptr<DcmDataset>& dataset) {
     DUL_ASSOCIATIONKEY** dul = &association_.get()->DULassociation;
     std::vector<std::uint8_t> bytes;
@@ -108,7 +109,8 @@ class Exchange {
         const Waited waited = WaitForData(deadline);
         if (waited == Waited::GraceOver) return false;
         // The data set follows its command at once; a slice of 0 s must not end it.
-        cond = DUL_ReadPDVs(dul, nullptr, DUL_NOBLOCK, waited == Waited::TimedOut ? 0 : 1);
+        cond = DUL_ReadPDVs(dul, nullptr, DUL_NOBLOCK,
+                            cancelSent_ || waited == Waited::TimedOut ? 1 : association_.timeout());
         // The PDU that arrived is P-DATA: its PDVs are there to take.
         if (cond == DUL_PDATAPDUARRIVED) cond = DUL_NextPDV(dul, &pdv);
         if (cond.bad()) {
@@ -125,6 +127,7 @@ class Exchange {
       if (pdv.fragmentLength > 0) bytes.insert(bytes.end(), data, data + pdv.fragmentLength);
       if (pdv.lastPDV) break;
       if (cancelSent_ && SteadyClock::now() >= cancelDeadline_) return false;
+      deadline = SteadyClock::now() + std::chrono::seconds(association_.timeout());
     }
     T_ASC_PresentationContext context{};
     if (ASC_findAcceptedPresentationContext(association_.get()->params, presId, &context).bad()) {

@@ -33,9 +33,15 @@ struct Frame {
   bool fragments = false;  // an encapsulated pixel sequence: its items are bytes
 };
 
-}  // namespace
+// What the walk found: how deep items nest, and whether a value claims more
+// bytes than the data set has left (the parser would first allocate that
+// much, up to 4 GB, before it noticed).
+struct Measure {
+  std::size_t depth = 0;
+  bool overrun = false;
+};
 
-std::size_t NestingDepth(const std::uint8_t* data, std::size_t size, E_TransferSyntax xfer, std::size_t limit) {
+Measure Walk(const std::uint8_t* data, std::size_t size, E_TransferSyntax xfer, std::size_t limit) {
   const bool implicitBase = DcmXfer(xfer).isImplicitVR();
   std::vector<Frame> open;
   std::size_t items = 0;
@@ -55,14 +61,15 @@ std::size_t NestingDepth(const std::uint8_t* data, std::size_t size, E_TransferS
       pos += 8;
       if (element == 0xE000) {
         // An item outside a sequence: the parser refuses it.
-        if (open.empty() || open.back().item) return deepest;
+        if (open.empty() || open.back().item) return {deepest};
         if (open.back().fragments) {
-          if (length == kUndefined || length > size - pos) return deepest;
+          if (length == kUndefined) return {deepest};
+          if (length > size - pos) return {deepest, true};
           pos += length;
           continue;
         }
         deepest = std::max(deepest, ++items);
-        if (items > limit) return items;
+        if (items > limit) return {items};
         open.push_back({length == kUndefined ? 0 : pos + length, length == kUndefined, true, open.back().implicit, false});
       } else if (element == 0xE00D || element == 0xE0DD) {
         // An item's delimiter closes the item, a sequence's the sequence,
@@ -74,12 +81,15 @@ std::size_t NestingDepth(const std::uint8_t* data, std::size_t size, E_TransferS
           if (wasItem == closesItem) break;
         }
       } else {
-        return deepest;
+        // Not an item or a delimiter: a value to skip, as the parser does.
+        if (length == kUndefined) return {deepest};
+        if (length > size - pos) return {deepest, true};
+        pos += length;
       }
       continue;
     }
     // A sequence holds items only.
-    if (!open.empty() && !open.back().item) return deepest;
+    if (!open.empty() && !open.back().item) return {deepest};
 
     std::uint32_t length = 0;
     std::size_t header = 8;
@@ -98,10 +108,10 @@ std::size_t NestingDepth(const std::uint8_t* data, std::size_t size, E_TransferS
       const char vrName[3] = {static_cast<char>(data[pos + 4]), static_cast<char>(data[pos + 5]), 0};
       if (!std::isupper(static_cast<unsigned char>(vrName[0])) ||
           !std::isupper(static_cast<unsigned char>(vrName[1])))
-        return deepest;
+        return {deepest};
       const DcmVR vr(vrName);
       if (vr.usesExtendedLengthEncoding()) {
-        if (size - pos < 12) return deepest;
+        if (size - pos < 12) return {deepest};
         length = Read32(data + pos + 8);
         header = 12;
       } else {
@@ -122,16 +132,27 @@ std::size_t NestingDepth(const std::uint8_t* data, std::size_t size, E_TransferS
       open.push_back({length == kUndefined ? 0 : pos + length, length == kUndefined, false, innerImplicit, fragments});
       continue;
     }
-    if (length > size - pos) return deepest;
+    if (length > size - pos) return {deepest, true};
     pos += length;
   }
-  return deepest;
+  return {deepest};
+}
+
+}  // namespace
+
+std::size_t NestingDepth(const std::uint8_t* data, std::size_t size, E_TransferSyntax xfer, std::size_t limit) {
+  return Walk(data, size, xfer, limit).depth;
 }
 
 std::unique_ptr<DcmDataset> DecodeReceived(const std::uint8_t* data, std::size_t size, E_TransferSyntax xfer,
                                            std::string& why) {
-  if (NestingDepth(data, size, xfer) > kMaxNesting) {
+  const Measure measure = Walk(data, size, xfer, kMaxNesting);
+  if (measure.depth > kMaxNesting) {
     why = "its sequences nest deeper than " + std::to_string(kMaxNesting) + " levels";
+    return nullptr;
+  }
+  if (measure.overrun) {
+    why = "a value is longer than the data set";
     return nullptr;
   }
   DcmInputBufferStream stream;

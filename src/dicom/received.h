@@ -28,7 +28,8 @@ std::size_t NestingDepth(const std::uint8_t* data, std::size_t size, E_TransferS
                          std::size_t limit = kMaxNesting);
 
 // The data set in `size` bytes, or null with the reason in `why`: nested
-// deeper than kMaxNesting, or what the toolkit's parser found wrong.
+// deeper than kMaxNesting, a value longer than the bytes left, or what the
+// toolkit's parser found wrong.
 std::unique_ptr<DcmDataset> DecodeReceived(const std::uint8_t* data, std::size_t size, E_TransferSyntax xfer,
                                            std::string& why);
 

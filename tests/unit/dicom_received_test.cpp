@@ -132,5 +132,22 @@ TEST(ReceivedNestingUn, DefinedLengthIsReadAsBytes) {
       << why;
 }
 
+// A value that claims more bytes than the data set has is refused before the
+// parser sets aside room for it (up to 4 GB), at the top and inside an item.
+TEST(ReceivedLengths, ValueLongerThanTheDataSetIsRefused) {
+  for (const bool inItem : {false, true}) {
+    std::string bytes = inItem ? Nested({"", EXS_LittleEndianImplicit, Lengths::Undefined}, 1).substr(0, 16) : "";
+    PutTag(bytes, 0x0010, 0x0010);
+    Put32(bytes, 0xE0000000);
+    bytes += "A^B ";
+    std::string why;
+    EXPECT_EQ(DecodeReceived(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
+                             EXS_LittleEndianImplicit, why),
+              nullptr)
+        << inItem;
+    EXPECT_EQ(why, "a value is longer than the data set") << inItem;
+  }
+}
+
 }  // namespace
 }  // namespace morvanta::dicom::detail
