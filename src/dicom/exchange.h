@@ -41,27 +41,20 @@ class Exchange {
 
   // The next response and its data set (null when it has none). False: the
   // archive let the cancel's grace pass, or broke off after a cancel; the
-  // caller aborts. A response to another request than ours, or a data set
-  // that cannot be read, is the archive's protocol error (1009).
+  // caller aborts. A response to another request than ours, or a command or
+  // data set that cannot be read, is the archive's protocol error (1009).
+  // Both are read here, PDV by PDV, and decoded by received.h: the toolkit's
+  // own readers would hand them to its recursive parser unchecked.
   bool Receive(T_DIMSE_Message& message, std::unique_ptr<DcmDataset>& dataset) {
-    const auto deadline = SteadyClock::now() + std::chrono::seconds(association_.timeout());
-    int wait = association_.timeout();
-    switch (WaitForData(deadline)) {
-      case Waited::Data: break;
-      case Waited::GraceOver: return false;
-      // DUL may hold PDVs of a PDU it has read already, which the socket no
-      // longer shows: a read that does not wait (0 s) finds them before the
-      // time-out is reported.
-      case Waited::TimedOut: wait = 0; break;
-    }
-    if (cancelSent_) wait = 1;
+    std::vector<std::uint8_t> bytes;
     T_ASC_PresentationContextID presId = 0;
-    DcmDataset* rawDetail = nullptr;
-    OFCondition cond = DIMSE_receiveCommand(association_.get(), DIMSE_NONBLOCKING, wait, &presId, &message, &rawDetail);
-    delete rawDetail;
-    if (cond.bad()) {
+    if (!Gather(DUL_COMMANDPDV, bytes, presId)) return false;
+    std::string why;
+    const std::unique_ptr<DcmDataset> command =
+        DecodeReceived(bytes.data(), bytes.size(), EXS_LittleEndianImplicit, why);
+    if (!command || !ToResponse(*command, message, why)) {
       if (cancelSent_) return false;
-      association_.ThrowTransport(cond, during_, false);
+      association_.ThrowProtocolError(during_, "a response's command cannot be read: " + why);
     }
     if (const auto answered = AnsweredId(message); answered && *answered != messageId_) {
       if (cancelSent_) return false;
@@ -69,7 +62,7 @@ class Exchange {
                                                    ", not this request's " + std::to_string(messageId_));
     }
     dataset.reset();
-    if (DataSetTypeOf(message) != DIMSE_DATASET_NULL) return ReceiveDataSet(deadline, dataset);
+    if (DataSetTypeOf(message) != DIMSE_DATASET_NULL) return ReceiveDataSet(dataset);
     return true;
   }
 
@@ -95,22 +88,24 @@ class Exchange {
     }
   }
 
-  // The data set that follows a response, gathered PDV by PDV and decoded
-  // by received.h (which refuses one nested too deep for the parser).
-  // Each PDV restarts the time-out, as each response does.
-  bool ReceiveDataSet(SteadyClock::time_point deadline, std::unique_ptr<DcmDataset>& dataset) {
+  // The PDVs of one command or data set, up to the last, each within the
+  // time-out of the one before. False: the cancel's grace has passed, or
+  // the archive broke off after a cancel.
+  bool Gather(DUL_DATAPDV type, std::vector<std::uint8_t>& bytes, T_ASC_PresentationContextID& presId) {
     DUL_ASSOCIATIONKEY** dul = &association_.get()->DULassociation;
-    std::vector<std::uint8_t> bytes;
-    T_ASC_PresentationContextID presId = 0;
+    auto deadline = SteadyClock::now() + std::chrono::seconds(association_.timeout());
     for (;;) {
+      if (cancelSent_ && SteadyClock::now() >= cancelDeadline_) return false;
       DUL_PDV pdv{};
+      // DUL may hold PDVs of a PDU it has read already, which the socket no
+      // longer shows: they are taken before anything is waited for.
       OFCondition cond = DUL_NextPDV(dul, &pdv);
       if (cond.bad()) {
         const Waited waited = WaitForData(deadline);
         if (waited == Waited::GraceOver) return false;
-        // The data set follows its command at once; a slice of 0 s must not end it.
-        cond = DUL_ReadPDVs(dul, nullptr, DUL_NOBLOCK,
-                            cancelSent_ || waited == Waited::TimedOut ? 1 : association_.timeout());
+        cond = waited == Waited::TimedOut
+                   ? OFCondition(DUL_READTIMEOUT)
+                   : DUL_ReadPDVs(dul, nullptr, DUL_NOBLOCK, cancelSent_ ? 1 : association_.timeout());
         // The PDU that arrived is P-DATA: its PDVs are there to take.
         if (cond == DUL_PDATAPDUARRIVED) cond = DUL_NextPDV(dul, &pdv);
         if (cond.bad()) {
@@ -118,17 +113,25 @@ class Exchange {
           association_.ThrowTransport(cond, during_, false);
         }
       }
-      if (pdv.pdvType != DUL_DATASETPDV || (presId != 0 && pdv.presentationContextID != presId)) {
+      if (pdv.pdvType != type || (presId != 0 && pdv.presentationContextID != presId)) {
         if (cancelSent_) return false;
-        association_.ThrowProtocolError(during_, "a command came where a data set was expected");
+        association_.ThrowProtocolError(during_, type == DUL_COMMANDPDV
+                                                     ? "a data set came where a command was expected"
+                                                     : "a command came where a data set was expected");
       }
       presId = pdv.presentationContextID;
       const auto* data = static_cast<const std::uint8_t*>(pdv.data);
       if (pdv.fragmentLength > 0) bytes.insert(bytes.end(), data, data + pdv.fragmentLength);
-      if (pdv.lastPDV) break;
-      if (cancelSent_ && SteadyClock::now() >= cancelDeadline_) return false;
+      if (pdv.lastPDV) return true;
       deadline = SteadyClock::now() + std::chrono::seconds(association_.timeout());
     }
+  }
+
+  // The data set that follows a response.
+  bool ReceiveDataSet(std::unique_ptr<DcmDataset>& dataset) {
+    std::vector<std::uint8_t> bytes;
+    T_ASC_PresentationContextID presId = 0;
+    if (!Gather(DUL_DATASETPDV, bytes, presId)) return false;
     T_ASC_PresentationContext context{};
     if (ASC_findAcceptedPresentationContext(association_.get()->params, presId, &context).bad()) {
       if (cancelSent_) return false;

@@ -3,6 +3,7 @@
 
 #include "dicom/received.h"
 
+#include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcistrmb.h>
 #include <dcmtk/dcmdata/dctag.h>
 #include <dcmtk/dcmdata/dcvr.h>
@@ -167,6 +168,59 @@ std::unique_ptr<DcmDataset> DecodeReceived(const std::uint8_t* data, std::size_t
     return nullptr;
   }
   return dataset;
+}
+
+bool ToResponse(DcmDataset& command, T_DIMSE_Message& message, std::string& why) {
+  auto get = [&command](const DcmTagKey& key, Uint16& value) { return command.findAndGetUint16(key, value).good(); };
+  Uint16 field = 0;
+  if (!get(DCM_CommandField, field)) {
+    why = "it has no Command Field (0000,0100)";
+    return false;
+  }
+  message = T_DIMSE_Message{};
+  message.CommandField = static_cast<T_DIMSE_Command>(field);
+  if (field != DIMSE_C_FIND_RSP && field != DIMSE_C_MOVE_RSP) return true;
+  Uint16 answered = 0;
+  Uint16 type = 0;
+  Uint16 status = 0;
+  if (!get(DCM_MessageIDBeingRespondedTo, answered) || !get(DCM_CommandDataSetType, type) || !get(DCM_Status, status)) {
+    why = "a response lacks its Message ID Being Responded To, Command Data Set Type or Status";
+    return false;
+  }
+  const T_DIMSE_DataSetType dataSet = type == DIMSE_DATASET_NULL ? DIMSE_DATASET_NULL : DIMSE_DATASET_PRESENT;
+  OFString sopClass;
+  const bool hasClass = command.findAndGetOFString(DCM_AffectedSOPClassUID, sopClass).good();
+  if (field == DIMSE_C_FIND_RSP) {
+    T_DIMSE_C_FindRSP& r = message.msg.CFindRSP;
+    r.MessageIDBeingRespondedTo = answered;
+    r.DataSetType = dataSet;
+    r.DimseStatus = status;
+    if (hasClass) {
+      OFStandard::strlcpy(r.AffectedSOPClassUID, sopClass.c_str(), sizeof r.AffectedSOPClassUID);
+      r.opts |= O_FIND_AFFECTEDSOPCLASSUID;
+    }
+    return true;
+  }
+  T_DIMSE_C_MoveRSP& r = message.msg.CMoveRSP;
+  r.MessageIDBeingRespondedTo = answered;
+  r.DataSetType = dataSet;
+  r.DimseStatus = status;
+  if (hasClass) {
+    OFStandard::strlcpy(r.AffectedSOPClassUID, sopClass.c_str(), sizeof r.AffectedSOPClassUID);
+    r.opts |= O_MOVE_AFFECTEDSOPCLASSUID;
+  }
+  const std::pair<DcmTagKey, std::pair<DIC_US*, unsigned>> counts[] = {
+      {DCM_NumberOfRemainingSuboperations, {&r.NumberOfRemainingSubOperations, O_MOVE_NUMBEROFREMAININGSUBOPERATIONS}},
+      {DCM_NumberOfCompletedSuboperations, {&r.NumberOfCompletedSubOperations, O_MOVE_NUMBEROFCOMPLETEDSUBOPERATIONS}},
+      {DCM_NumberOfFailedSuboperations, {&r.NumberOfFailedSubOperations, O_MOVE_NUMBEROFFAILEDSUBOPERATIONS}},
+      {DCM_NumberOfWarningSuboperations, {&r.NumberOfWarningSubOperations, O_MOVE_NUMBEROFWARNINGSUBOPERATIONS}}};
+  for (const auto& [key, target] : counts) {
+    Uint16 value = 0;
+    if (!get(key, value)) continue;
+    *target.first = value;
+    r.opts |= target.second;
+  }
+  return true;
 }
 
 }  // namespace morvanta::dicom::detail

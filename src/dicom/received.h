@@ -8,6 +8,7 @@
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcxfer.h>
+#include <dcmtk/dcmnet/dimse.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -32,5 +33,11 @@ std::size_t NestingDepth(const std::uint8_t* data, std::size_t size, E_TransferS
 // toolkit's parser found wrong.
 std::unique_ptr<DcmDataset> DecodeReceived(const std::uint8_t* data, std::size_t size, E_TransferSyntax xfer,
                                            std::string& why);
+
+// A C-FIND or C-MOVE response's command set (decoded by DecodeReceived, in
+// implicit VR) as the toolkit's message; any other command only with its
+// Command Field, for the caller to refuse. False, with `why`, when a
+// response lacks what it must carry.
+bool ToResponse(DcmDataset& command, T_DIMSE_Message& message, std::string& why);
 
 }  // namespace morvanta::dicom::detail

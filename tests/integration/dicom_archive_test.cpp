@@ -304,6 +304,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "nest deeper than 128 levels"},
         Misbehaviour{"NestedHundredThousandDeep", {"--results", "3", "--nest-depth", "100000"}, false, 1009,
                      "nest deeper than 128 levels"},
+        Misbehaviour{"CommandNestedTenThousandDeep", {"--results", "3", "--nest-command", "10000"}, false, 1009,
+                     "a response's command cannot be read: its sequences nest deeper than 128 levels"},
         Misbehaviour{"ResponseToAnotherMessageId", {"--results", "3", "--wrong-message-id"}, false, 1009,
                      "answers message ID 2, not this request's 1"},
         Misbehaviour{"PduOverTheMaximum", {"--results", "3", "--oversize-pdu"}, false, 1009,

@@ -47,14 +47,40 @@ std::string Us(std::uint16_t v) {
 
 constexpr std::uint32_t kUndefined = 0xFFFFFFFF;
 
-// The command set of a response, always implicit VR little endian (PS3.7 6.3.1).
-std::string Command(std::uint16_t commandField, std::uint16_t messageId, const char* sopClass, std::uint16_t status) {
+// A sequence of undefined length holding an item holding the same sequence,
+// `depth` items deep.
+std::string NestedSequence(std::uint16_t group, std::uint16_t element, int depth, bool explicitVR) {
+  std::string out;
+  for (int i = 0; i < depth; ++i) {
+    PutTag(out, group, element);
+    if (explicitVR) {
+      out += "SQ";
+      Put16(out, 0);
+    }
+    Put32(out, kUndefined);
+    PutTag(out, 0xFFFE, 0xE000);
+    Put32(out, kUndefined);
+  }
+  for (int i = 0; i < depth; ++i) {
+    PutTag(out, 0xFFFE, 0xE00D);
+    Put32(out, 0);
+    PutTag(out, 0xFFFE, 0xE0DD);
+    Put32(out, 0);
+  }
+  return out;
+}
+
+// The command set of a response, always implicit VR little endian (PS3.7
+// 6.3.1); with `depth`, an element of no meaning at its end nests that deep.
+std::string Command(std::uint16_t commandField, std::uint16_t messageId, const char* sopClass, std::uint16_t status,
+                    int depth = 0) {
   std::string body;
   PutElement(body, false, 0x0000, 0x0002, "UI", sopClass, '\0');
   PutElement(body, false, 0x0000, 0x0100, "US", Us(commandField));
   PutElement(body, false, 0x0000, 0x0120, "US", Us(messageId));
   PutElement(body, false, 0x0000, 0x0800, "US", Us(0x0000));  // a data set follows
   PutElement(body, false, 0x0000, 0x0900, "US", Us(status));
+  body += NestedSequence(0x0000, 0x6000, depth, false);
   std::string command;
   std::string length;
   Put32(length, static_cast<std::uint32_t>(body.size()));
@@ -90,22 +116,7 @@ bool Write(DcmTransportConnection* connection, std::string bytes) {
 std::string NestedMatch(int depth, bool explicitVR) {
   std::string out;
   PutElement(out, explicitVR, 0x0008, 0x0052, "CS", "STUDY");
-  for (int i = 0; i < depth; ++i) {
-    PutTag(out, 0x0008, 0x1110);  // Referenced Study Sequence
-    if (explicitVR) {
-      out += "SQ";
-      Put16(out, 0);
-    }
-    Put32(out, kUndefined);
-    PutTag(out, 0xFFFE, 0xE000);
-    Put32(out, kUndefined);
-  }
-  for (int i = 0; i < depth; ++i) {
-    PutTag(out, 0xFFFE, 0xE00D);
-    Put32(out, 0);
-    PutTag(out, 0xFFFE, 0xE0DD);
-    Put32(out, 0);
-  }
+  out += NestedSequence(0x0008, 0x1110, depth, explicitVR);  // Referenced Study Sequence
   PutElement(out, explicitVR, 0x0010, 0x0010, "PN", "NESTED^DEEP");
   PutElement(out, explicitVR, 0x0020, 0x000D, "UI", "1.2.826.0.1.3680043.9.7433.1." + std::to_string(depth), '\0');
   return out;
@@ -126,13 +137,17 @@ std::string Padded(std::string dataset, bool explicitVR, std::size_t bytes) {
 
 bool SendRawResponse(T_ASC_Association* association, T_ASC_PresentationContextID presId,
                      std::uint16_t commandField, std::uint16_t messageId, const char* sopClass,
-                     std::uint16_t status, const std::string& dataset, bool onePdu) {
+                     std::uint16_t status, const std::string& dataset, bool onePdu, int commandDepth) {
   DcmTransportConnection* connection = DUL_getTransportConnection(association->DULassociation);
   if (connection == nullptr) return false;
-  const std::string command = Command(commandField, messageId, sopClass, status);
+  const std::string command = Command(commandField, messageId, sopClass, status, commandDepth);
   // The receiver's maximum PDU, less the PDV header (what DUL calls the PDV length).
   const std::size_t most = std::max<std::size_t>(association->sendPDVLength, 64) - 6;
-  if (!Write(connection, Pdu(presId, true, true, command.data(), command.size()))) return false;
+  for (std::size_t done = 0; done < command.size();) {
+    const std::size_t size = std::min(most, command.size() - done);
+    if (!Write(connection, Pdu(presId, true, done + size >= command.size(), command.data() + done, size))) return false;
+    done += size;
+  }
   if (onePdu) return Write(connection, Pdu(presId, false, true, dataset.data(), dataset.size()));
   for (std::size_t done = 0; done < dataset.size() || done == 0;) {
     const std::size_t size = std::min(most, dataset.size() - done);

@@ -23,11 +23,13 @@ std::string Padded(std::string dataset, bool explicitVR, std::size_t bytes);
 
 // One C-FIND (0x8020) or C-MOVE (0x8021) response with `dataset` (the bytes
 // of a data set in the context's transfer syntax), in P-DATA-TF PDUs no
-// longer than the receiver takes, or with `onePdu`, in one PDU however long.
+// longer than the receiver takes, or with `onePdu`, in one PDU however long;
+// with `commandDepth`, the command set itself nests a sequence that deep.
 // False when the connection took not all of it.
 bool SendRawResponse(T_ASC_Association* association, T_ASC_PresentationContextID presId,
                      std::uint16_t commandField, std::uint16_t messageId, const char* sopClass,
-                     std::uint16_t status, const std::string& dataset, bool onePdu = false);
+                     std::uint16_t status, const std::string& dataset, bool onePdu = false,
+                     int commandDepth = 0);
 
 // Pending C-FIND responses carrying `dataset`, the same bytes over and over,
 // as fast as the connection takes them, until it takes no more. Returns then.

@@ -69,6 +69,8 @@ Misbehaviours, for tests:
   --nest-depth N        the first match of every C-FIND, and the final
                         response of every C-MOVE, carry a sequence whose items
                         nest N levels deep
+  --nest-command N      the command set of the first C-FIND response carries a
+                        sequence whose items nest N levels deep
   --ignore-cancel       a C-FIND goes on after C-CANCEL: after its matches it
                         sends pending responses as fast as it can, without end
   --wrong-message-id    C-FIND responses answer another message ID
@@ -206,6 +208,8 @@ int main(int argc, char** argv) {
       options.hangRelease = true;
     } else if (arg == "--nest-depth") {
       options.nestDepth = Number(arg, value(), 1, 1000000);
+    } else if (arg == "--nest-command") {
+      options.nestCommand = Number(arg, value(), 1, 1000000);
     } else if (arg == "--ignore-cancel") {
       options.ignoreCancel = true;
     } else if (arg == "--wrong-message-id") {

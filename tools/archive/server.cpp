@@ -212,7 +212,7 @@ class ArchiveSCP : public DcmThreadSCP {
       std::unique_ptr<DcmDataset> answer = Answer(study, keys);
       if (sent == 0 && !options.oddFirst.empty()) MakeOdd(*answer, options.oddFirst);
       Delay();
-      cond = sent == 0 && (options.nestDepth > 0 || options.oversizePdu)
+      cond = sent == 0 && (options.nestDepth > 0 || options.nestCommand > 0 || options.oversizePdu)
                  ? SendHostileMatch(presId, request.MessageID, sopClass)
                  : sendFINDResponse(presId, request.MessageID + (options.wrongMessageId ? 1 : 0), sopClass,
                                     answer.get(), STATUS_FIND_Pending_MatchesAreContinuing);
@@ -339,13 +339,13 @@ class ArchiveSCP : public DcmThreadSCP {
     return finish(failed + warning > 0 ? STATUS_MOVE_Warning_SubOperationsCompleteOneOrMoreFailures : STATUS_Success);
   }
 
-  // A match of --nest-depth or --oversize-pdu, written byte by byte.
+  // A match of --nest-depth, --nest-command or --oversize-pdu, written byte by byte.
   OFCondition SendHostileMatch(T_ASC_PresentationContextID presId, std::uint16_t messageId, const OFString& sopClass) {
     const Options& options = g_state->options;
     std::string match = NestedMatch(options.nestDepth, explicitVR_);
     if (options.oversizePdu) match = Padded(match, explicitVR_, 2 * association_->sendPDVLength);
     return SendRawResponse(association_, presId, DIMSE_C_FIND_RSP, messageId, sopClass.c_str(),
-                           STATUS_FIND_Pending_MatchesAreContinuing, match, options.oversizePdu)
+                           STATUS_FIND_Pending_MatchesAreContinuing, match, options.oversizePdu, options.nestCommand)
                ? EC_Normal
                : DUL_NETWORKCLOSED;
   }
