@@ -14,6 +14,7 @@
 #include <future>
 #include <ostream>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 #include "archive_process.h"
@@ -220,37 +221,61 @@ int ConnectsPending(int port) {
 }
 
 // A host that drops our SYNs: a listening socket whose backlog is full
-// (Linux then drops further SYNs). The cancel ends the connect long before
-// the connect's time-out.
-TEST(ConnectCancel, HostThatDropsPacketsEndsWithTheCancel) {
-  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_GE(listener, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(listener, 0), 0);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
-  const int port = ntohs(address.sin_port);
-  std::vector<int> fillers;
-  for (int i = 0; i < 2; ++i) {
-    fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-    ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+// (Linux then drops further SYNs).
+class DroppingHost {
+ public:
+  DroppingHost() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener_, 0) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      throw std::runtime_error("no listening socket");
+    port_ = ntohs(address.sin_port);
+    for (int i = 0; i < 2; ++i) {
+      fillers_.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+      ::connect(fillers_.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+    fillersPending_ = ConnectsPending(port_);
   }
+  ~DroppingHost() { Close(); }
+  int port() const { return port_; }
+  // Waits until one more connection than the fillers' waits for its SYN's answer.
+  bool WaitForOurs() const {
+    const auto end = std::chrono::steady_clock::now() + kDeadline;
+    while (ConnectsPending(port_) <= fillersPending_)
+      if (std::chrono::steady_clock::now() >= end) return false;
+      else std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return true;
+  }
+  // Ends the black hole: a connect still waiting is refused.
+  void Close() {
+    for (const int fd : fillers_) ::close(fd);
+    fillers_.clear();
+    if (listener_ >= 0) ::close(listener_);
+    listener_ = -1;
+  }
+
+ private:
+  int listener_ = -1;
+  int port_ = 0;
+  int fillersPending_ = 0;
+  std::vector<int> fillers_;
+};
+
+// The cancel ends the connect long before the connect's time-out.
+TEST(ConnectCancel, HostThatDropsPacketsEndsWithTheCancel) {
+  DroppingHost host;
   std::atomic<bool> flag{false};
-  auto client = StudyClient(port, kLongTimeoutS);
+  auto client = StudyClient(host.port(), kLongTimeoutS);
   client->SetCancelFlag(&flag);
-  const int fillersPending = ConnectsPending(port);
   auto running = std::async(std::launch::async, [&] { return client->Find(client->Identifier()); });
-  // Our SYN waits beside the fillers' that wait.
-  const auto end = std::chrono::steady_clock::now() + kDeadline;
-  while (ConnectsPending(port) <= fillersPending && std::chrono::steady_clock::now() < end)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(host.WaitForOurs());
   flag = true;
   const bool ended = running.wait_for(kDeadline) == std::future_status::ready;
-  for (const int fd : fillers) ::close(fd);
-  ::close(listener);
+  host.Close();
   ASSERT_TRUE(ended) << "the cancel waited for the connect";
   try {
     running.get();
@@ -258,6 +283,22 @@ TEST(ConnectCancel, HostThatDropsPacketsEndsWithTheCancel) {
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), static_cast<std::int32_t>(ErrorCode::Cancelled)) << e.description();
   }
+}
+
+// Made in slices so that a cancel is seen, the connect still waits the whole
+// time-out when nobody cancels, and then says so.
+TEST(ConnectCancel, HostThatDropsPacketsTimesOutAfterTheTimeOut) {
+  DroppingHost host;
+  auto client = StudyClient(host.port(), 3);
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    client->Find(client->Identifier());
+    FAIL() << "a connect that is never answered must throw";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), static_cast<std::int32_t>(ErrorCode::Timeout)) << e.description();
+    EXPECT_NE(e.description().find("within 3 s"), std::string::npos) << e.description();
+  }
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
 }  // namespace
