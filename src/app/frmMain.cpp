@@ -244,6 +244,7 @@ void frmMain::CreateControls(QWidget* client) {
   ui::PlaceTwips(lblSearch[8], 8595, 3330, 0, 0);
   lblSearch[8]->adjustSize();
   lblListCount = new QLabel(client);
+  lblListCount->setTextFormat(Qt::PlainText);
   lblListCount->setObjectName(QStringLiteral("lblListCount"));
   lblListCount->setFont(countFont);
   ui::PlaceTwips(lblListCount, 9765, 3330, 0, 0);
@@ -492,10 +493,13 @@ void frmMain::cmdWeek_Click() { RunShortcut(search::Shortcut::Week); }
 void frmMain::Send() {
   if (busy()) return;
   cmdSend->setEnabled(false);
-  // In the order the grid shows them; rows without a study UID (the "No
-  // Data" row) are left out by the sender.
-  std::vector<std::string> uids = grid1->selectedStudyUids();
-  const bool selected = !uids.empty();
+  // In the order the grid shows them. The "No Data" row names no study and
+  // is left out; a study listed without a UID goes as "" and is told apart.
+  const std::vector<int> rows = grid1->selectedRows();
+  std::vector<std::string> uids;
+  for (int row : rows)
+    if (!grid1->isNoDataRow(row)) uids.push_back(grid1->studyUid(row).toStdString());
+  const bool selected = !rows.empty();
   if (operations_->Send(std::move(uids)) == operations::Start::NoActiveNode && selected) cmdSend->setEnabled(true);
 }
 

@@ -15,6 +15,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "config/profile_encoding.h"
 #include "log/codepage.h"
 
 namespace morvanta {
@@ -55,9 +56,8 @@ std::optional<std::string> ReadBytes(const fs::path& file) {
   return bytes;
 }
 
+// The file's text, after DecodeProfile.
 std::vector<Line> SplitLines(std::string_view bytes) {
-  // A UTF-8 byte-order mark from an editor would hide the first section.
-  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
   std::vector<Line> lines;
   std::size_t start = 0;
   for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -71,8 +71,10 @@ std::vector<Line> SplitLines(std::string_view bytes) {
   return lines;
 }
 
+// Around names and values Windows drops vertical tab, form feed and Ctrl-Z
+// (an old end-of-file mark some editors still add) as it drops spaces and tabs.
 std::string_view Trim(std::string_view s) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A'; };
   while (!s.empty() && blank(s.front())) s.remove_prefix(1);
   while (!s.empty() && blank(s.back())) s.remove_suffix(1);
   return s;
@@ -104,7 +106,9 @@ std::optional<KeyValue> KeyValueOf(std::string_view text) {
   if (text.empty() || text.starts_with(';') || text.starts_with('[')) return std::nullopt;
   const std::size_t eq = text.find('=');
   if (eq == std::string_view::npos) return std::nullopt;
-  return KeyValue{Trim(text.substr(0, eq)), Trim(text.substr(eq + 1))};
+  // A NUL ends the value, as it ends a string for Windows.
+  const std::string_view value = text.substr(eq + 1);
+  return KeyValue{Trim(text.substr(0, eq)), Trim(value.substr(0, value.find('\0')))};
 }
 
 struct Position {
@@ -294,8 +298,8 @@ std::string FoldedName(std::string_view section, std::string_view key) {
 }
 
 struct ProfileSnapshot::Data {
-  std::string bytes;
-  std::vector<Line> lines;  // views into bytes
+  ProfileText file;
+  std::vector<Line> lines;  // views into file.text
   // Every key a lookup can find, by folded section and key name, to its
   // line: the first section of a name counts, and in it the first key, as
   // Find has it; made once, so many lookups cost one pass over the file.
@@ -307,8 +311,8 @@ ProfileSnapshot ProfileSnapshot::Read(const fs::path& file) {
   std::optional<std::string> bytes = ReadBytes(file);
   if (!bytes) return snapshot;
   auto data = std::make_shared<Data>();
-  data->bytes = std::move(*bytes);
-  data->lines = SplitLines(data->bytes);
+  data->file = DecodeProfile(std::move(*bytes));
+  data->lines = SplitLines(data->file.text);
   std::unordered_set<std::string> sectionsSeen;
   std::optional<std::string_view> section;  // the first of its name, else none
   for (std::size_t i = 0; i < data->lines.size(); ++i) {
@@ -328,27 +332,26 @@ ProfileSnapshot ProfileSnapshot::Read(const fs::path& file) {
 namespace {
 
 // What a lookup answers: the key line's value without its quotes, or the
-// default, cut to the buffer and read as Windows-1252.
-std::string Answer(std::optional<std::string_view> keyLine, std::string_view defaultValue, int size) {
+// default, cut to the buffer and read as the file's text.
+std::string Answer(ProfileEncoding encoding, std::optional<std::string_view> keyLine,
+                   std::string_view defaultValue, int size) {
   const std::size_t limit = size > 0 ? static_cast<std::size_t>(size - 1) : 0;
-  const auto cut = [limit](std::string_view value) {
-    return Cp1252ToUtf8(value.substr(0, std::min(limit, value.size())));
-  };
-  if (!keyLine) return cut(Utf8ToCp1252(defaultValue));
+  if (!keyLine) {
+    return FromProfileText(ProfileEncoding::Ansi, Utf8ToCp1252(defaultValue), limit);
+  }
   std::string_view value = KeyValueOf(*keyLine)->value;
   // Either quote, as long as the same one closes the value.
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
       value.back() == value.front()) {
     value = value.substr(1, value.size() - 2);
   }
-  return cut(value);
+  return FromProfileText(encoding, value, limit);
 }
 
 // The line of section/key by the rules Find keeps, reading only as far as
 // that line: a single lookup need not split the whole file.
 std::optional<std::string_view> KeyLine(std::string_view bytes, std::string_view section,
                                         std::string_view key) {
-  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
   bool inSection = false;
   std::size_t start = 0;
   while (start < bytes.size()) {
@@ -372,18 +375,23 @@ std::optional<std::string_view> KeyLine(std::string_view bytes, std::string_view
 
 std::string ProfileSnapshot::Get(std::string_view section, std::string_view key,
                                  std::string_view defaultValue, int size) const {
-  if (!data_) return Answer(std::nullopt, defaultValue, size);
-  const auto found = data_->keys.find(FoldedName(Utf8ToCp1252(section), Utf8ToCp1252(key)));
-  if (found == data_->keys.end()) return Answer(std::nullopt, defaultValue, size);
-  return Answer(data_->lines[found->second].text, defaultValue, size);
+  if (!data_) return Answer(ProfileEncoding::Ansi, std::nullopt, defaultValue, size);
+  const ProfileEncoding encoding = data_->file.encoding;
+  const auto found =
+      data_->keys.find(FoldedName(ToProfileText(encoding, section), ToProfileText(encoding, key)));
+  if (found == data_->keys.end()) return Answer(encoding, std::nullopt, defaultValue, size);
+  return Answer(encoding, data_->lines[found->second].text, defaultValue, size);
 }
 
 std::string ReadINI(std::string_view section, std::string_view key,
                     std::string_view defaultValue, const fs::path& file,
                     int size) {
-  const std::optional<std::string> bytes = ReadBytes(file);
-  if (!bytes) return Answer(std::nullopt, defaultValue, size);
-  return Answer(KeyLine(*bytes, Utf8ToCp1252(section), Utf8ToCp1252(key)), defaultValue, size);
+  std::optional<std::string> bytes = ReadBytes(file);
+  if (!bytes) return Answer(ProfileEncoding::Ansi, std::nullopt, defaultValue, size);
+  const ProfileText text = DecodeProfile(std::move(*bytes));
+  const ProfileEncoding encoding = text.encoding;
+  return Answer(encoding, KeyLine(text.text, ToProfileText(encoding, section), ToProfileText(encoding, key)),
+                defaultValue, size);
 }
 
 WriteResult WriteINI(std::string_view section, std::string_view key,
@@ -415,25 +423,32 @@ WriteResult WriteINI(const std::vector<ProfileEntry>& entries, const fs::path& r
     return missing;
   }
 
-  const bool hadBom = std::string_view(bytes).starts_with("\xEF\xBB\xBF");
-  std::vector<Line> lines = SplitLines(bytes);
+  // The file keeps its encoding; a new one is Windows-1252.
+  const ProfileText text = DecodeProfile(bytes);
+  const ProfileEncoding encoding = text.encoding;
+  std::vector<Line> lines = SplitLines(text.text);
   // The lines are views: the new ones' text lives here until the file is
   // written (a deque never moves what it holds).
   std::deque<std::string> added;
   // One key after the other, each seeing the lines the ones before it left.
   for (const ProfileEntry& wanted : entries) {
-    const std::string sectionName = Utf8ToCp1252(wanted.section);
-    const std::string keyName = Utf8ToCp1252(wanted.key);
-    const std::string& entry = added.emplace_back(keyName + "=" + Utf8ToCp1252(OneLine(wanted.value)));
+    const std::string sectionName = ToProfileText(encoding, wanted.section);
+    const std::string keyName = ToProfileText(encoding, wanted.key);
+    const std::string value = ToProfileText(encoding, OneLine(wanted.value));
     const Position pos = Find(lines, sectionName, keyName);
-    // Nothing to do when the key already holds the value, however its line
-    // is spelt: a locked file that holds it is no failure.
-    if (pos.key && KeyValueOf(lines[*pos.key].text)->value == std::string_view(entry).substr(keyName.size() + 1)) {
+    if (pos.key) {
+      Line& line = lines[*pos.key];
+      const KeyValue kv = *KeyValueOf(line.text);
+      // Nothing to do when the key already holds the value, however its line
+      // is spelt: a locked file that holds it is no failure.
+      if (kv.value == value) continue;
+      // The key keeps the spelling the file gives it, as Windows keeps it.
+      line.text = added.emplace_back(std::string(kv.key) + "=" + value);
+      if (line.terminator.empty()) line.terminator = "\r\n";
       continue;
     }
-    if (pos.key) {
-      lines[*pos.key].text = entry;
-    } else if (pos.section) {
+    const std::string& entry = added.emplace_back(keyName + "=" + value);
+    if (pos.section) {
       if (pos.insertAt > 0 && lines[pos.insertAt - 1].terminator.empty()) {
         lines[pos.insertAt - 1].terminator = "\r\n";
       }
@@ -445,12 +460,13 @@ WriteResult WriteINI(const std::vector<ProfileEntry>& entries, const fs::path& r
     }
   }
 
-  std::string out = hadBom ? "\xEF\xBB\xBF" : "";
-  out.reserve(bytes.size() + 64);
+  std::string joined;
+  joined.reserve(text.text.size() + 64);
   for (const Line& line : lines) {
-    out += line.text;
-    out += line.terminator;
+    joined += line.text;
+    joined += line.terminator;
   }
+  const std::string out = EncodeProfile(encoding, joined, text.oddByte);
   if (exists && out == bytes) return {};
 
   if (exists) {

@@ -3,9 +3,11 @@
 // always had: case-insensitive section and key names, the default for a
 // missing file, section or key, an empty text for a key present with an empty
 // value, values cut to the buffer size - 1, ";" comments, the first of two
-// equal sections or keys wins, spaces around keys and values ignored, and a
-// value in a pair of double or single quotes read without them.
-// The file is Windows-1252 with CR LF line ends; texts here are UTF-8.
+// equal sections or keys wins, spaces, tabs, vertical tabs, form feeds and
+// Ctrl-Z around section names, keys and values ignored, a NUL ending a value,
+// and a value in a pair of double or single quotes read without them.
+// The file is Windows-1252 with CR LF line ends, or UTF-16LE with a
+// byte-order mark, which a write keeps; texts here are UTF-8.
 
 #include <filesystem>
 #include <memory>

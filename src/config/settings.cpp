@@ -107,6 +107,8 @@ void LoadTlsSettings(TlsValues& values, const std::filesystem::path& settingsFil
   values.CACertificates = path("CACertificates");
   values.Certificate = path("Certificate");
   values.PrivateKey = path("PrivateKey");
+  values.CRL = path("CRL");
+  values.ServerName = std::string(Trim(read("ServerName", "")));
 }
 
 std::optional<std::string> PortProblem(const SettingsValues& values) {

@@ -32,6 +32,10 @@ struct TlsValues {
   std::string CACertificates;
   std::string Certificate;
   std::string PrivateKey;
+  // The name or address the archive's certificate must carry where it is
+  // not [Query] IP (not a path); empty: [Query] IP.
+  std::string ServerName;
+  std::string CRL;  // revocation lists; empty: none
 };
 
 struct SettingsValues {

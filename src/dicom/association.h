@@ -166,7 +166,7 @@ class Association {
     // The one place the transport is made: plain TCP or TLS, either telling
     // the watcher the socket (a cancel while the archive keeps us waiting for
     // its A-ASSOCIATE-AC shuts it, which ends the wait at once).
-    ASC_setTransportLayer(network_.get(), MakeTransportLayer(tls_, timeout_, &socket_, &probe_).release(), 1);
+    ASC_setTransportLayer(network_.get(), MakeTransportLayer(tls_, peer_.host, timeout_, &socket_, &probe_).release(), 1);
     if (cancel_ != nullptr) StartWatcher();
 
     std::unique_ptr<T_ASC_Parameters, ParamsDeleter> params;

@@ -3,7 +3,9 @@
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcelem.h>
 
+#include <cstdint>
 #include <optional>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -69,6 +71,27 @@ std::optional<TextKind> TextKindOf(DcmEVR vr) {
   }
 }
 
+// The most of one received value that is kept, in bytes. A VR with a 16-bit
+// length holds at most 65,534 (PS3.5 7.1.2), so no such value is ever cut;
+// what is longer is far beyond anything a study's attributes allow (a PN's
+// group 64 characters, LO 64, UI 64) and is kept as its first bytes,
+// marked as cut. The rest is never decoded, converted or shown.
+constexpr std::uint32_t kKeptBytes = 64 * 1024;
+constexpr std::string_view kCutMark = "\xE2\x80\xA6";  // U+2026, "..."
+
+// The value's bytes as the toolkit holds them, without a copy.
+std::string_view StoredBytes(DcmElement& element) {
+  if (element.getVR() == EVR_UN || element.getVR() == EVR_OB) {
+    Uint8* bytes = nullptr;
+    if (element.getUint8Array(bytes).bad() || bytes == nullptr) return {};
+    return {reinterpret_cast<const char*>(bytes), element.getLength()};
+  }
+  char* text = nullptr;
+  Uint32 length = 0;
+  if (element.getString(text, length).bad() || text == nullptr) return {};
+  return {text, length};
+}
+
 }  // namespace
 
 // A received data set as the program's DataSet, texts decoded into UTF-8 by
@@ -87,14 +110,34 @@ DataSet ToDataSet(DcmDataset& dataset) {
     DcmElement* element = dataset.getElement(i);
     if (element == nullptr || element->ident() == EVR_SQ || element->getTag() == DCM_PixelData)
       continue;
-    OFString value;
+    const DcmTagKey key = element->getTag();
+    DcmEVR vr = element->getVR();
+    // A value too long for its VR's 16-bit length travels as UN in explicit
+    // VR (PS3.5 6.2.2): an attribute the dictionary knows as text is read
+    // as that text again, not as the bytes' hex digits.
+    const bool asUnknown = vr == EVR_UN;
+    if (asUnknown && DcmVR(DcmTag(key).getEVR()).isaString()) vr = DcmTag(key).getEVR();
+    const bool isText = DcmVR(vr).isaString();
     const bool isNull = element->getLength() == 0;
-    if (!isNull) element->getOFStringArray(value);
-    const std::string_view bytes(value.c_str(), value.length());
-    const std::optional<TextKind> kind = TextKindOf(element->getVR());
+    const bool cut = element->getLength() > kKeptBytes;
+
+    OFString value;
+    std::string_view bytes;
+    if (isNull) {
+    } else if (isText && (cut || asUnknown)) {
+      bytes = StoredBytes(*element);
+      if (cut) bytes = bytes.substr(0, kKeptBytes);
+      // What the toolkit's own reading drops: the padding to even length.
+      while (!cut && !bytes.empty() && (bytes.back() == ' ' || bytes.back() == '\0'))
+        bytes.remove_suffix(1);
+    } else if (!cut) {
+      element->getOFStringArray(value);
+      bytes = std::string_view(value.c_str(), value.length());
+    }
+    const std::optional<TextKind> kind = TextKindOf(vr);
     std::string text = kind ? DecodeText(bytes, charset, *kind)
                             : DecodeText(bytes, "", TextKind::MultiValued);
-    const DcmTagKey key = element->getTag();
+    if (cut) text += kCutMark;
     result.Attributes().Set(key.getGroup(), key.getElement(), std::move(text), isNull);
   }
   return result;

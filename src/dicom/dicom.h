@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -116,10 +117,16 @@ class DataSetList {
   // had matches to send (it answered the C-CANCEL with 0xFE00, or had to be
   // aborted): the list holds exactly the limit, and there are more.
   bool Truncated() const { return truncated_; }
+  // Set when the archive ended the search by itself (0xFE00 with no C-CANCEL
+  // from us): the list holds what came, there may be more, and the failure
+  // says so in the table's words.
+  const std::optional<Failure>& EndedEarly() const { return endedEarly_; }
+  void SetEndedEarly(Failure failure) { endedEarly_ = std::move(failure); }
 
  private:
   std::vector<DataSet> items_;
   bool truncated_ = false;
+  std::optional<Failure> endedEarly_;
 };
 
 inline constexpr int kDefaultTimeoutSeconds = 30;

@@ -205,9 +205,11 @@ std::string SubOperationsFailedText(const Peer& peer, const std::string& destina
          " is running and accepts images from the archive.";
 }
 
-std::string EchoWorksText(const Peer& peer, long long milliseconds, bool overTls) {
-  return "Connection to " + Describe(peer) + " works " + (overTls ? "over TLS " : "") + "(" +
-         std::to_string(milliseconds) + " ms).";
+std::string EchoWorksText(const Peer& peer, long long milliseconds, bool overTls, const std::string& identity) {
+  const std::string how = !overTls           ? ""
+                          : identity.empty() ? "over TLS "
+                                             : "over TLS, certificate checked for " + identity + " ";
+  return "Connection to " + Describe(peer) + " works " + how + "(" + std::to_string(milliseconds) + " ms).";
 }
 
 namespace {
@@ -217,6 +219,7 @@ const char* const kCheckTlsPort = "check [TLS] Enabled and the port";
 std::string TlsFileText(const std::string& key, const std::string& file, const std::string& reason) {
   const std::string what = key == "CACertificates" ? "The CA certificates file"
                            : key == "Certificate"  ? "This station's certificate file"
+                           : key == "CRL"          ? "The certificate revocation list file"
                                                    : "This station's private key file";
   return what + " \"" + file + "\" cannot be used (" + reason + "): check [TLS] " + key + ".";
 }
@@ -224,6 +227,13 @@ std::string TlsFileText(const std::string& key, const std::string& file, const s
 std::string TlsKeyMismatchText(const std::string& certificate, const std::string& privateKey) {
   return "This station's certificate \"" + certificate + "\" and private key \"" + privateKey +
          "\" do not belong together: check [TLS] Certificate and PrivateKey.";
+}
+
+std::string TlsKeyExposedText(const std::string& privateKey, unsigned mode) {
+  char octal[8];
+  std::snprintf(octal, sizeof octal, "%04o", mode & 07777u);
+  return "This station's private key file \"" + privateKey + "\" may be read by other users (mode " + octal +
+         "), so it is not used: chmod o-rwx \"" + privateKey + "\", leaving it to its owner and the station's group.";
 }
 
 std::string TlsHalfIdentityText(const std::string& missingKey) {
@@ -252,6 +262,11 @@ std::string TlsPortMismatchText(const Peer& peer, bool tlsOn) {
   if (tlsOn)
     return Describe(peer) + " did not answer in TLS; the port may take plain DICOM only: " + kCheckTlsPort + ".";
   return Describe(peer) + " closed the connection at once; the port may take TLS only: " + kCheckTlsPort + ".";
+}
+
+std::string TlsNegotiationText(const Peer& peer, const std::string& reason) {
+  return Describe(peer) + " and this station have no TLS version or cipher in common (" + reason +
+         "): this station speaks TLS 1.2 and 1.3 with the ciphers of BCP 195 only; have the archive offer them.";
 }
 
 std::string TlsHandshakeText(const Peer& peer, const std::string& reason) {

@@ -108,13 +108,19 @@ std::string MoveFailureText(const Peer& peer, const std::string& destination, st
 std::string SubOperationsFailedText(const Peer& peer, const std::string& destination,
                                     const MoveCounts& counts);
 // "Connection to ARCHIVE at 10.0.0.5:104 works (12 ms)."; with `overTls`,
-// "... works over TLS (12 ms).".
-std::string EchoWorksText(const Peer& peer, long long milliseconds, bool overTls = false);
+// "... works over TLS (12 ms).", and with the identity its certificate was
+// checked for, "... works over TLS, certificate checked for archive.example
+// (12 ms).".
+std::string EchoWorksText(const Peer& peer, long long milliseconds, bool overTls = false,
+                          const std::string& identity = {});
 
 // TLS. `key` is the Settings.ini key the file came from ("CACertificates",
-// "Certificate", "PrivateKey"); `reason` why it could not be used.
+// "Certificate", "PrivateKey", "CRL"); `reason` why it could not be used.
 std::string TlsFileText(const std::string& key, const std::string& file, const std::string& reason);
 std::string TlsKeyMismatchText(const std::string& certificate, const std::string& privateKey);
+// This station's private key file may be read by other users (`mode`, the
+// file's permission bits): refused, as a key others could copy.
+std::string TlsKeyExposedText(const std::string& privateKey, unsigned mode);
 // Only one of Certificate and PrivateKey is set.
 std::string TlsHalfIdentityText(const std::string& missingKey);
 // TLS is on and the program's TLS module at `path` cannot be loaded;
@@ -129,6 +135,9 @@ std::string TlsClientCertificateText(const Peer& peer, bool configured);
 // TLS spoken to a port that does not (`tlsOn`), or plain DICOM to a port
 // that only speaks TLS.
 std::string TlsPortMismatchText(const Peer& peer, bool tlsOn);
+// The archive and this station have no TLS version or cipher in common;
+// `reason` is OpenSSL's.
+std::string TlsNegotiationText(const Peer& peer, const std::string& reason);
 // Any other failure of the TLS handshake, with OpenSSL's reason.
 std::string TlsHandshakeText(const Peer& peer, const std::string& reason);
 

@@ -157,6 +157,22 @@ DataSetList QueryClient::Find(const DataSet& identifier) {
     impl_->phases = phases;
     return DataSetList(std::move(results), *finalStatus != STATUS_Success || droppedAfterCancel);
   }
+  if (*finalStatus == STATUS_FIND_Cancel_MatchingTerminatedDueToCancelRequest && !exchange.cancelSent()) {
+    // 0xFE00 answers a C-CANCEL (PS3.4 C.4.1.2.2); we sent none, so the
+    // archive stopped matching on its own. What came is kept and shown, but
+    // it is no complete answer and must not pass for one.
+    association.ReleaseAfterAnswer();
+    lap(phases.release);
+    impl_->phases = phases;
+    DataSetList list(std::move(results));
+    list.SetEndedEarly({static_cast<std::int32_t>(ErrorCode::FindFailed),
+                        Describe(impl_->peer) + " ended the search itself with status " + HexStatus(*finalStatus) +
+                            " (cancelled), though this station did not cancel it: the " +
+                            std::to_string(list.Count()) +
+                            " results shown may not be all the studies that match. Search again; if it "
+                            "recurs, see the archive's log."});
+    return list;
+  }
   if (IsFailureStatus(*finalStatus)) {
     association.Abort();
     Throw(ErrorCode::FindFailed, FailureStatusText("C-FIND", impl_->peer, *finalStatus));

@@ -18,6 +18,14 @@ namespace {
 
 constexpr const char* kCrImageStorage = UID_ComputedRadiographyImageStorage;
 
+// A C-STORE response means the request was kept only with success or a
+// warning (PS3.4 B.2.3: 0000; B000, B006, B007 and the rest of Bxxx; 0001).
+// Pending (FF00) and cancel (FE00) cannot end a C-STORE: an archive that
+// answers with them did not say it kept the request, so they are refusals.
+bool StoreKept(std::uint16_t status) {
+  return status == 0x0000 || status == 0x0001 || (status & 0xF000) == 0xB000;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- StoreClient
@@ -86,7 +94,7 @@ void StoreClient::Store(const DataSet& dataSet, std::int16_t /*option*/,
   }
   std::unique_ptr<DcmDataset, DatasetDeleter> detail(rawDetail);
   if (cond.bad()) association.ThrowTransport(cond, "a forwarding request (C-STORE)", false);
-  if (IsFailureStatus(response.DimseStatus))
+  if (!StoreKept(response.DimseStatus))
     Throw(ErrorCode::StoreFailed, StoreRefusedText(association.peer(), response.DimseStatus));
 }
 

@@ -64,11 +64,14 @@ std::string ProgramFolder() {
 const TlsModuleTable* LoadedTlsModule() { return loaded.load(std::memory_order_acquire); }
 
 const TlsModuleTable& LoadTlsModule(const std::string& folder) {
+  if (folder.empty())
+    Throw(ErrorCode::TlsSetupFailed,
+          TlsModuleText(kTlsModuleFile, "the program's own folder, where it is kept, could not be found"));
   if (const TlsModuleTable* table = LoadedTlsModule()) return *table;
   std::lock_guard<std::mutex> guard(loadLock);
   if (const TlsModuleTable* table = LoadedTlsModule()) return *table;
 
-  const std::string path = (folder.empty() || folder.back() == '/' ? folder : folder + "/") + kTlsModuleFile;
+  const std::string path = (folder.back() == '/' ? folder : folder + "/") + kTlsModuleFile;
   // RTLD_LOCAL: the module's OpenSSL stays its own, out of the lookups of
   // anything loaded later.
   void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -90,12 +93,13 @@ const TlsModuleTable& LoadTlsModule(const std::string& folder) {
   return *table;
 }
 
-std::unique_ptr<DcmTransportLayer> MakeTransportLayer(const TlsSettings& tls, int timeoutSeconds,
-                                                      std::atomic<int>* socket, TransportProbe* probe) {
+std::unique_ptr<DcmTransportLayer> MakeTransportLayer(const TlsSettings& tls, const std::string& host,
+                                                      int timeoutSeconds, std::atomic<int>* socket,
+                                                      TransportProbe* probe) {
   if (!tls.enabled) return std::make_unique<PlainLayer>(socket, probe);
   const TlsModuleTable& module = LoadTlsModule(ProgramFolder());
   TransportFailure failure{ErrorCode::TlsSetupFailed, {}};
-  std::unique_ptr<DcmTransportLayer> layer(module.makeLayer(tls, timeoutSeconds, socket, probe, &failure));
+  std::unique_ptr<DcmTransportLayer> layer(module.makeLayer(tls, host, timeoutSeconds, socket, probe, &failure));
   if (!layer) Throw(failure.code, std::move(failure.text));
   return layer;
 }

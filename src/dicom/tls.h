@@ -16,6 +16,18 @@ struct TlsSettings {
   // archives that require client certificates; both or neither.
   std::string certificate;
   std::string privateKey;
+  // The name or address the archive's certificate must carry, where it
+  // differs from the address the station connects to; empty: that address.
+  std::string serverName;
+  // PEM file of certificate revocation lists the archive's chain is checked
+  // against; empty: none.
+  std::string crl;
 };
+
+// Who the archive must prove to be (RFC 6125): [TLS] ServerName when set,
+// otherwise the host the station connects to.
+inline std::string TlsIdentity(const TlsSettings& tls, const std::string& host) {
+  return tls.serverName.empty() ? host : tls.serverName;
+}
 
 }  // namespace morvanta::dicom

@@ -9,6 +9,8 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
+#include <arpa/inet.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
@@ -24,6 +26,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "dicom/tls_files.h"
 #include "dicom/tls_module.h"
 
 namespace morvanta::dicom {
@@ -124,11 +127,90 @@ class ProbedTlsConnection : public DcmTLSConnection {
   int timeout_;
 };
 
+// Where a connection's SSL keeps its probe, for the callbacks.
+int ProbeIndex() {
+  static const int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+  return index;
+}
+
+TransportProbe* ProbeOf(const SSL* ssl) { return static_cast<TransportProbe*>(SSL_get_ex_data(ssl, ProbeIndex())); }
+
+// What a certificate names: its DNS and IP subjectAltNames, or its common
+// name where it has none (the only names OpenSSL then checks). The first
+// few: a certificate may carry hundreds, and the message is one line.
+std::string NamesOf(X509* certificate) {
+  constexpr int kShown = 6;
+  std::string names;
+  int count = 0;
+  const auto add = [&](const std::string& name) {
+    if (++count <= kShown) names += (names.empty() ? "" : ", ") + name;
+    if (count == kShown + 1) names += ", ...";
+  };
+  auto* alternatives =
+      static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr));
+  for (int i = 0; i < sk_GENERAL_NAME_num(alternatives); ++i) {
+    const GENERAL_NAME* name = sk_GENERAL_NAME_value(alternatives, i);
+    if (name->type == GEN_DNS) {
+      const ASN1_STRING* text = name->d.dNSName;
+      add(std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(text)),
+                      static_cast<std::size_t>(ASN1_STRING_length(text))));
+    } else if (name->type == GEN_IPADD) {
+      const ASN1_OCTET_STRING* bytes = name->d.iPAddress;
+      char text[INET6_ADDRSTRLEN] = "";
+      const int length = ASN1_STRING_length(bytes);
+      if ((length == 4 || length == 16) &&
+          inet_ntop(length == 4 ? AF_INET : AF_INET6, ASN1_STRING_get0_data(bytes), text, sizeof text) != nullptr)
+        add(text);
+    }
+  }
+  GENERAL_NAMES_free(alternatives);
+  if (names.empty()) {
+    char common[256] = "";
+    if (X509_NAME_get_text_by_NID(X509_get_subject_name(certificate), NID_commonName, common, sizeof common) > 0)
+      names = common;
+  }
+  return names.empty() ? "no name at all" : names;
+}
+
+// OpenSSL's verdict on the archive's chain stands; this notes what the
+// certificate names when the name was what failed, for the message.
+int NoteVerification(int ok, X509_STORE_CTX* store) {
+  if (ok != 0) return ok;
+  const int error = X509_STORE_CTX_get_error(store);
+  if (error != X509_V_ERR_HOSTNAME_MISMATCH && error != X509_V_ERR_IP_ADDRESS_MISMATCH) return ok;
+  const auto* ssl = static_cast<const SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+  TransportProbe* probe = ssl != nullptr ? ProbeOf(ssl) : nullptr;
+  if (probe != nullptr && probe->certificateNames.empty()) probe->certificateNames = NamesOf(X509_STORE_CTX_get0_cert(store));
+  return ok;
+}
+
+// How far the archive went with the handshake: an archive that refuses the
+// ClientHello (no version or cipher in common) has sent no ServerHello; one
+// that wants this station's certificate has sent a CertificateRequest.
+void NoteMessage(int written, int /*version*/, int contentType, const void* buffer, size_t length, SSL* ssl,
+                 void* /*arg*/) {
+  if (written != 0 || contentType != SSL3_RT_HANDSHAKE || length == 0) return;
+  TransportProbe* probe = ProbeOf(ssl);
+  if (probe == nullptr) return;
+  const int type = *static_cast<const unsigned char*>(buffer);
+  if (type == SSL3_MT_SERVER_HELLO) probe->serverHello = true;
+  if (type == SSL3_MT_CERTIFICATE_REQUEST) probe->certificateRequested = true;
+}
+
+bool IsAddress(const std::string& text) {
+  unsigned char bytes[sizeof(in6_addr)];
+  return inet_pton(AF_INET, text.c_str(), bytes) == 1 || inet_pton(AF_INET6, text.c_str(), bytes) == 1;
+}
+
 class TlsLayer : public DcmTLSTransportLayer {
  public:
   TlsLayer(std::atomic<int>* socket, TransportProbe* probe, int timeoutSeconds, bool certificate)
       : DcmTLSTransportLayer(NET_REQUESTOR, nullptr, OFTrue), socket_(socket), probe_(probe),
         timeout_(timeoutSeconds), certificate_(certificate) {}
+
+  // The name sent in the ClientHello (SNI), for an archive that serves
+  // several; never an address (RFC 6066 3).
+  void SetServerName(std::string name) { serverName_ = std::move(name); }
 
   DcmTransportConnection* createConnection(DcmNativeSocketType socket, OFBool secure) override {
     socket_->store(static_cast<int>(socket));
@@ -137,6 +219,10 @@ class TlsLayer : public DcmTLSTransportLayer {
     SSL* ssl = SSL_new(getNativeHandle());
     if (ssl == nullptr) return nullptr;
     SSL_set_fd(ssl, static_cast<int>(socket));
+    SSL_set_ex_data(ssl, ProbeIndex(), probe_);
+    SSL_set_msg_callback(ssl, NoteMessage);
+    SSL_set_verify(ssl, SSL_get_verify_mode(ssl), NoteVerification);
+    if (!serverName_.empty()) SSL_set_tlsext_host_name(ssl, serverName_.c_str());
     return new ProbedTlsConnection(socket, ssl, probe_, timeout_, certificate_);
   }
 
@@ -145,38 +231,10 @@ class TlsLayer : public DcmTLSTransportLayer {
   TransportProbe* probe_;
   int timeout_;
   bool certificate_;
+  std::string serverName_;
 };
 
-// Empty when the file can be opened for reading; otherwise why not.
-std::string Unreadable(const std::string& file) {
-  if (file.empty()) return "no file given";
-  std::FILE* f = std::fopen(file.c_str(), "rb");
-  if (f == nullptr) return std::strerror(errno);
-  std::fclose(f);
-  return {};
-}
-
 std::string ConditionText(const OFCondition& cond) { return cond.text() != nullptr ? cond.text() : ""; }
-
-// "error:0A080009:SSL routines::PEM lib" -> "PEM lib"
-std::string OpenSslReason(const OFCondition& cond) {
-  std::string text = ConditionText(cond);
-  const auto colon = text.rfind(':');
-  if (colon != std::string::npos) text = text.substr(colon + 1);
-  return text.empty() ? "not in PEM form" : text;
-}
-
-// OpenSSL's reason for the last failure on this thread; clears the queue.
-std::string TakeReason() {
-  const char* text = ERR_reason_error_string(ERR_peek_last_error());
-  ERR_clear_error();
-  return text != nullptr ? text : "not in PEM form";
-}
-
-void CheckReadable(const char* key, const std::string& file) {
-  const std::string why = Unreadable(file);
-  if (!why.empty()) Throw(ErrorCode::TlsSetupFailed, TlsFileText(key, file, why));
-}
 
 // A TLS connection still shuts down cleanly when the archive has gone:
 // OpenSSL writes to the socket, and a write to a closed socket must be an
@@ -193,54 +251,55 @@ void IgnoreBrokenPipes() {
   });
 }
 
-std::unique_ptr<DcmTransportLayer> MakeTlsLayer(const TlsSettings& tls, int timeoutSeconds,
+// The archive must prove to be `identity` (RFC 6125): an address is
+// matched against the certificate's IP subjectAltNames, a name against its
+// DNS ones (its common name only where it has none), inside the handshake,
+// so that no DICOM reaches an archive that is not the one meant.
+void ExpectIdentity(TlsLayer& layer, const std::string& identity) {
+  X509_VERIFY_PARAM* param = SSL_CTX_get0_param(layer.getNativeHandle());
+  bool set = false;
+  if (IsAddress(identity)) {
+    set = X509_VERIFY_PARAM_set1_ip_asc(param, identity.c_str()) == 1;
+  } else {
+    X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    set = X509_VERIFY_PARAM_set1_host(param, identity.c_str(), identity.size()) == 1;
+    layer.SetServerName(identity);
+  }
+  ERR_clear_error();
+  if (!set)
+    Throw(ErrorCode::TlsSetupFailed, "\"" + identity + "\" is no host name or address the archive's TLS "
+                                     "certificate could be checked for: check [TLS] ServerName and [Query] IP.");
+}
+
+std::unique_ptr<DcmTransportLayer> MakeTlsLayer(const TlsSettings& tls, const std::string& host, int timeoutSeconds,
                                                 std::atomic<int>* socket, TransportProbe* probe) {
-  // The files first, in the order a site sets them up, each named when it
-  // fails: OpenSSL's own messages say little more than "system lib".
+  // The files in the order a site sets them up, each named when it fails:
+  // OpenSSL's own messages say little more than "system lib".
   if (tls.caCertificates.empty())
     Throw(ErrorCode::TlsSetupFailed,
           TlsFileText("CACertificates", "", "TLS is on and no file is set; the archive's certificate cannot be "
                                             "checked without one"));
-  CheckReadable("CACertificates", tls.caCertificates);
   const bool hasCertificate = !tls.certificate.empty();
   if (hasCertificate != !tls.privateKey.empty())
     Throw(ErrorCode::TlsSetupFailed, TlsHalfIdentityText(hasCertificate ? "PrivateKey" : "Certificate"));
-  if (hasCertificate) {
-    CheckReadable("Certificate", tls.certificate);
-    CheckReadable("PrivateKey", tls.privateKey);
-  }
+  const std::string identity = TlsIdentity(tls, host);
+  if (identity.empty())
+    Throw(ErrorCode::TlsSetupFailed, "TLS is on and there is no archive name to check its certificate for: "
+                                     "set [Query] IP.");
 
   IgnoreBrokenPipes();
   auto layer = std::make_unique<TlsLayer>(socket, probe, timeoutSeconds, hasCertificate);
   if (!*layer) Throw(ErrorCode::TlsSetupFailed, "TLS could not be set up (OpenSSL did not start).");
+  SSL_CTX* ctx = layer->getNativeHandle();
+  // Nothing here ever asks on a terminal: the program has none the user sees.
+  SSL_CTX_set_default_passwd_cb(ctx, [](char*, int, int, void*) { return -1; });
   OFCondition cond = layer->setTLSProfile(TSP_Profile_BCP195_ND);
   if (cond.good()) cond = layer->activateCipherSuites();
   if (cond.bad()) Throw(ErrorCode::TlsSetupFailed, "TLS could not be set up: " + ConditionText(cond));
-  cond = layer->addTrustedCertificateFile(tls.caCertificates.c_str(), DCF_Filetype_PEM);
-  if (cond.bad())
-    Throw(ErrorCode::TlsSetupFailed,
-          TlsFileText("CACertificates", tls.caCertificates, "no certificate in PEM form: " + OpenSslReason(cond)));
-  if (hasCertificate) {
-    // Straight into OpenSSL: DCMTK's setCertificateFile keeps a reference to
-    // the certificate's key on every call (3.6.7), which a long-running
-    // station would pile up.
-    ERR_clear_error();
-    if (SSL_CTX_use_certificate_chain_file(layer->getNativeHandle(), tls.certificate.c_str()) <= 0)
-      Throw(ErrorCode::TlsSetupFailed,
-            TlsFileText("Certificate", tls.certificate, "no certificate in PEM form: " + TakeReason()));
-    if (SSL_CTX_use_PrivateKey_file(layer->getNativeHandle(), tls.privateKey.c_str(), SSL_FILETYPE_PEM) <= 0) {
-      const unsigned long error = ERR_peek_last_error();
-      const std::string reason = TakeReason();
-      if (ERR_GET_REASON(error) == X509_R_KEY_VALUES_MISMATCH)
-        Throw(ErrorCode::TlsSetupFailed, TlsKeyMismatchText(tls.certificate, tls.privateKey));
-      Throw(ErrorCode::TlsSetupFailed,
-            TlsFileText("PrivateKey", tls.privateKey, "no unencrypted private key in PEM form: " + reason));
-    }
-    if (!layer->checkPrivateKeyMatchesCertificate()) {
-      ERR_clear_error();
-      Throw(ErrorCode::TlsSetupFailed, TlsKeyMismatchText(tls.certificate, tls.privateKey));
-    }
-  }
+  LoadTrustedAuthorities(ctx, tls.caCertificates);
+  if (!tls.crl.empty()) LoadRevocationLists(ctx, tls.crl);
+  if (hasCertificate) LoadStationIdentity(ctx, tls.certificate, tls.privateKey);
+  ExpectIdentity(*layer, identity);
   // The archive's certificate is always verified: no certificate, no association.
   layer->setCertificateVerification(DCV_requireCertificate);
   ERR_clear_error();
@@ -264,11 +323,45 @@ bool ClientCertificateAlert(int reason) {
          reason == SSL_R_TLSV1_ALERT_DECRYPT_ERROR;
 }
 
+// The archive refused what this station offered: no TLS version, cipher or
+// key exchange in common (the alert, or OpenSSL's own finding).
+bool NoCommonGround(int reason) {
+  return reason == SSL_R_TLSV1_ALERT_PROTOCOL_VERSION || reason == SSL_R_UNSUPPORTED_PROTOCOL ||
+         reason == SSL_R_NO_PROTOCOLS_AVAILABLE || reason == SSL_R_WRONG_CIPHER_RETURNED ||
+         reason == SSL_R_NO_CIPHERS_AVAILABLE || reason == SSL_R_TLSV1_ALERT_INSUFFICIENT_SECURITY ||
+         reason == SSL_R_VERSION_TOO_LOW || reason == SSL_R_WRONG_CURVE || reason == SSL_R_NO_SUITABLE_KEY_SHARE;
+}
+
+TransportFailure Rejected(const Peer& peer, const std::string& why, const std::string& remedy) {
+  return {ErrorCode::TlsCertificateRejected, TlsCertificateText(peer, why, remedy)};
+}
+
 std::optional<TransportFailure> CertificateFailure(const TransportProbe& probe, const TlsSettings& tls,
                                                    const Peer& peer) {
   const std::string checkArchive = "have the archive's certificate renewed, or check this computer's clock";
+  const std::string impostor = "another machine may be answering for the archive";
   switch (probe.verifyResult) {
     case X509_V_OK: return std::nullopt;
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+      return Rejected(peer, "names " + probe.certificateNames + ", not " + TlsIdentity(tls, peer.host),
+                      tls.serverName.empty()
+                          ? impostor + "; if it is the archive, set [TLS] ServerName to a name its certificate gives"
+                          : impostor + ", or [TLS] ServerName is not the name its certificate gives");
+    case X509_V_ERR_CERT_REVOKED:
+      return Rejected(peer, "has been revoked (the list in \"" + tls.crl + "\" says so)",
+                      impostor + ", or the archive needs a new certificate");
+    case X509_V_ERR_CRL_HAS_EXPIRED:
+      return Rejected(peer, "cannot be checked: the revocation list in \"" + tls.crl + "\" is out of date",
+                      "put a current one from the certificate authority in [TLS] CRL");
+    case X509_V_ERR_CRL_NOT_YET_VALID:
+      return Rejected(peer, "cannot be checked: the revocation list in \"" + tls.crl + "\" is not yet valid",
+                      "check this computer's clock and [TLS] CRL");
+    case X509_V_ERR_UNABLE_TO_GET_CRL:
+      return Rejected(peer,
+                      "cannot be checked: \"" + tls.crl +
+                          "\" holds no revocation list of an authority that signed its chain",
+                      "add each authority's list to [TLS] CRL");
     case X509_V_ERR_CERT_HAS_EXPIRED:
       return TransportFailure{ErrorCode::TlsCertificateRejected,
                               TlsCertificateText(peer, "has expired", checkArchive)};
@@ -302,8 +395,14 @@ std::optional<TransportFailure> ExplainTlsFailure(const TransportProbe& probe, c
     return TransportFailure{ErrorCode::Timeout, TimeoutText(peer, timeoutSeconds)};
   if (!probe.handshakeDone) {
     if (auto failure = CertificateFailure(probe, tls, peer)) return failure;
+    // A handshake failure before any ServerHello is the archive refusing
+    // the ClientHello: it wants nothing of this station's certificate yet.
+    if (NoCommonGround(probe.sslReason) ||
+        (probe.sslReason == SSL_R_SSLV3_ALERT_HANDSHAKE_FAILURE && !probe.serverHello))
+      return TransportFailure{ErrorCode::TlsHandshakeFailed, TlsNegotiationText(peer, probe.sslText)};
     if (ClientCertificateAlert(probe.sslReason) ||
-        (probe.sslReason == SSL_R_SSLV3_ALERT_HANDSHAKE_FAILURE && !probe.certificateSent))
+        (probe.sslReason == SSL_R_SSLV3_ALERT_HANDSHAKE_FAILURE && probe.certificateRequested &&
+         !probe.certificateSent))
       return TransportFailure{ErrorCode::TlsHandshakeFailed, TlsClientCertificateText(peer, probe.certificateSent)};
     if (NotTls(probe.sslReason))
       return TransportFailure{ErrorCode::TlsHandshakeFailed, TlsPortMismatchText(peer, true)};
@@ -321,10 +420,10 @@ std::optional<TransportFailure> ExplainTlsFailure(const TransportProbe& probe, c
   return std::nullopt;
 }
 
-DcmTransportLayer* MakeLayerEntry(const TlsSettings& tls, int timeoutSeconds, std::atomic<int>* socket,
-                                  TransportProbe* probe, TransportFailure* failure) {
+DcmTransportLayer* MakeLayerEntry(const TlsSettings& tls, const std::string& host, int timeoutSeconds,
+                                  std::atomic<int>* socket, TransportProbe* probe, TransportFailure* failure) {
   try {
-    return MakeTlsLayer(tls, timeoutSeconds, socket, probe).release();
+    return MakeTlsLayer(tls, host, timeoutSeconds, socket, probe).release();
   } catch (TransportFailure& thrown) {
     *failure = std::move(thrown);
     return nullptr;

@@ -22,7 +22,7 @@ namespace morvanta::dicom {
 
 inline constexpr const char* kTlsModuleFile = "morvanta-tls.so";
 inline constexpr const char* kTlsModuleEntry = "morvanta_tls_module";
-inline constexpr int kTlsModuleInterface = 1;
+inline constexpr int kTlsModuleInterface = 2;
 
 struct TlsModuleTable {
   int interface = 0;
@@ -33,8 +33,9 @@ struct TlsModuleTable {
   // A TLS layer for one association (as MakeTransportLayer), owned by the
   // caller; nullptr with `failure` set (Error 1015 and its text) when this
   // station's TLS files cannot be used.
-  DcmTransportLayer* (*makeLayer)(const TlsSettings& tls, int timeoutSeconds, std::atomic<int>* socket,
-                                  TransportProbe* probe, TransportFailure* failure) = nullptr;
+  DcmTransportLayer* (*makeLayer)(const TlsSettings& tls, const std::string& host, int timeoutSeconds,
+                                  std::atomic<int>* socket, TransportProbe* probe,
+                                  TransportFailure* failure) = nullptr;
   // ExplainTransportFailure for an association that went over TLS: true with
   // `out` set when the probe shows a TLS reason.
   bool (*explain)(const TransportProbe& probe, const TlsSettings& tls, const Peer& peer, int timeoutSeconds,
@@ -58,7 +59,9 @@ using TlsModuleEntry = const TlsModuleTable* (*)();
 // process's life (its layers' code lives in it). Safe from any thread.
 // Throws Error 1015 naming the module's path and the loader's reason when it
 // cannot be loaded; a later call tries again, so that a module put back does
-// not need a restart.
+// not need a restart. An empty `folder` (the program's folder unknown) is
+// refused the same way: a bare file name would have the loader search the
+// system's library paths for whatever answers to it.
 const TlsModuleTable& LoadTlsModule(const std::string& folder);
 
 // The folder of the running executable (links resolved), where the program

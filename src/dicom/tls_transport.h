@@ -36,15 +36,20 @@ struct TransportProbe {
   bool closedByPeer = false;     // a read or write found the connection ended or reset
   unsigned char firstByte = 0;   // the first byte that came (plain connections)
   bool certificateSent = false;  // this station presented a certificate
+  bool serverHello = false;      // the archive answered the ClientHello
+  bool certificateRequested = false;  // the archive asked for this station's certificate
+  std::string certificateNames;  // what the archive's certificate names, when that was the failure
 };
 
-// The layer for one association: plain TCP, or TLS as `tls` says. Either
+// The layer for one association: plain TCP, or TLS as `tls` says, with the
+// archive's certificate checked for TlsIdentity(tls, host). Either
 // tells `socket` the connected socket at once (so a cancel can shut it) and
 // records into `probe`. A TLS layer whose files cannot be used throws Error
 // 1015 (ErrorCode::TlsSetupFailed) naming the file; so does TLS on when the
 // TLS module cannot be loaded (tls_module.h).
-std::unique_ptr<DcmTransportLayer> MakeTransportLayer(const TlsSettings& tls, int timeoutSeconds,
-                                                      std::atomic<int>* socket, TransportProbe* probe);
+std::unique_ptr<DcmTransportLayer> MakeTransportLayer(const TlsSettings& tls, const std::string& host,
+                                                      int timeoutSeconds, std::atomic<int>* socket,
+                                                      TransportProbe* probe);
 
 // Frees the calling thread's TLS library state (its error queue and random
 // generators); the next TLS use in the thread makes it again. Nothing to do

@@ -16,8 +16,9 @@ dicom::DataSet ForwardRequest(const std::string& studyUid) {
 
 namespace {
 
-// A row without a study UID (the "No Data" row) names no study; asking the
-// archive to forward it could only fail or, worse, match something.
+// A study the archive listed without a Study Instance UID cannot be named
+// in a request; asking the archive to forward it could only fail or, worse,
+// match something. Such studies are counted, so the user is told.
 std::vector<const std::string*> StudiesToSend(const std::vector<std::string>& studyUids,
                                               SendOutcome& outcome) {
   std::vector<const std::string*> toSend;
@@ -35,6 +36,24 @@ std::vector<const std::string*> StudiesToSend(const std::vector<std::string>& st
 
 bool Cancelled(const std::atomic<bool>* cancel) { return cancel != nullptr && cancel->load(); }
 
+// Appended to the error of a Send that broke off once its association was
+// open: what is already at the archive stays there, and the user must know
+// how much of the selection that is before sending the rest again.
+void SayHowFarItGot(const SendOutcome& outcome, dicom::Failure& error) {
+  const char* before = "the error";
+  switch (static_cast<dicom::ErrorCode>(error.number)) {
+    case dicom::ErrorCode::StoreFailed:
+    case dicom::ErrorCode::MoveFailed: before = "the refusal"; break;
+    case dicom::ErrorCode::Timeout: before = "the archive stopped answering"; break;
+    case dicom::ErrorCode::PeerAborted: before = "the connection was aborted"; break;
+    default: break;
+  }
+  if (!error.description.empty() && error.description.back() != '.') error.description += '.';
+  const std::string done = outcome.moved ? " studies were moved to " + outcome.destination : " requests were stored";
+  error.description += " " + std::to_string(outcome.stored) + " of " + std::to_string(outcome.total) + done +
+                       " before " + before + ".";
+}
+
 }  // namespace
 
 SendOutcome SendStudies(const dicom::ArchiveAddress& archive,
@@ -48,7 +67,9 @@ SendOutcome SendStudies(const dicom::ArchiveAddress& archive,
                         const SendProgress& progress,
                         const std::atomic<bool>* cancel) {
   SendOutcome outcome;
+  outcome.archive = dicom::Describe({archive.calledAET, archive.host, archive.port});
   const std::vector<const std::string*> toSend = StudiesToSend(studyUids, outcome);
+  bool open = false;
 
   try {
     auto client = std::make_unique<dicom::StoreClient>();
@@ -56,6 +77,7 @@ SendOutcome SendStudies(const dicom::ArchiveAddress& archive,
     client->SetCancelFlag(cancel);
     client->SetTls(archive.tls);
     client->Open(archive.host, archive.port, archive.callingAET, archive.calledAET);
+    open = true;
     dicom::UidGenerator uids;
     for (const std::string* studyUid : toSend) {
       // Between requests the cancel needs nothing from the archive; during
@@ -89,9 +111,7 @@ SendOutcome SendStudies(const dicom::ArchiveAddress& archive,
       // The user's choice, not a failure.
       outcome.cancelled = true;
     } else {
-      if (error.number == static_cast<std::int32_t>(dicom::ErrorCode::StoreFailed))
-        error.description += " " + std::to_string(outcome.stored) + " of " + std::to_string(outcome.total) +
-                             " requests were stored before the refusal.";
+      if (open) SayHowFarItGot(outcome, error);
       // An archive that refuses the very first request most likely does not
       // take forwarding requests at all (a standard archive keeps nothing
       // without patient, study and series): say what does work with it.
@@ -111,13 +131,16 @@ SendOutcome MoveStudies(const dicom::ArchiveAddress& archive,
   SendOutcome outcome;
   outcome.moved = true;
   outcome.destination = destinationAET;
+  outcome.archive = dicom::Describe({archive.calledAET, archive.host, archive.port});
   const std::vector<const std::string*> toSend = StudiesToSend(studyUids, outcome);
+  bool open = false;
   try {
     auto client = std::make_unique<dicom::MoveClient>();
     client->SetTimeout(archive.timeoutSeconds);
     client->SetCancelFlag(cancel);
     client->SetTls(archive.tls);
     client->Open(archive.host, archive.port, archive.callingAET, archive.calledAET);
+    open = true;
     for (const std::string* studyUid : toSend) {
       if (Cancelled(cancel)) {
         outcome.cancelled = true;
@@ -137,12 +160,13 @@ SendOutcome MoveStudies(const dicom::ArchiveAddress& archive,
     }
     client->Close();
   } catch (...) {
-    const dicom::Failure error = dicom::CurrentFailure();
+    dicom::Failure error = dicom::CurrentFailure();
     // A cancel during a study's move is the user's choice, not a failure.
     if (dicom::IsCancel(error)) {
       outcome.cancelled = true;
     } else {
-      outcome.error = error;
+      if (open) SayHowFarItGot(outcome, error);
+      outcome.error = std::move(error);
     }
   }
   return outcome;
@@ -158,6 +182,14 @@ QString MovingText(const MoveProgressInfo& info) {
       .arg(info.studies)
       .arg(info.counts.completed)
       .arg(info.counts.failed);
+}
+
+QString NoStudyUidText(const std::string& archive, int withoutUid, int selected) {
+  return QStringLiteral("%1 of %2 selected studies have no Study Instance UID from %3 and cannot be forwarded; "
+                        "they were not sent.")
+      .arg(withoutUid)
+      .arg(selected)
+      .arg(QString::fromStdString(archive));
 }
 
 QString SendCancelledText(const SendOutcome& outcome) {

@@ -35,7 +35,8 @@ dicom::DataSet ForwardRequest(const std::string& studyUid);
 struct SendOutcome {
   int stored = 0;   // requests the archive accepted (with MOVE: studies moved)
   int total = 0;    // requests there were to send (UIDs not empty)
-  int skipped = 0;  // rows without a study UID, never sent
+  int skipped = 0;  // selected studies without a Study Instance UID ("" given): never sent
+  std::string archive;  // "AE at host:port", for the texts
   std::optional<dicom::Failure> error;  // set: stopped at the first failure
   bool ok() const { return !error.has_value(); }
   // Ended by the cancel flag after `stored` of `total`: no error, not logged.
@@ -57,9 +58,12 @@ using SendProgress = std::function<void(int k, int n)>;
 
 // Opens one association (even with nothing to send), stores one request per
 // non-empty study UID in the given order, each under a new SOP Instance UID,
-// and releases the association. On the first failure it stops: requests
-// already stored stay stored, the rest are not attempted, and the association
-// is aborted rather than released. Never throws.
+// and releases the association. An empty UID is a study the archive listed
+// without one: never sent, counted in `skipped`. On the first failure it
+// stops: requests already stored stay stored, the rest are not attempted,
+// the association is aborted rather than released, and once the association
+// was open the error's text ends with how many were stored before it.
+// Never throws.
 SendOutcome SendStudies(const dicom::ArchiveAddress& archive,
                         const std::vector<std::string>& studyUids,
                         const SendProgress& progress = {});
@@ -97,6 +101,9 @@ SendOutcome MoveStudies(const dicom::ArchiveAddress& archive,
 QString SendingText(int k, int n);
 // "Moving study 2 of 3: 14 images sent, 1 failed"
 QString MovingText(const MoveProgressInfo& info);
+// "1 of 3 selected studies have no Study Instance UID from ARCHIVE at
+// 10.0.0.5:104 and cannot be forwarded; they were not sent."
+QString NoStudyUidText(const std::string& archive, int withoutUid, int selected);
 // "Sending cancelled: 2 of 5 requests were sent." (or studies were moved)
 QString SendCancelledText(const SendOutcome& outcome);
 // The completion message of a C-MOVE Send: studies and images moved, and

@@ -1,83 +1,73 @@
 #include "log/log.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <system_error>
+#include <optional>
 
 #include "log/codepage.h"
+#include "log/log_file.h"
+#include "text/utf8.h"
 
 namespace morvanta {
 namespace fs = std::filesystem;
 namespace {
 
-// A CR or LF inside a text would forge extra log lines: one entry, one line.
-std::string OneLine(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c == '\r' || c == '\n') c = ' ';
-  }
-  return out;
-}
-
 LogResult Failure(std::string what) { return {false, std::move(what)}; }
 
-LogResult EnsureDir(const fs::path& dir) {
-  std::error_code ec;
-  if (fs::is_directory(dir, ec)) return {};
-  fs::create_directories(dir, ec);
-  if (ec) return Failure("Cannot create " + dir.string() + ": " + ec.message());
-  return {};
-}
-
-// A Logs folder with the set-group-ID bit is shared by the station's users
-// (an installed program's Logs/ belongs to its group): a log one of them
-// starts must stay open to the others, whatever their umask took away.
-void ShareWithFolderGroup(int fd, const fs::path& dir) {
-  struct stat folder {};
-  if (::stat(dir.c_str(), &folder) != 0) return;
-  if ((folder.st_mode & S_ISGID) == 0 || (folder.st_mode & S_IWGRP) == 0) return;
-  struct stat file {};
-  if (::fstat(fd, &file) != 0) return;
-  ::fchmod(fd, (file.st_mode & 07777) | S_IRGRP | S_IWGRP);
-}
-
-int OpenForAppending(const fs::path& file) {
-  constexpr int kAppend = O_WRONLY | O_APPEND | O_CLOEXEC;
-  int fd = ::open(file.c_str(), kAppend);
-  if (fd >= 0 || errno != ENOENT) return fd;
-  fd = ::open(file.c_str(), kAppend | O_CREAT | O_EXCL, 0666);
-  if (fd >= 0) {
-    ShareWithFolderGroup(fd, file.parent_path());
-  } else if (errno == EEXIST) {
-    fd = ::open(file.c_str(), kAppend);  // another process started it meanwhile
+// Appends `bytes` to `name` in `folder` (the folder `dir`, opened), moving a
+// full log aside first when asked. Empty with `why` set when the folder takes
+// no line; a result once the log was opened, written or not.
+std::optional<LogResult> AppendIn(logfile::Opened folder, const fs::path& dir, const char* name,
+                                  std::string_view bytes,
+                                  const std::function<std::string(int)>* rotated, std::string& why) {
+  if (!folder.fd) {
+    why = dir.string() + ": " + folder.why;
+    return std::nullopt;
   }
-  return fd;
-}
-
-LogResult AppendLine(const fs::path& file, std::string_view utf8Line) {
-  const int fd = OpenForAppending(file);
-  if (fd < 0) return Failure("Cannot open " + file.string() + " for appending");
-  const std::string line = Utf8ToCp1252(utf8Line) + "\r\n";
-  std::size_t done = 0;
-  bool failed = false;
-  while (done < line.size()) {
-    const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      failed = true;
-      break;
+  if (rotated != nullptr) {
+    const std::string failed = logfile::RotateIfOver(folder.fd.get(), name, kErrorLogLimit, *rotated);
+    if (!failed.empty()) {
+      why = dir.string() + ": " + failed;
+      return std::nullopt;
     }
-    done += static_cast<std::size_t>(n);
   }
-  if (::close(fd) != 0) failed = true;
-  if (failed) return Failure("Cannot write to " + file.string());
-  return {};
+  const fs::path file = dir / name;
+  logfile::Opened log = logfile::OpenForAppending(folder.fd.get(), name);
+  if (!log.fd) {
+    why = file.string() + ": " + log.why;
+    return std::nullopt;
+  }
+  std::string failed = logfile::WriteAll(log.fd.get(), bytes);
+  if (::close(log.fd.release()) != 0 && failed.empty()) failed = "not saved on close";
+  if (!failed.empty()) return Failure("Cannot write to " + file.string() + ": " + failed);
+  return LogResult{};
 }
 
 }  // namespace
+
+std::string PrintableLogText(std::string_view utf8) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size();) {
+    char32_t c = 0;
+    const std::size_t length = text::DecodeUtf8(utf8, i, c);
+    if (length == 0) {
+      out += '?';  // what the code page makes of it anyway
+      ++i;
+      continue;
+    }
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    } else {
+      out.append(utf8.substr(i, length));
+    }
+    i += length;
+  }
+  return out;
+}
 
 std::string RotatedLogName(const LocalDateTime& t) {
   std::string stamp = FormatDateTime(t);
@@ -92,41 +82,60 @@ std::string RotatedLogName(const LocalDateTime& t) {
 }
 
 Log::Log(fs::path programDir, Clock clock)
-    : programDir_(std::move(programDir)), clock_(std::move(clock)) {}
+    : Log(std::move(programDir), std::move(clock), logfile::UserLogDir()) {}
+
+Log::Log(fs::path programDir, Clock clock, fs::path userLogDir)
+    : programDir_(std::move(programDir)),
+      clock_(std::move(clock)),
+      userLogDir_(std::move(userLogDir)) {}
+
+LogResult Log::Append(const char* name, std::string_view utf8Line, bool rotate) const {
+  const std::string bytes = Utf8ToCp1252(utf8Line) + "\r\n";
+  // Two rotations within one second would share a name; never overwrite an
+  // older log, take the next free one.
+  const std::string first = RotatedLogName(clock_());
+  const std::string stem = first.substr(0, first.size() - 4);
+  const std::function<std::string(int)> rotated = [&](int n) {
+    return n == 1 ? first : stem + "_" + std::to_string(n) + ".log";
+  };
+  const auto* rotation = rotate ? &rotated : nullptr;
+
+  std::string sharedWhy;
+  if (auto done = AppendIn(logfile::OpenSharedFolder(programDir_), LogDir(), name, bytes,
+                           rotation, sharedWhy)) {
+    return *done;
+  }
+  std::string userWhy = "no home folder";
+  if (!userLogDir_.empty()) {
+    if (!toldWhy_.exchange(true)) {
+      // Whoever finds lines here learns why they are not in the shared logs.
+      const std::string note = FormatDateTime(clock_()) + " - Not written to " +
+                               PrintableLogText(sharedWhy) + "; this user's log lines are kept in " +
+                               PrintableLogText(userLogDir_.string());
+      std::string ignored;
+      (void)AppendIn(logfile::OpenUserFolder(userLogDir_), userLogDir_, "Debug.log",
+                     Utf8ToCp1252(note) + "\r\n", nullptr, ignored);
+    }
+    if (auto done = AppendIn(logfile::OpenUserFolder(userLogDir_), userLogDir_, name, bytes,
+                             rotation, userWhy)) {
+      return *done;
+    }
+  }
+  return Failure("Cannot write " + std::string(name) + " in " + sharedWhy + ", nor in " + userWhy);
+}
 
 LogResult Log::LogDebug(std::string_view message) const {
-  if (LogResult dir = EnsureDir(LogDir()); !dir) return dir;
-  return AppendLine(DebugLogPath(),
-                    FormatDateTime(clock_()) + " - " + OneLine(message));
+  return Append("Debug.log", FormatDateTime(clock_()) + " - " + PrintableLogText(message), false);
 }
 
 LogResult Log::LogError(std::int32_t number, std::string_view description,
                         std::string_view procedure) const {
   // The debug copy comes first; a failure there must not cost the error line.
   const LogResult debug = LogDebug("ERROR: " + std::string(description));
-
-  if (LogResult dir = EnsureDir(LogDir()); !dir) return dir;
-  std::error_code ec;
-  const fs::path errorLog = ErrorLogPath();
-  const std::uintmax_t size = fs::file_size(errorLog, ec);
-  if (!ec && size > kErrorLogLimit) {
-    // Two rotations within one second would share a name; never overwrite an
-    // older log, take the next free one.
-    const std::string name = RotatedLogName(clock_());
-    const std::string stem = name.substr(0, name.size() - 4);
-    fs::path target = LogDir() / name;
-    for (int n = 2; fs::exists(target, ec); ++n) {
-      target = LogDir() / (stem + "_" + std::to_string(n) + ".log");
-    }
-    fs::rename(errorLog, target, ec);
-    if (ec) {
-      return Failure("Cannot move " + errorLog.string() + " to " +
-                     target.string() + ": " + ec.message());
-    }
-  }
-  const LogResult written = AppendLine(
-      errorLog, FormatDateTime(clock_()) + " - " + std::to_string(number) +
-                    " - " + OneLine(description) + " - " + OneLine(procedure));
+  const LogResult written = Append(
+      "Error.log", FormatDateTime(clock_()) + " - " + std::to_string(number) + " - " +
+                       PrintableLogText(description) + " - " + PrintableLogText(procedure),
+      true);
   if (!written) return written;
   return debug;
 }

@@ -14,7 +14,7 @@ EchoOutcome TestConnection(const dicom::ArchiveAddress& archive, const std::atom
                                 archive.timeoutSeconds, cancel, archive.tls);
     outcome.ok = true;
     outcome.text = dicom::EchoWorksText(dicom::Peer{archive.calledAET, archive.host, archive.port}, ms.count(),
-                                        archive.tls.enabled);
+                                        archive.tls.enabled, dicom::TlsIdentity(archive.tls, archive.host));
   } catch (...) {
     const dicom::Failure failure = dicom::CurrentFailure();
     outcome.cancelled = dicom::IsCancel(failure);

@@ -1,5 +1,6 @@
 #include "operations/controller.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "dicom/errors.h"
@@ -18,10 +19,13 @@ constexpr int kNoteMs = 5000;
 
 }  // namespace
 
+dicom::TlsSettings TlsSettingsFrom(const TlsValues& tls) {
+  return {tls.Enabled, tls.CACertificates, tls.Certificate, tls.PrivateKey, tls.ServerName, tls.CRL};
+}
+
 dicom::ArchiveAddress ArchiveAddressFrom(const SettingsValues& values) {
-  const dicom::TlsSettings tls{values.Tls.Enabled, values.Tls.CACertificates, values.Tls.Certificate,
-                               values.Tls.PrivateKey};
-  return {values.QueryIP, values.QueryPort, values.QueryAET, values.LocalAET, values.TimeoutSeconds, tls};
+  return {values.QueryIP,          values.QueryPort, values.QueryAET, values.LocalAET,
+          values.TimeoutSeconds, TlsSettingsFrom(values.Tls)};
 }
 
 Controller::Controller(const SettingsStore& store, const Log& log, ui::MessageSink& messages,
@@ -117,6 +121,11 @@ void Controller::OnSearchEnded(const search::SearchOutcome& outcome) {
     ReportError(outcome.error->number, QString::fromStdString(outcome.error->description), "cmdSearch_Click");
   } else {
     emit searchResults(outcome);
+    // The rows that came are shown first; the message then says they may
+    // not be all.
+    if (outcome.incomplete)
+      ReportError(outcome.incomplete->number, QString::fromStdString(outcome.incomplete->description),
+                  "cmdSearch_Click");
   }
   emit searchFinished();
 }
@@ -126,6 +135,17 @@ Start Controller::Send(std::vector<std::string> studyUids) {
   if (!CheckINI()) return Start::NotReady;
   try {
     const dicom::ArchiveAddress archive = ArchiveAddressFrom(settings_);
+    // Studies the archive listed without a Study Instance UID cannot be
+    // asked for. With others beside them the others go and the message
+    // names what did not; with none beside them there is nothing to send.
+    const auto withoutUid = std::count(studyUids.begin(), studyUids.end(), std::string());
+    if (withoutUid > 0 && withoutUid == static_cast<std::ptrdiff_t>(studyUids.size())) {
+      const int n = static_cast<int>(withoutUid);
+      ReportError(static_cast<std::int32_t>(dicom::ErrorCode::EncodingFailed),
+                  forward::NoStudyUidText(dicom::Describe({archive.calledAET, archive.host, archive.port}), n, n),
+                  "Send");
+      return Start::Failed;
+    }
     bool started = false;
     if (settings_.ForwardBy == ForwardMethod::Move) {
       // The node buttons choose where a C-MOVE sends the studies; without a
@@ -150,18 +170,34 @@ Start Controller::Send(std::vector<std::string> studyUids) {
 void Controller::OnSendEnded(const forward::SendOutcome& outcome) {
   emit busyChanged(false);
   emit statusNote(QString(), 0);  // the progress line goes before the outcome is told
+  // Studies that could not be sent are said with whatever else is said:
+  // never left out of a completion message, never counted as sent.
+  const QString notSent = outcome.skipped == 0 ? QString()
+                                               : forward::NoStudyUidText(outcome.archive, outcome.skipped,
+                                                                         outcome.total + outcome.skipped);
   if (outcome.cancelled) {
     // The user's choice: told how far it got, nothing logged.
-    Show(forward::SendCancelledText(outcome), ui::MessageIcon::Information);
+    Show(forward::SendCancelledText(outcome) + (notSent.isEmpty() ? QString() : "\r\n" + notSent),
+         ui::MessageIcon::Information);
   } else if (!outcome.ok()) {
     // Requests already stored stay stored; the rest were not attempted.
-    ReportError(outcome.error->number, QString::fromStdString(outcome.error->description), "Send");
-  } else if (outcome.moved) {
-    Show(forward::MoveDoneText(outcome),
-         outcome.imagesFailed > 0 ? ui::MessageIcon::Warning : ui::MessageIcon::Information);
+    ReportError(outcome.error->number,
+                QString::fromStdString(outcome.error->description) + (notSent.isEmpty() ? QString() : " " + notSent),
+                "Send");
   } else {
     if (!outcome.releaseNote.empty()) (void)log_.LogDebug(outcome.releaseNote);
-    Show(kSendDoneText, ui::MessageIcon::Information);
+    if (!notSent.isEmpty()) {
+      const QString done = outcome.moved ? forward::MoveDoneText(outcome)
+                                         : QStringLiteral("%1 of %2 requests for the other studies were stored.")
+                                               .arg(outcome.stored)
+                                               .arg(outcome.total);
+      ReportError(static_cast<std::int32_t>(dicom::ErrorCode::EncodingFailed), notSent + " " + done, "Send");
+    } else if (outcome.moved) {
+      Show(forward::MoveDoneText(outcome),
+           outcome.imagesFailed > 0 ? ui::MessageIcon::Warning : ui::MessageIcon::Information);
+    } else {
+      Show(kSendDoneText, ui::MessageIcon::Information);
+    }
   }
   emit sendFinished(outcome);
 }

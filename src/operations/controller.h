@@ -26,6 +26,8 @@ namespace morvanta::operations {
 
 // The archive's address as the settings give it.
 dicom::ArchiveAddress ArchiveAddressFrom(const SettingsValues& values);
+// [TLS] as the binding takes it.
+dicom::TlsSettings TlsSettingsFrom(const TlsValues& tls);
 
 // How a request to start an operation went.
 enum class Start {
@@ -72,8 +74,10 @@ class Controller : public QObject {
   // One search of these criteria. The outcome comes back as searchResults
   // (a success) and searchFinished (always).
   SearchStart Search(const search::SearchCriteria& criteria);
-  // Forwarding of these studies as [Forward] Method says; rows without a UID
-  // are left out. sendFinished follows a start.
+  // Forwarding of these studies as [Forward] Method says. An empty UID is a
+  // study the archive listed without one: never sent, always reported (as
+  // 1011, logged as Send); when every study is such, nothing starts.
+  // sendFinished follows a start.
   Start Send(std::vector<std::string> studyUids);
   // Ends the running search (at once) or Send (after the request in flight).
   void Cancel();

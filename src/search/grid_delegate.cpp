@@ -156,7 +156,7 @@ void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     return;
   }
   const QString& text =
-      model_->row(index.row()).cells[static_cast<std::size_t>(index.column())];
+      model_->row(index.row()).shown[static_cast<std::size_t>(index.column())];
   const Layout* layout = text.isEmpty() ? nullptr : &layoutFor(index, text, option);
   if (layout != nullptr && layout->byStyle) {
     QStyledItemDelegate::paint(painter, option, index);

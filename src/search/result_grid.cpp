@@ -12,6 +12,7 @@
 #include <numeric>
 
 #include "search/grid_delegate.h"
+#include "ui/shown_text.h"
 #include "ui/ui.h"
 
 namespace morvanta::search {
@@ -26,7 +27,13 @@ constexpr Qt::Alignment kLeft = Qt::AlignLeft | Qt::AlignVCenter;
 constexpr int kMenuOffsetXTwips = 35;
 constexpr int kMenuOffsetYTwips = 30;
 
-QString Text(const std::string& utf8) { return QString::fromStdString(utf8); }
+QString Text(const std::string& utf8) {
+  // Qt's UTF-8 reading drops a byte order mark at the start; a value that
+  // begins with one is another value, and is shown as such.
+  if (utf8.starts_with("\xEF\xBB\xBF"))
+    return QChar(0xfeff) + QString::fromUtf8(std::string_view(utf8).substr(3));
+  return QString::fromStdString(utf8);
+}
 
 QString ItemText(const dicom::DataSet& ds, std::uint16_t group,
                  std::uint16_t element) {
@@ -106,7 +113,7 @@ QVariant ResultModel::data(const QModelIndex& index, int role) const {
   const auto column = static_cast<std::size_t>(index.column());
   switch (role) {
     case Qt::DisplayRole:
-      return rows_[static_cast<std::size_t>(index.row())].cells[column];
+      return rows_[static_cast<std::size_t>(index.row())].shown[column];
     case Qt::TextAlignmentRole:
       if (GridColumns()[column].centredCells) return QVariant::fromValue(kCentred);
       return {};
@@ -131,6 +138,9 @@ QVariant ResultModel::headerData(int section, Qt::Orientation orientation,
 void ResultModel::setRows(std::vector<GridRow> rows) {
   beginResetModel();
   rows_ = std::move(rows);
+  for (GridRow& row : rows_) {
+    for (std::size_t c = 0; c < row.cells.size(); ++c) row.shown[c] = ui::ShownValue(row.cells[c]);
+  }
   for (auto& keys : keys_) keys.clear();
   endResetModel();
 }

@@ -56,7 +56,10 @@ const std::array<GridColumnSpec, kGridColumns>& GridColumns();
 std::u32string SortKey(const QString& text);
 
 struct GridRow {
-  std::array<QString, kGridColumns> cells;  // index 0 is column 1
+  std::array<QString, kGridColumns> cells;  // index 0 is column 1, as received
+  // What the cells show (ui::ShownValue): made by ResultModel::setRows. The
+  // cells themselves are what is sorted, compared and sent.
+  std::array<QString, kGridColumns> shown;
   bool noData = false;
 };
 

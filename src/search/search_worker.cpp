@@ -27,10 +27,12 @@ SearchOutcome RunSearch(const dicom::ArchiveAddress& archive,
     outcome.results = client.Find(identifier);
     outcome.count = outcome.results.Count();
     outcome.truncated = outcome.results.Truncated();
+    outcome.incomplete = outcome.results.EndedEarly();
     outcome.phases = client.LastPhases();
   } catch (...) {
     outcome.results = {};
     outcome.count = 0;
+    outcome.incomplete.reset();
     dicom::Failure failure = dicom::CurrentFailure();
     if (dicom::IsCancel(failure)) {
       outcome.cancelled = true;  // the user's choice, not a failure

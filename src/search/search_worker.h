@@ -23,6 +23,9 @@ struct SearchOutcome {
   std::size_t count = 0;
   std::optional<dicom::Failure> error;  // set: the search failed, results empty
   bool ok() const { return !error.has_value(); }
+  // Set on a success whose answer the archive cut short by itself: the
+  // results are shown, and this is reported as the error it is.
+  std::optional<dicom::Failure> incomplete;
   // The search stopped at SearchControl::resultLimit and the archive had
   // more: show the count as "400+".
   bool truncated = false;

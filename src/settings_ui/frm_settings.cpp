@@ -7,16 +7,19 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QTreeWidget>
 #include <memory>
 #include <string>
 
 #include "config/store.h"
 #include "config/settings.h"
+#include "operations/controller.h"
 #include "settings_ui/dialog_frame.h"
 #include "settings_ui/frm_change.h"
 #include "settings_ui/line_edits.h"
 #include "settings_ui/settings_ui.h"
+#include "ui/shown_text.h"
 #include "ui/ui.h"
 
 namespace morvanta::settings_ui {
@@ -29,6 +32,7 @@ constexpr int kAETColumn = 1;
 
 QLabel* MakeLabel(const QString& text, const char* name, QWidget* parent) {
   auto* label = new QLabel(text, parent);
+  label->setTextFormat(Qt::PlainText);
   label->setObjectName(QLatin1String(name));
   MakeBold(label);
   // Never narrower than its text: a font wider than the designed one, or one
@@ -133,6 +137,7 @@ frmSettings::frmSettings(QWidget* owner, SettingsHost& host) : QDialog(owner), h
   cmdTest->setToolTip(QStringLiteral("Send a C-ECHO to the archive with the values in the fields"));
   ui::PlaceTwips(cmdTest, 4770, 135, 1320, 375);
   lblTls = new QLabel(fraSettings);
+  lblTls->setTextFormat(Qt::PlainText);
   lblTls->setObjectName(QStringLiteral("lblTls"));
   ui::PlaceTwips(lblTls, 2700, 225, 1980, 240);
 
@@ -175,6 +180,7 @@ frmSettings::frmSettings(QWidget* owner, SettingsHost& host) : QDialog(owner), h
   connect(txtLocAET, &QLineEdit::textChanged, this, &frmSettings::EnableApply);
   connect(txtQuAET, &QLineEdit::textChanged, this, &frmSettings::EnableApply);
   connect(txtQuIP, &CharFilterEdit::characterAccepted, this, &frmSettings::EnableApply);
+  connect(txtQuIP, &QLineEdit::textChanged, this, &frmSettings::RefreshTls);
   connect(txtQuPort, &CharFilterEdit::characterAccepted, this, &frmSettings::EnableApply);
   connect(chkExtStudy, &QCheckBox::toggled, this, &frmSettings::EnableApply);
   connect(cboModalityKey, &QComboBox::currentIndexChanged, this, &frmSettings::EnableApply);
@@ -225,12 +231,33 @@ void frmSettings::Load() {
 }
 
 void frmSettings::ShowTls(const TlsValues& tls) {
-  lblTls->setText(tls.Enabled ? QStringLiteral("TLS: on") : QStringLiteral("TLS: off"));
-  lblTls->setToolTip(
-      tls.Enabled ? QStringLiteral("[TLS] Enabled=1 in Settings.ini: every association uses TLS, the archive's "
-                                   "certificate checked against %1")
-                        .arg(QString::fromStdString(tls.CACertificates))
-                  : QStringLiteral("[TLS] Enabled is not set in Settings.ini: associations are plain DICOM"));
+  shownTls_ = tls;
+  RefreshTls();
+}
+
+// The identity follows the IP field as it is typed, unless [TLS]
+// ServerName names another.
+void frmSettings::RefreshTls() {
+  const TlsValues& tls = shownTls_;
+  if (!tls.Enabled) {
+    lblTls->setText(QStringLiteral("TLS: off"));
+    lblTls->setToolTip(QStringLiteral("[TLS] Enabled is not set in Settings.ini: associations are plain DICOM"));
+    return;
+  }
+  const QString identity = ui::ShownMessage(
+      tls.ServerName.empty() ? txtQuIP->text().trimmed() : QString::fromStdString(tls.ServerName));
+  const QString text = identity.isEmpty() ? QStringLiteral("TLS: on") : QStringLiteral("TLS: on (%1)").arg(identity);
+  lblTls->setText(lblTls->fontMetrics().elidedText(text, Qt::ElideMiddle, lblTls->width()));
+  QString tip = QStringLiteral("[TLS] Enabled=1 in Settings.ini: every association uses TLS, the archive's "
+                               "certificate checked against %1 and for the name %2")
+                    .arg(ui::ShownMessage(QString::fromStdString(tls.CACertificates)), identity);
+  if (!tls.CRL.empty()) {
+    tip += QStringLiteral(", and against the revocation lists in %1")
+               .arg(ui::ShownMessage(QString::fromStdString(tls.CRL)));
+  }
+  // A tool tip is read as markup when it looks like markup: the file's
+  // values go in as escaped plain text.
+  lblTls->setToolTip(Qt::convertFromPlainText(tip, Qt::WhiteSpaceNormal));
 }
 
 void frmSettings::AddRow(const QString& alias, const QString& aet) {
@@ -348,7 +375,7 @@ void frmSettings::cmdTest_Click() {
   TlsValues tlsValues = host_.values().Tls;
   host_.store().LoadTls(tlsValues);
   ShowTls(tlsValues);
-  archive.tls = {tlsValues.Enabled, tlsValues.CACertificates, tlsValues.Certificate, tlsValues.PrivateKey};
+  archive.tls = operations::TlsSettingsFrom(tlsValues);
   cmdTest->setText(QStringLiteral("Stop test"));
   echo_.start(archive);
 }

@@ -104,12 +104,15 @@ class frmSettings : public QDialog {
   QLabel* lblForwardMethod;
   QComboBox* cboForwardMethod;
   // Whether associations use TLS: [TLS] Enabled as Settings.ini has it
-  // (set by hand; the dialog does not edit the section).
+  // (set by hand; the dialog does not edit the section), and when on, the
+  // name the archive's certificate is checked for.
   QLabel* lblTls;
+  TlsValues shownTls_;
   // The connection test; its worker may outlive the dialog.
   operations::ConnectionTest echo_;
   void CancelTest();
   void ShowTls(const TlsValues& tls);
+  void RefreshTls();
 };
 
 }  // namespace morvanta::settings_ui

@@ -11,6 +11,7 @@ namespace morvanta::ui {
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int left, int top) {
   auto* label = new QLabel(text, parent);
+  label->setTextFormat(Qt::PlainText);  // never markup, whatever a caption holds
   label->setObjectName(QString::fromLatin1(name));
   PlaceTwips(label, left, top, 0, 0);
   label->adjustSize();  // sized to its text

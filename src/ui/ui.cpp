@@ -4,6 +4,8 @@
 #include <QWidget>
 #include <cmath>
 
+#include "ui/shown_text.h"
+
 namespace morvanta::ui {
 
 int Twips(int twips, qreal logicalDpi) {
@@ -37,8 +39,11 @@ QFont Tahoma(qreal pointSize, bool bold) {
 
 void BoxMessageSink::Show(const Message& message) {
   QMessageBox box(parent_);
-  box.setWindowTitle(message.title);
-  box.setText(message.text);
+  // A message carries what Settings.ini and the archive said: shown as the
+  // characters they are, never as markup, and with nothing hidden in them.
+  box.setWindowTitle(ShownMessage(message.title, kShownChars));
+  box.setTextFormat(Qt::PlainText);
+  box.setText(ShownMessage(message.text));
   switch (message.icon) {
     case MessageIcon::None: box.setIcon(QMessageBox::NoIcon); break;
     case MessageIcon::Information: box.setIcon(QMessageBox::Information); break;

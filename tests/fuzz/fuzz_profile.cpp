@@ -7,14 +7,16 @@
 // Properties:
 // - ReadINI never returns more than size - 1 single-byte characters;
 // - a snapshot of the file answers every lookup as ReadINI does;
+// - the file's text (Windows-1252, or UTF-16LE decoded) encodes back to the
+//   same bytes, so lines a write does not touch stay as they were;
 // - LoadArchiveSettings reads any file and always ends with a positive
 //   time-out;
 // - after WriteINI(section, key, value), ReadINI(section, key) gives the value
-//   as the file holds it: Windows-1252 ("?" for what it cannot hold), CR and
-//   LF as spaces, surrounding blanks and one pair of double or single quotes
-//   dropped,
-//   cut to 255 characters; this only holds for names the file format can
-//   carry (see NameCanRoundTrip);
+//   as the file holds it: Windows-1252 ("?" for what it cannot hold) or, for
+//   a UTF-16LE file, the UTF-8 itself ("?" for an invalid byte); CR and LF as
+//   spaces, cut at a NUL, surrounding blanks and one pair of double or single
+//   quotes dropped, cut to 255 characters; this only holds for names the file
+//   format can carry (see SectionCanRoundTrip, KeyCanRoundTrip);
 // - WriteINI changes no other key: the second section and key read the same
 //   before and after, unless they name the written key.
 
@@ -31,6 +33,7 @@
 #include <system_error>
 
 #include "config/profile.h"
+#include "config/profile_encoding.h"
 #include "config/settings.h"
 #include "fuzz_common.h"
 #include "log/codepage.h"
@@ -38,8 +41,10 @@
 namespace {
 
 namespace fs = std::filesystem;
-using morvanta::Cp1252ToUtf8;
+using morvanta::FromProfileText;
+using morvanta::ProfileEncoding;
 using morvanta::ReadINI;
+using morvanta::ToProfileText;
 using morvanta::Utf8ToCp1252;
 
 // One folder per process, removed at exit; memory-backed when possible so
@@ -67,7 +72,7 @@ void WriteFile(const fs::path& file, std::string_view bytes) {
   if (!out) std::abort();
 }
 
-bool Blank(char c) { return c == ' ' || c == '\t'; }
+bool Blank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A'; }
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && Blank(s.front())) s.remove_prefix(1);
@@ -94,19 +99,18 @@ bool KeyCanRoundTrip(std::string_view name) {
          !name.starts_with(';') && !name.starts_with('[');
 }
 
-// What a value reads back as once written.
-std::string ExpectedValue(std::string_view utf8) {
+// What a value reads back as once written to a file in `encoding`.
+std::string ExpectedValue(ProfileEncoding encoding, std::string_view utf8) {
   std::string oneLine(utf8);
   std::ranges::replace(oneLine, '\r', ' ');
   std::ranges::replace(oneLine, '\n', ' ');
-  const std::string stored = Utf8ToCp1252(oneLine);
-  std::string_view value = Trim(stored);
+  const std::string stored = ToProfileText(encoding, oneLine);
+  std::string_view value = Trim(std::string_view(stored).substr(0, stored.find('\0')));
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
       value.back() == value.front()) {
     value = value.substr(1, value.size() - 2);
   }
-  value = value.substr(0, std::min<std::size_t>(value.size(), morvanta::kProfileBufferSize - 1));
-  return Cp1252ToUtf8(value);
+  return FromProfileText(encoding, value, morvanta::kProfileBufferSize - 1);
 }
 
 // A default that tells "key not found" apart from any value written here
@@ -139,6 +143,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(snapshot.Get(section, key, value, bufferSize) == sized);
   FUZZ_CHECK(snapshot.Get(otherSection, otherKey, kAbsent) == otherBefore);
 
+  const morvanta::ProfileText text = morvanta::DecodeProfile(bytes);
+  FUZZ_CHECK(morvanta::EncodeProfile(text.encoding, text.text, text.oddByte) == bytes);
+
   // Start-up's reading steps over the same bytes.
   morvanta::SettingsValues values;
   morvanta::LoadArchiveSettings(values, file);
@@ -147,14 +154,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const morvanta::WriteResult written = morvanta::WriteINI(section, key, value, file);
   FUZZ_CHECK(written.ok);
 
-  const std::string sectionBytes = Utf8ToCp1252(section);
-  const std::string keyBytes = Utf8ToCp1252(key);
+  // The file keeps its encoding (a UTF-16LE one stays so).
+  const ProfileEncoding encoding = text.encoding;
+  const std::string sectionBytes = ToProfileText(encoding, section);
+  const std::string keyBytes = ToProfileText(encoding, key);
   if (!SectionCanRoundTrip(sectionBytes) || !KeyCanRoundTrip(keyBytes)) return 0;
 
-  FUZZ_CHECK(ReadINI(section, key, kAbsent, file) == ExpectedValue(value));
+  FUZZ_CHECK(ReadINI(section, key, kAbsent, file) == ExpectedValue(encoding, value));
 
-  const bool sameKey = SameName(Utf8ToCp1252(otherSection), sectionBytes) &&
-                       SameName(Utf8ToCp1252(otherKey), keyBytes);
+  const bool sameKey = SameName(ToProfileText(encoding, otherSection), sectionBytes) &&
+                       SameName(ToProfileText(encoding, otherKey), keyBytes);
   if (!sameKey) FUZZ_CHECK(ReadINI(otherSection, otherKey, kAbsent, file) == otherBefore);
   return 0;
 }

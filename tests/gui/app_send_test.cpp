@@ -72,6 +72,7 @@ class AppSendTest : public QObject {
   void missingSettingsStopsBeforeTheNetwork();
   void noSelectedRowOpensAndClosesAnAssociation();
   void noDataRowIsNeverSent();
+  void studyWithoutUidIsShownButNeverSent();
   void batchSelectionOnTheWindow_data();
   void batchSelectionOnTheWindow();
   void settingsMenuOpensPromptThenDialog();
@@ -227,6 +228,34 @@ void AppSendTest::noDataRowIsNeverSent() {
   QCOMPARE(archive.stores().size(), 0);
   QCOMPARE(st.sink.shown.size(), std::size_t{1});
   QCOMPARE(st.sink.shown[0].text, kDone);
+}
+
+// The archive listed a study without its Study Instance UID: the user sees
+// and may select it, but no request can name it, so none is sent or counted.
+void AppSendTest::studyWithoutUidIsShownButNeverSent() {
+  Archive archive({"--results", "3", "--no-study-uid", "1"});
+  QVERIFY(archive.ready());
+  Relay relay(archive.port());
+  Station st;
+  QVERIFY(SearchAll(st, relay.port()));
+  QTRY_COMPARE_WITH_TIMEOUT(relay.closed, 1, kWaitMs);
+  QCOMPARE(st.frm->grid1->rowCount(), 3);
+  QVERIFY(st.frm->grid1->studyUid(1).isEmpty());
+  QVERIFY(!st.frm->grid1->cellText(1, search::kColPatientName).isEmpty());
+  st.ClickRow(1);
+  QVERIFY(st.frm->cmdSend->isEnabled());
+
+  QVERIFY(!st.Send());  // nothing to send: nothing starts
+  QCOMPARE(relay.opened, 1);
+  QCOMPARE(archive.stores().size(), 0);
+  QCOMPARE(st.sink.shown.size(), std::size_t{1});
+  QCOMPARE(st.sink.shown[0].icon, ui::MessageIcon::Critical);
+  QCOMPARE(st.sink.shown[0].text,
+           QStringLiteral("1011 - 1 of 1 selected studies have no Study Instance UID from ARCHIVE at 127.0.0.1:%1 "
+                          "and cannot be forwarded; they were not sent.")
+               .arg(relay.port()));
+  QCOMPARE(st.LogLines("Error.log", " - Send"), 1);
+  QVERIFY(!st.frm->cmdSend->isEnabled());
 }
 
 void AppSendTest::batchSelectionOnTheWindow_data() {

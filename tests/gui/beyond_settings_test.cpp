@@ -107,16 +107,39 @@ void BeyondSettingsTest::tlsIsShownAndTestedAsSettingsIniHasIt() {
                             "/station.pem\nPrivateKey=" + dir + "/station.key\n").toUtf8();
   Dialog d(kStale + tlsOn);
   QLabel* tls = d.child<QLabel>("lblTls");
-  QCOMPARE(tls->text(), QStringLiteral("TLS: on"));
+  // On, and the name the archive's certificate is checked for: the IP
+  // field's, as it is typed.
+  QCOMPARE(tls->text(), QStringLiteral("TLS: on (127.0.0.1)"));
   QVERIFY(tls->isVisible());
+  auto* ip = d.child<QLineEdit>("txtQuIP");
+  ip->setFocus();
+  QTest::keyClick(ip, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClicks(ip, QStringLiteral("10.0.0.5"));
+  QCOMPARE(tls->text(), QStringLiteral("TLS: on (10.0.0.5)"));
+  QTest::keyClick(ip, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClicks(ip, QStringLiteral("127.0.0.1"));
   d.set("txtLocAET", QStringLiteral("MORVANTA"));
   d.set("txtQuAET", QStringLiteral("ARCHIVE"));
   d.set("txtQuPort", QString::number(archive.port()));
   QVERIFY(d.test());
   QCOMPARE(d.host.sink.shown.size(), std::size_t{1});
   const QRegularExpression works(
-      QStringLiteral("^Connection to ARCHIVE at 127\\.0\\.0\\.1:%1 works over TLS \\(\\d+ ms\\)\\.$").arg(archive.port()));
+      QStringLiteral("^Connection to ARCHIVE at 127\\.0\\.0\\.1:%1 works over TLS, certificate checked for "
+                     "127\\.0\\.0\\.1 \\(\\d+ ms\\)\\.$")
+          .arg(archive.port()));
   QVERIFY2(works.match(d.host.sink.shown[0].text).hasMatch(), qPrintable(d.host.sink.shown[0].text));
+  QCOMPARE(archive.journal(QStringLiteral("echo")).size(), 1);
+
+  // [TLS] ServerName names another: the label shows it, and the archive,
+  // whose certificate does not carry it, is refused before any DICOM.
+  d.host.WriteSettings(kStale + tlsOn + "ServerName=pacs.example\n");
+  QVERIFY(d.test());
+  QCOMPARE(tls->text(), QStringLiteral("TLS: on (pacs.example)"));
+  QCOMPARE(d.host.sink.shown.size(), std::size_t{2});
+  const QString impostor = d.host.sink.shown[1].text;
+  QVERIFY2(impostor.startsWith(QStringLiteral("1016 - ")) &&
+               impostor.contains(QStringLiteral("names localhost, 127.0.0.1, ::1, not pacs.example")),
+           qPrintable(impostor));
   QCOMPARE(archive.journal(QStringLiteral("echo")).size(), 1);
 
   // Switched off in the file while the dialog is open: the next Test goes
@@ -124,8 +147,8 @@ void BeyondSettingsTest::tlsIsShownAndTestedAsSettingsIniHasIt() {
   d.host.WriteSettings(kStale + "[TLS]\nEnabled=0\n");
   QVERIFY(d.test());
   QCOMPARE(tls->text(), QStringLiteral("TLS: off"));
-  QCOMPARE(d.host.sink.shown.size(), std::size_t{2});
-  const QString refused = d.host.sink.shown[1].text;
+  QCOMPARE(d.host.sink.shown.size(), std::size_t{3});
+  const QString refused = d.host.sink.shown[2].text;
   QVERIFY2(refused.startsWith(QStringLiteral("1017 - ")) && refused.contains(QStringLiteral("check [TLS] Enabled")),
            qPrintable(refused));
   QCOMPARE(archive.journal(QStringLiteral("echo")).size(), 1);

@@ -3,7 +3,8 @@
 // checks the same promises: one error line naming the procedure and one
 // message naming the cause (or, for what is not an error, none), no hang
 // beyond the time-out, Settings.ini untouched, the previous result still
-// shown, and a good search working right after.
+// shown (or, for an answer cut short, its rows), no request counted that the
+// archive did not keep, and a good search working right after.
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -19,15 +20,15 @@
 #include "../support/unprivileged.h"
 #include "search/search_panel.h"
 #include "app/node_buttons.h"
+#include "ui/shown_text.h"
 #include "app_support.h"
+#include "fault_matrix_row.h"
 
 using namespace morvanta;
 using namespace morvanta::test;
 
 namespace {
 
-// [Query] Timeout for every row: a hung archive costs two seconds.
-constexpr int kTimeoutS = 2;
 // A wait well beyond the time-out, but short of "hangs".
 constexpr int kDeadlineMs = (kTimeoutS * 3 + 6) * 1000;
 
@@ -39,37 +40,6 @@ QStringList Settings(const QString& host, int port, int timeoutS = kTimeoutS) {
           QStringLiteral("Port=%1").arg(port), QStringLiteral("Timeout=%1").arg(timeoutS),
           "[GENERAL]", "StudyDate=0"};
 }
-
-enum class Op { Search, Send };
-enum class Expect {
-  Error,    // one error line naming the procedure, one critical message
-  TooMany,  // the too-many message, no error line, the grid as it was
-  Rows,     // the search shows its rows, no message
-  SendDone, // Send ends with its completion message
-  Cancelled,  // the cancel message (cause), nothing logged
-  Closed,     // the window closed mid-Send goes without waiting for the archive
-};
-// What the user does while a Send waits on an archive that holds a C-STORE.
-enum class Action { Wait, CancelButton, EscKey, CloseWindow };
-// What the row does to the program directory before the operation.
-enum class Disk { None, ReadOnly, Missing, Folder, Garbage, LogsIsAFile, ErrorLogFull };
-// Where Settings.ini sends the operation.
-enum class Target { Bad, Refused, UnknownHost, Good };
-
-struct Row {
-  QStringList archive;  // the misbehaving archive's options
-  Target target = Target::Bad;
-  Op op = Op::Search;
-  Disk disk = Disk::None;
-  bool killBeforeSend = false;  // the archive goes away between search and send
-  Expect expect = Expect::Error;
-  QString procedure;  // in the error line
-  QString cause;      // a pattern the message must match
-  int rows = 0;       // Expect::Rows: the grid's rows
-  Action action = Action::Wait;
-  int timeoutS = kTimeoutS;  // long where only a cancel can end the wait in time
-  QStringList tls{};  // [TLS] lines for the faulty Settings.ini; "{pki}" is the test PKI's folder
-};
 
 QString Path(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
 
@@ -106,7 +76,7 @@ void FaultMatrixTest::faults_data() {
   QTest::addColumn<Row>("row");
   const QString search = QStringLiteral("cmdSearch_Click");
   const QString send = QStringLiteral("Send");
-  auto add = [](const char* name, Row row) { QTest::newRow(name) << row; };
+  auto add = [](const QByteArray& name, Row row) { QTest::newRow(name.constData()) << row; };
 
   // The network, during a search.
   add("connection refused", {{}, Target::Refused, Op::Search, Disk::None, false, Expect::Error, search, "^1001 - "});
@@ -148,7 +118,7 @@ void FaultMatrixTest::faults_data() {
 
   // The network, during a Send (the rows come from the same archive).
   add("abort during C-STORE", {{"--results", "3", "--abort-store", "2"}, Target::Bad, Op::Send, Disk::None, false,
-                               Expect::Error, send, "^1005 - "});
+                               Expect::Error, send, "^1005 - .* 1 of 3 requests were stored before the connection"});
   add("C-STORE failure status", {{"--results", "3", "--fail-store", "2:A700"}, Target::Bad, Op::Send, Disk::None,
                                  false, Expect::Error, send, "^1007 - .*0xA700"});
   add("C-STORE warning status", {{"--results", "3", "--fail-store", "2:B000"}, Target::Bad, Op::Send, Disk::None,
@@ -196,6 +166,19 @@ void FaultMatrixTest::faults_data() {
   add("TLS: certificate and key do not match",
       tlsRow(tlsArchive("archive", true), tlsOn + QStringList{"Certificate={pki}/station.pem", "PrivateKey={pki}/other.key"},
              "^1015 - .*do not belong together"));
+  add("TLS: certificate the CA made for another machine",
+      tlsRow(tlsArchive("evil"), tlsOn, "^1016 - .*names evil\\.example, not 127\\.0\\.0\\.1: another machine"));
+  add("TLS: archive certificate revoked",
+      tlsRow(tlsArchive("revoked"), tlsOn + QStringList{"CRL={pki}/crl.pem"}, "^1016 - .*has been revoked"));
+  const auto stationKey = [&](const QString& key) {
+    return tlsOn + QStringList{"Certificate={pki}/station.pem", "PrivateKey={pki}/" + key};
+  };
+  add("TLS: station key readable by all", tlsRow(tlsArchive("archive", true), stationKey("open.key"),
+                                                 "^1015 - .*open\\.key\" may be read by other users \\(mode 0644\\)"));
+  add("TLS: station key under a passphrase", tlsRow(tlsArchive("archive", true), stationKey("protected.key"),
+                                                    "^1015 - .*protected by a passphrase"));
+  add("TLS: station key is a named pipe", tlsRow(tlsArchive("archive", true), stationKey("fifo.key"),
+                                                 "^1015 - .*fifo\\.key\" cannot be used \\(a named pipe"));
   add("TLS to a plain port", tlsRow({"--results", "3"}, tlsOn, "^1017 - .*check \\[TLS\\] Enabled and the port"));
   add("plain DICOM to a TLS port",
       tlsRow(tlsArchive("archive"), {"Enabled=0"}, "^1017 - .*check \\[TLS\\] Enabled and the port"));
@@ -208,9 +191,26 @@ void FaultMatrixTest::faults_data() {
                                    "^0 - Settings\\.ini existiert nicht\\.$"});
   add("Settings.ini garbage", {{}, Target::Good, Op::Search, Disk::Garbage, false, Expect::Error, "CheckInI",
                                "^\\d+ - .+"});
-  add("Logs is a file", {{}, Target::Refused, Op::Search, Disk::LogsIsAFile, false, Expect::Error, {}, "^1001 - "});
+  add("Logs is a file", {{}, Target::Refused, Op::Search, Disk::LogsIsAFile, false, Expect::Error, "cmdSearch_Click", "^1001 - "});
   add("Error.log full, rotation name taken", {{}, Target::Refused, Op::Search, Disk::ErrorLogFull, false,
                                               Expect::Error, search, "^1001 - "});
+
+  // A value no window can lay out: the grid keeps and shows a bounded part.
+  add("40 MiB patient name", {{"--results", "3", "--odd-first", "huge"}, Target::Bad, Op::Search, Disk::None,
+                              false, Expect::Rows, {}, QStringLiteral("^HUGE N{65531}\u2026$"), 3});
+
+  // Answers that must not pass for success.
+  for (const char* status : {"FE00", "FF00"})
+    add(QByteArray("C-STORE status 0x") + status,
+        {{"--results", "3", "--fail-store", QStringLiteral("2:%1").arg(status)}, Target::Bad, Op::Send, Disk::None,
+         false, Expect::Error, send, QStringLiteral("^1007 - .*0x%1 .* 1 of 3 requests").arg(status)});
+  add("C-STORE never answered: time-out", {holdsStore, Target::Bad, Op::Send, Disk::None, false, Expect::Error, send,
+                                           "^1004 - .* 1 of 3 requests were stored before the archive stopped"});
+  add("a study without a Study Instance UID", {{"--results", "3", "--no-study-uid", "1"}, Target::Bad, Op::Send,
+                                               Disk::None, false, Expect::Error, send, "^1011 - 1 of 3 selected studies "
+                                               "have no Study Instance UID .* 2 of 2 requests for the other"});
+  add("C-FIND ends with 0xFE00 unasked", {{"--results", "3", "--find-status", "FE00"}, Target::Bad, Op::Search,
+                                          Disk::None, false, Expect::Error, search, "^1006 - .*0xFE00.* 3 results", 3});
 }
 
 void FaultMatrixTest::faults() {
@@ -305,8 +305,10 @@ void FaultMatrixTest::faults() {
   const int errorLinesBefore = static_cast<int>(errorLines().size());
 
   // The operation, waited on with a deadline beyond the time-out.
+  QElapsedTimer sinceClick;
   if (row.op == Op::Search) {
     QSignalSpy done(st.frm.get(), &frmMain::searchFinished);
+    sinceClick.start();
     QTest::mouseClick(st.frm->panel().cmdSearch, Qt::LeftButton);
     if (st.frm->busy()) QVERIFY2(done.wait(kDeadlineMs), "the search did not end");
   } else {
@@ -346,16 +348,25 @@ void FaultMatrixTest::faults() {
       QCOMPARE(st.sink.shown[0].icon, ui::MessageIcon::Critical);
       QVERIFY2(QRegularExpression(row.cause).match(shown).hasMatch(), qPrintable(shown));
       if (row.disk == Disk::LogsIsAFile) {
-        // No log can be written: the message is all there is, and the file
-        // named Logs is left alone.
+        // The program folder takes no log: the line goes to the user's own
+        // folder, and the file named Logs is left alone.
         QVERIFY(QFileInfo(Path(logs)).isFile());
         QCOMPARE(QFileInfo(Path(logs)).size(), 0);
+        QFile own(Path(st.dir.userLogs() / "Error.log"));
+        QVERIFY(own.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = own.readAll().trimmed().split('\n');
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines[0].trimmed().endsWith(" - " + row.procedure.toLatin1()), lines[0].constData());
       } else {
         QCOMPARE(newErrorLines, 1);
         const QByteArray line = errorLines().constLast();
         QVERIFY2(line.trimmed().endsWith(" - " + row.procedure.toLatin1()), line.constData());
         // The logged description is the one shown.
         QVERIFY2(line.contains(shown.section(QStringLiteral(" - "), 1).left(40).toLatin1()), line.constData());
+      }
+      if (row.rows > 0) {  // an answer cut short: its rows shown all the same
+        QCOMPARE(st.frm->grid1->rowCount(), row.rows);
+        QCOMPARE(st.frm->lblListCount->text(), QString::number(row.rows));
       }
       break;
     }
@@ -381,6 +392,14 @@ void FaultMatrixTest::faults() {
         const QString name = st.frm->grid1->cellText(1, search::kColPatientName);
         QVERIFY(!name.isEmpty());
         QVERIFY2(QRegularExpression(row.cause).match(name).hasMatch(), qPrintable(name.left(80)));
+        // Shown is a line's worth of it, marked where it is cut, and the
+        // window has painted it within the time-out's bound.
+        const QString shownName =
+            st.frm->grid1->model()->index(0, search::kColPatientName - 1).data().toString();
+        if (name.size() > ui::kShownChars)
+          QCOMPARE(shownName, name.left(ui::kShownChars) + ui::kCutMark);
+        st.frm->grab();
+        QVERIFY2(sinceClick.elapsed() < (row.timeoutS + 2) * 1000, "the window froze over the rows");
       }
       QVERIFY(!st.frm->grid1->studyUid(1).isEmpty());
       break;
@@ -403,6 +422,14 @@ void FaultMatrixTest::faults() {
     case Expect::Closed:
       break;
   }
+  // Nothing counted that the archive did not keep (success or a warning).
+  if (const auto said = QRegularExpression("(\\d+) of \\d+ requests .*were (stored|sent)").match(shown);
+      bad && said.hasMatch()) {
+    int kept = 0;
+    for (const QJsonObject& store : bad->stores())
+      kept += QRegularExpression("^0x(0000|0001|B...)$").match(store.value("status").toString()).hasMatch();
+    QCOMPARE(said.captured(1).toInt(), kept);
+  }
   if (row.disk == Disk::ErrorLogFull) {
     // The full log went to the next free name; the older one is untouched.
     QCOMPARE(QFileInfo(Path(logs / "Error_07.12.2026-15.21.53_2.log")).size(), 1000001);
@@ -416,7 +443,7 @@ void FaultMatrixTest::faults() {
   // refused search leaves the grid; a Send never touches it).
   QCOMPARE(QFileInfo(ini).isFile(), iniExisted);
   QCOMPARE(st.dir.ReadSettings(), iniBefore);
-  if (row.expect != Expect::Rows) {
+  if (row.expect != Expect::Rows && row.rows == 0) {
     QCOMPARE(st.frm->grid1->rowCount(), rowsBefore);
     QCOMPARE(st.frm->grid1->studyUid(1), firstUid);
     if (row.expect == Expect::Error) QCOMPARE(st.frm->lblListCount->text(), countBefore);
@@ -554,9 +581,13 @@ void FaultMatrixTest::settingsValues_data() {
   QTest::newRow("port of 20 digits") << QStringList{"Port=12345678901234567890"}
                                      << port.arg("12345678901234567890") << "CheckInI";
   QTest::newRow("port with a fraction") << QStringList{"Port=11112.5"} << port.arg("11112\\.5") << "CheckInI";
+  // A NUL ends the value, as Windows reads it: the archive is asked as ARCH.
   QTest::newRow("NUL inside the archive's AE title")
       << QStringList{QStringLiteral("AET=ARCH%1IVE").arg(QChar(0))}
-      << "^1010 - The called AE title \"ARCH<00>IVE\" is not valid" << "cmdSearch_Click";
+      << "^1003 - Association rejected by ARCH at .*called AE title" << "cmdSearch_Click";
+  QTest::newRow("control character inside the archive's AE title")
+      << QStringList{QStringLiteral("AET=ARCH%1IVE").arg(QChar(1))}
+      << "^1010 - The called AE title \"ARCH<01>IVE\" is not valid" << "cmdSearch_Click";
   QTest::newRow("values in single quotes") << QStringList{"AET='ARCHIVE'", "IP='127.0.0.1'"} << QString()
                                            << QString();
 }

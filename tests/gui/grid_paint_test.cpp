@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QHeaderView>
 #include <QScrollBar>
+#include <QStandardItemModel>
 #include <QStyledItemDelegate>
 #include <QTest>
 #include <functional>
@@ -59,6 +60,26 @@ DataSetList Studies() {
 }
 
 using Setup = std::function<void(ResultGrid&)>;
+
+// Rows that differ in one attribute only.
+DataSetList RowsWith(std::uint16_t group, std::uint16_t element, const QStringList& values) {
+  std::vector<DataSet> sets;
+  for (const QString& value : values) {
+    DataSet ds;
+    ds.Attributes().Add(0x0008, 0x0020, "20261207");
+    ds.Attributes().Add(0x0020, 0x000D, "1.2.3");
+    ds.Attributes().Set(group, element, value.toStdString());
+    sets.push_back(std::move(ds));
+  }
+  return DataSetList(std::move(sets));
+}
+
+// One cell of a grab, in the grab's device pixels.
+QImage Cell(const QImage& grab, const QTableView& view, int row, int column) {
+  const QRect cell = view.visualRect(view.model()->index(row, column)).translated(view.viewport()->pos());
+  const qreal ratio = grab.devicePixelRatio();
+  return grab.copy(QRectF(QPointF(cell.topLeft()) * ratio, QSizeF(cell.size()) * ratio).toRect());
+}
 
 }  // namespace
 
@@ -211,6 +232,75 @@ class GridPaintTest : public QObject {
     const QImage style = render();
     grid_->setItemDelegate(own);
     QVERIFY(ours == style);
+  }
+
+  // A value made to look like another (bidi overrides, characters that draw
+  // nothing) never paints as that other value does.
+  void receivedTextNeverLooksAlike_data() {
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("plain");
+    QTest::addColumn<QString>("disguised");
+    const int id = search::kColPatientId, name = search::kColPatientName;
+    QTest::newRow("ID reversed by RLO") << id << "1234-99" << QStringLiteral("\u202e99-4321");
+    QTest::newRow("name reversed by RLO") << name << "Smith^John" << QStringLiteral("\u202enhoJ^htimS");
+    QTest::newRow("ID reversed in an RLI isolate") << id << "1234-99" << QStringLiteral("\u2067\u202e99-4321\u2069");
+    QTest::newRow("left-to-right mark") << id << "123499" << QStringLiteral("1234\u200e99");
+    QTest::newRow("Arabic letter mark") << id << "123499" << QStringLiteral("1234\u061c99");
+    QTest::newRow("zero-width space") << id << "123499" << QStringLiteral("1234\u200b99");
+    QTest::newRow("zero-width joiner") << id << "123499" << QStringLiteral("1234\u200d99");
+    QTest::newRow("soft hyphen") << id << "123499" << QStringLiteral("1234\u00ad99");
+    QTest::newRow("byte order mark") << name << "Smith^John" << QStringLiteral("\ufeffSmith^John");
+    QTest::newRow("two C0 controls") << id << QStringLiteral("1234\u000199") << QStringLiteral("1234\u000299");
+    QTest::newRow("two C1 controls") << id << QStringLiteral("1234\u008199") << QStringLiteral("1234\u008299");
+    // The mark of a hidden character, received as text, is not that mark.
+    QTest::newRow("a mark's text") << id << QStringLiteral("1234\u27e8U+200B\u27e999")
+                                   << QStringLiteral("1234\u200b99");
+  }
+  void receivedTextNeverLooksAlike() {
+    QFETCH(int, column);
+    QFETCH(QString, plain);
+    QFETCH(QString, disguised);
+    const std::uint16_t element = column == search::kColPatientId ? 0x0020 : 0x0010;
+    grid_->Fill(RowsWith(0x0010, element, {plain, disguised}));
+    const QImage grab = grid_->grab().toImage();
+    const QImage first = Cell(grab, *grid_, 0, column - 1);
+    QVERIFY(first != Cell(grab, *grid_, 0, search::kColSex - 1));  // the value is drawn at all
+    QVERIFY(first != Cell(grab, *grid_, 1, column - 1));
+    // Only what is shown changes: the value is sorted and sent as received.
+    QCOMPARE(grid_->cellText(2, column), QString(disguised).replace('^', ' '));
+  }
+
+  // A name in a right-to-left script reads as its plain text does in any
+  // table: nothing of the grid's own shows in it.
+  void rightToLeftNameReadsAsItself_data() {
+    QTest::addColumn<QString>("name");
+    QTest::newRow("Hebrew") << QStringLiteral("\u05db\u05d4\u05df^\u05de\u05e9\u05d4");
+    QTest::newRow("Arabic") << QStringLiteral("\u0645\u062d\u0645\u062f^\u0639\u0644\u064a");
+    QTest::newRow("Hebrew with a number") << QStringLiteral("\u05db\u05d4\u05df^\u05de\u05e9\u05d4^2");
+  }
+  void rightToLeftNameReadsAsItself() {
+    QFETCH(QString, name);
+    grid_->Fill(RowsWith(0x0010, 0x0010, {name}));
+    const int column = search::kColPatientName - 1;
+    QStandardItemModel model(1, search::kGridColumns);
+    model.setItem(0, column, new QStandardItem(QString(name).replace('^', ' ')));
+    // A table laid out as the grid, so the cell lands on the same pixels.
+    QTableView plain;
+    plain.setModel(&model);
+    plain.setFont(grid_->font());
+    plain.verticalHeader()->hide();
+    for (int c = 0; c < search::kGridColumns; ++c) {
+      plain.setColumnHidden(c, grid_->isColumnHidden(c));
+      plain.setColumnWidth(c, grid_->columnWidth(c));
+    }
+    plain.verticalHeader()->setDefaultSectionSize(grid_->rowHeight(0));
+    plain.resize(grid_->size());
+    plain.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&plain));
+    const QModelIndex cell = plain.model()->index(0, column);
+    QCOMPARE(plain.visualRect(cell).translated(plain.viewport()->pos()),
+             grid_->visualRect(grid_->model()->index(0, column)).translated(grid_->viewport()->pos()));
+    QCOMPARE(Cell(grid_->grab().toImage(), *grid_, 0, column), Cell(plain.grab().toImage(), plain, 0, column));
   }
 
   void paintsAsTheStyle() {

@@ -26,10 +26,16 @@ inline LocalDateTime FixedNow() { return {2026, 12, 7, 15, 21, 53}; }
 
 class ProgramDir {
  public:
-  ProgramDir() { QVERIFY(dir_.isValid()); }
+  // A user's own log folder, where lines go when Logs/ takes none, is kept
+  // in here too, never in the real home. Set before a window makes its log.
+  ProgramDir() {
+    QVERIFY(dir_.isValid());
+    qputenv("XDG_STATE_HOME", QFile::encodeName(dir_.filePath(QStringLiteral("user-state"))));
+  }
   std::filesystem::path path() const {
     return QFile::encodeName(dir_.path()).toStdString();
   }
+  std::filesystem::path userLogs() const { return path() / "user-state" / "morvanta" / "Logs"; }
   QString settingsFile() const { return dir_.filePath(QStringLiteral("Settings.ini")); }
   // Writes Settings.ini as a station's file is: CR LF line ends.
   void WriteSettings(const QStringList& lines) const {

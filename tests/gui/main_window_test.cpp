@@ -1,6 +1,7 @@
 // The main window's layout, keyboard, load, resize and closing, on the
 // offscreen platform (96 DPI, no window frame: outer size = window size).
 
+#include <QAccessible>
 #include <QCalendarWidget>
 #include <QCheckBox>
 #include <QComboBox>
@@ -8,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
@@ -88,6 +90,7 @@ class MainWindowTest : public QObject {
   void dateFieldTogglesWithSpaceAndTakesTypedDate();
   void calendarPickedFirstIsAChoice();
   void settingsCommandSignals();
+  void messageBoxShowsSettingsTextAsWritten();
 };
 
 void MainWindowTest::controlsSitAtTheirDesignedPixels_data() {
@@ -475,6 +478,40 @@ void MainWindowTest::settingsCommandSignals() {
   QSignalSpy settings(w.frm.get(), &frmMain::settingsRequested);
   w.frm->mnuSettings->trigger();
   QCOMPARE(settings.count(), 1);
+}
+
+// Settings.ini's values reach a message box as the characters they are:
+// markup in them is neither drawn nor able to hide the rest of the message.
+void MainWindowTest::messageBoxShowsSettingsTextAsWritten() {
+  ProgramDir dir;
+  dir.WriteSettings({"[Query]", "AET=<b>ARCHIVE</b>", "IP=127.0.0.1", "Port=<h2>Call IT at 555-0100</h2><!--",
+                     "[GENERAL]", "StudyDate=0"});
+  ui::BoxMessageSink boxes(nullptr);
+  frmMain frm(dir.path(), FixedNow, &boxes);
+  frm.show();
+  QApplication::setActiveWindow(&frm);
+  QVERIFY(QTest::qWaitForWindowActive(&frm));
+
+  // What the box's text reads as, to the eye and to a screen reader.
+  QString shown;
+  QTimer poll;
+  const QDeadlineTimer deadline(10000);
+  connect(&poll, &QTimer::timeout, &poll, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box != nullptr && box->isVisible()) {
+      poll.stop();
+      auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+      if (label != nullptr) shown = QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name);
+      QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    } else if (deadline.hasExpired()) {
+      poll.stop();
+    }
+  });
+  poll.start(5);
+  QTest::keyClicks(frm.panel().txtPatID, QStringLiteral("*"));
+  QTest::mouseClick(frm.panel().cmdSearch, Qt::LeftButton);
+  QVERIFY2(shown.contains(QStringLiteral("Port \"<h2>Call IT at 555-0100</h2><!--\" of <b>ARCHIVE</b>")),
+           qPrintable(shown));
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -65,6 +65,11 @@ struct TlsFault {
   std::string ca, certificate, key;
   std::int32_t number;
   const char* says;  // a piece of the description
+  // [TLS] ServerName and CRL (a name in the PKI folder); the host the
+  // station connects to.
+  std::string serverName{};
+  std::string crl{};
+  std::string host = "127.0.0.1";
 };
 void PrintTo(const TlsFault& c, std::ostream* os) { *os << c.label; }
 
@@ -81,11 +86,11 @@ TEST_P(TlsRefused, InWordsWithinTheTimeout) {
   else
     archive = std::make_unique<Archive>(pki.ArchiveArgs(c.archiveCertificate, c.requireClient));
   const auto file = [&](const std::string& name) { return name.empty() ? name : pki / name; };
-  const TlsSettings tls{c.enabled, file(c.ca), file(c.certificate), file(c.key)};
+  const TlsSettings tls{c.enabled, file(c.ca), file(c.certificate), file(c.key), c.serverName, file(c.crl)};
 
   const auto start = std::chrono::steady_clock::now();
   try {
-    Echo("127.0.0.1", archive->port(), "MORVANTA", "ARCHIVE", kTimeoutS, nullptr, tls);
+    Echo(c.host, archive->port(), "MORVANTA", "ARCHIVE", kTimeoutS, nullptr, tls);
     FAIL() << "expected error " << c.number;
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), c.number) << e.description();
@@ -124,8 +129,131 @@ INSTANTIATE_TEST_SUITE_P(
         TlsFault{"KeyOfAnotherCertificate", "archive", true, true, "ca.pem", "station.pem", "other.key", 1015,
                  "check [TLS] Certificate and PrivateKey"},
         TlsFault{"CertificateWithoutKey", "archive", true, true, "ca.pem", "station.pem", "", 1015,
-                 "[TLS] Certificate is set but [TLS] PrivateKey is not"}),
+                 "[TLS] Certificate is set but [TLS] PrivateKey is not"},
+        // Who the archive is: a certificate the trusted CA made for another
+        // machine, for a name only, or revoked.
+        TlsFault{"AnotherMachinesCertificate", "evil", false, true, "ca.pem", "", "", 1016,
+                 "names evil.example, not 127.0.0.1: another machine may be answering for the archive; if it is "
+                 "the archive, set [TLS] ServerName"},
+        TlsFault{"AnotherMachinesCertificateByName", "evil", false, true, "ca.pem", "", "", 1016,
+                 "names evil.example, not localhost", "", "", "localhost"},
+        // An address is matched against IP names only.
+        TlsFault{"NameOnlyCertificateForAnAddress", "named", false, true, "ca.pem", "", "", 1016,
+                 "names archive.example, not 127.0.0.1"},
+        TlsFault{"ServerNameNotInTheCertificate", "archive", false, true, "ca.pem", "", "", 1016,
+                 "names localhost, 127.0.0.1, ::1, not archive.example: another machine may be answering for the "
+                 "archive, or [TLS] ServerName is not the name",
+                 "archive.example"},
+        TlsFault{"Revoked", "revoked", false, true, "ca.pem", "", "", 1016, "has been revoked", "", "crl.pem"},
+        TlsFault{"RevocationListOutOfDate", "archive", false, true, "ca.pem", "", "", 1016,
+                 "the revocation list in \"", "", "crl-expired.pem"},
+        TlsFault{"RevocationListMissing", "archive", false, true, "ca.pem", "", "", 1015,
+                 "The certificate revocation list file \"", "", "gone-crl.pem"},
+        // This station's key: never a prompt, never a wait, never one others read.
+        TlsFault{"KeyUnderAPassphrase", "archive", true, true, "ca.pem", "station.pem", "protected.key", 1015,
+                 "protected.key\" cannot be used (it is protected by a passphrase"},
+        TlsFault{"KeyReadableByOthers", "archive", true, true, "ca.pem", "station.pem", "open.key", 1015,
+                 "open.key\" may be read by other users (mode 0644), so it is not used: chmod o-rwx \""},
+        TlsFault{"KeyIsANamedPipe", "archive", true, true, "ca.pem", "station.pem", "fifo.key", 1015,
+                 "fifo.key\" cannot be used (a named pipe, not a file): check [TLS] PrivateKey."}),
     [](const auto& info) { return std::string(info.param.label); });
+
+struct Accepted {
+  const char* label;
+  std::string archiveCertificate;
+  std::string host;
+  std::string serverName;
+  std::string crl;
+  std::string key = "station.key";  // this station's, for station.pem
+};
+void PrintTo(const Accepted& c, std::ostream* os) { *os << c.label; }
+
+class TlsAccepted : public ::testing::TestWithParam<Accepted> {};
+
+// The archive that is who the station expects: by the address or the name
+// it connects to, by [TLS] ServerName, and not on the revocation list; and
+// a station key its group may read, as on a shared station.
+TEST_P(TlsAccepted, WhenTheCertificateNamesWhoIsExpected) {
+  const Accepted& c = GetParam();
+  TestPki pki;
+  Archive archive(pki.ArchiveArgs(c.archiveCertificate));
+  TlsSettings tls = pki.Settings();
+  tls.serverName = c.serverName;
+  tls.crl = c.crl.empty() ? "" : pki / c.crl;
+  tls.privateKey = pki / c.key;
+  try {
+    Echo(c.host, archive.port(), "MORVANTA", "ARCHIVE", kTimeoutS, nullptr, tls);
+  } catch (const Error& e) {
+    ADD_FAILURE() << e.number() << " - " << e.description();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, TlsAccepted,
+                         ::testing::Values(Accepted{"ItsAddress", "archive", "127.0.0.1", "", ""},
+                                           Accepted{"ItsName", "archive", "localhost", "", ""},
+                                           Accepted{"ServerName", "named", "127.0.0.1", "archive.example", ""},
+                                           Accepted{"NotRevoked", "archive", "127.0.0.1", "", "crl.pem"},
+                                           // The station's group may read its key.
+                                           Accepted{"KeyReadableByItsGroup", "archive", "127.0.0.1", "", "",
+                                                    "group.key"}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+// A TLS peer that shares no version or cipher with this station refuses its
+// ClientHello with a handshake failure: that is said, not taken for a
+// missing client certificate.
+TEST(TlsNegotiation, NothingInCommonIsSaidSo) {
+  TestPki pki;
+  const struct {
+    const char* label;
+    std::vector<std::string> offer;
+  } cases[] = {
+      {"no cipher", {"-tls1_2", "-cipher", "ECDHE-ECDSA-AES128-SHA"}},
+      {"no version", {"-tls1_1", "-cipher", "DEFAULT@SECLEVEL=0"}},
+  };
+  for (const auto& c : cases) {
+    const int port = FreePort();
+    std::vector<std::string> args = {"/usr/bin/openssl", "s_server", "-quiet", "-accept",
+                                     "127.0.0.1:" + std::to_string(port), "-cert", pki / "archive.pem", "-key",
+                                     pki / "archive.key"};
+    args.insert(args.end(), c.offer.begin(), c.offer.end());
+    morvanta::testing::Process server(args, pki / "s_server.out");
+    ASSERT_TRUE(morvanta::testing::WaitForPort(port)) << c.label;
+    try {
+      Echo("127.0.0.1", port, "MORVANTA", "ARCHIVE", kTimeoutS, nullptr, pki.Settings());
+      ADD_FAILURE() << c.label << ": expected error 1017";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), 1017) << c.label << ": " << e.description();
+      EXPECT_NE(e.description().find("have no TLS version or cipher in common"), std::string::npos)
+          << c.label << ": " << e.description();
+    }
+  }
+}
+
+// An archive serving several names picks its certificate by the name in the
+// ClientHello (SNI): here another machine's certificate unless "localhost"
+// is asked for. The station connecting to localhost gets the right one and
+// gets through the handshake (the peer, no DICOM archive, then hangs up);
+// by address it sends no name and meets the other.
+TEST(TlsServerName, AHostNameIsSentInTheClientHello) {
+  TestPki pki;
+  const int port = FreePort();
+  morvanta::testing::Process server(
+      {"/usr/bin/openssl", "s_server", "-quiet", "-accept", "127.0.0.1:" + std::to_string(port), "-cert",
+       pki / "evil.pem", "-key", pki / "evil.key", "-servername", "localhost", "-cert2", pki / "archive.pem",
+       "-key2", pki / "archive.key"},
+      pki / "s_server.out");
+  ASSERT_TRUE(morvanta::testing::WaitForPort(port));
+  const auto certificateRefused = [&](const std::string& host) {
+    try {
+      Echo(host, port, "MORVANTA", "ARCHIVE", kTimeoutS, nullptr, pki.Settings(false));
+    } catch (const Error& e) {
+      return e.number() == 1016 && e.description().find("names evil.example") != std::string::npos;
+    }
+    return false;
+  };
+  EXPECT_FALSE(certificateRefused("localhost"));
+  EXPECT_TRUE(certificateRefused("127.0.0.1"));
+}
 
 }  // namespace
 }  // namespace morvanta::dicom

@@ -61,12 +61,12 @@ std::string Http(int port, const std::string& method, const std::string& path, c
   return start == std::string::npos ? std::string() : response.substr(start + 4);
 }
 
-// Orthanc with DICOM TLS (the test PKI's archive certificate, trusting its
-// CA, client certificates required), MORVANTA as a known modality and DEST
-// as a C-MOVE destination reached over TLS.
+// Orthanc with DICOM TLS (the test PKI's archive certificate, or the one
+// named, trusting its CA, client certificates required), MORVANTA as a
+// known modality and DEST as a C-MOVE destination reached over TLS.
 class Orthanc {
  public:
-  Orthanc(const TestPki& pki, int destPort)
+  Orthanc(const TestPki& pki, int destPort, const std::string& certificate = "archive")
       : httpPort_(FreePort()), dicomPort_(FreePort()) {
     const std::string config = dir_ / "orthanc.json";
     std::ofstream out(config);
@@ -82,8 +82,8 @@ class Orthanc {
         << "  \"DicomPort\": " << dicomPort_ << ",\n"
         << "  \"DicomCheckCalledAet\": true,\n"
         << "  \"DicomTlsEnabled\": true,\n"
-        << "  \"DicomTlsCertificate\": \"" << pki / "archive.pem" << "\",\n"
-        << "  \"DicomTlsPrivateKey\": \"" << pki / "archive.key" << "\",\n"
+        << "  \"DicomTlsCertificate\": \"" << pki / (certificate + ".pem") << "\",\n"
+        << "  \"DicomTlsPrivateKey\": \"" << pki / (certificate + ".key") << "\",\n"
         << "  \"DicomTlsTrustedCertificates\": \"" << pki / "ca.pem" << "\",\n"
         << "  \"DicomTlsRemoteCertificateRequired\": true,\n"
         << "  \"DicomModalities\": {\n"
@@ -129,9 +129,9 @@ std::vector<std::string> TlsOnly(const TestPki& pki) {
   return {"+tls", pki / "dest.key", pki / "dest.pem", "+cf", pki / "ca.pem"};
 }
 
-dicom::ArchiveAddress Address(int port, const dicom::TlsSettings& tls) {
+dicom::ArchiveAddress Address(int port, const dicom::TlsSettings& tls, const std::string& host = "127.0.0.1") {
   dicom::ArchiveAddress archive;
-  archive.host = "127.0.0.1";
+  archive.host = host;
   archive.port = port;
   archive.calledAET = "ORTHANC";
   archive.callingAET = "MORVANTA";
@@ -205,6 +205,8 @@ struct Refusal {
   bool tls;
   std::int32_t number;
   const char* says;
+  std::string archiveCertificate = "archive";  // Orthanc's, in the test PKI
+  std::string host = "127.0.0.1";              // [Query] IP
 };
 void PrintTo(const Refusal& c, std::ostream* os) { *os << c.label; }
 
@@ -215,11 +217,15 @@ class OrthancRefuses : public ::testing::TestWithParam<Refusal> {};
 TEST_P(OrthancRefuses, WithItsMessageWithinTheTimeout) {
   const Refusal& c = GetParam();
   TestPki pki;
-  Orthanc orthanc(pki, FreePort());
+  Orthanc orthanc(pki, FreePort(), c.archiveCertificate);
   const auto file = [&](const std::string& name) { return name.empty() ? name : pki / name; };
-  const dicom::TlsSettings tls{c.tls, file(c.ca), file(c.certificate), file(c.key)};
+  dicom::TlsSettings tls;
+  tls.enabled = c.tls;
+  tls.caCertificates = file(c.ca);
+  tls.certificate = file(c.certificate);
+  tls.privateKey = file(c.key);
   const auto start = std::chrono::steady_clock::now();
-  const search::SearchOutcome outcome = search::RunSearch(Address(orthanc.port(), tls), AllStudies());
+  const search::SearchOutcome outcome = search::RunSearch(Address(orthanc.port(), tls, c.host), AllStudies());
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(kTimeoutS + 2));
   ASSERT_TRUE(outcome.error);
   EXPECT_EQ(outcome.error->number, c.number) << outcome.error->description;
@@ -234,7 +240,12 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"MissingKeyFile", "ca.pem", "station.pem", "gone.key", true, 1015, "gone.key\" cannot be used"},
         Refusal{"PlainTcpToTheTlsPort", "", "", "", false, 1017, "check [TLS] Enabled and the port"},
         Refusal{"NoClientCertificate", "ca.pem", "", "", true, 1017,
-                "requires a TLS certificate from this station and none is configured"}),
+                "requires a TLS certificate from this station and none is configured"},
+        // A certificate the trusted CA made for another machine, met by
+        // host name (and so with the name sent in the ClientHello).
+        Refusal{"AnotherMachinesCertificate", "ca.pem", "station.pem", "station.key", true, 1016,
+                "names evil.example, not localhost: another machine may be answering for the archive", "evil",
+                "localhost"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace

@@ -4,6 +4,8 @@
 // its own folder, and then tells what it saw and what the process has mapped.
 //
 //   tls_module_probe PORT TLS(0|1) [CA CERTIFICATE KEY]
+//   tls_module_probe bare    (loads the module as if the program's folder
+//                             were unknown: "result loaded" or the error)
 //
 // Prints "result ok found=N" or "result NUMBER DESCRIPTION", then
 // "mapped libssl=0|1 module=0|1".
@@ -13,6 +15,7 @@
 
 #include "dicom/dicom.h"
 #include "dicom/errors.h"
+#include "dicom/tls_module.h"
 
 namespace {
 
@@ -28,6 +31,17 @@ bool Mapped(const std::string& name) {
 
 int main(int argc, char** argv) {
   using namespace morvanta::dicom;
+  if (argc == 2 && std::string(argv[1]) == "bare") {
+    try {
+      LoadTlsModule("");
+      std::cout << "result loaded\n";
+    } catch (...) {
+      const Failure failure = CurrentFailure();
+      std::cout << "result " << failure.number << " " << failure.description << "\n";
+    }
+    std::cout << "mapped libssl=" << Mapped("/libssl.so") << " module=" << Mapped("morvanta-tls.so") << "\n";
+    return 0;
+  }
   if (argc != 3 && argc != 6) {
     std::cerr << "usage: tls_module_probe PORT TLS(0|1) [CA CERTIFICATE KEY]\n";
     return 2;

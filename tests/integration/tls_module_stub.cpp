@@ -9,7 +9,8 @@
 #ifdef MORVANTA_STUB_ENTRY
 namespace {
 using namespace morvanta::dicom;
-DcmTransportLayer* MakeLayer(const TlsSettings&, int, std::atomic<int>*, TransportProbe*, TransportFailure*) {
+DcmTransportLayer* MakeLayer(const TlsSettings&, const std::string&, int, std::atomic<int>*, TransportProbe*,
+                             TransportFailure*) {
   std::abort();
 }
 bool Explain(const TransportProbe&, const TlsSettings&, const Peer&, int, TransportFailure*) { std::abort(); }

@@ -128,6 +128,22 @@ TEST(TlsModule, StartedThroughALinkLooksBesideTheProgram) {
       << run.output;
 }
 
+// Where the program cannot tell its own folder, it loads no module at all:
+// asked for by bare name, the loader would take whatever answers to it on
+// the library path.
+TEST(TlsModule, WithoutItsFolderNoneIsLoadedByBareName) {
+  ProgramFolder folder;
+  TempDir libraries;
+  Copy(MORVANTA_TLS_MODULE, libraries / kTlsModuleFile);
+  ::setenv("LD_LIBRARY_PATH", libraries.path().c_str(), 1);
+  const ProbeRun run = folder.Run({"bare"});
+  ::unsetenv("LD_LIBRARY_PATH");
+  EXPECT_EQ(run.result, "1015 " + TlsModuleText(kTlsModuleFile, "the program's own folder, where it is kept, could "
+                                                                "not be found"))
+      << run.output;
+  EXPECT_EQ(run.mapped, "libssl=0 module=0") << run.output;
+}
+
 // A module put back after a failed load is taken at the next association,
 // without a restart; once loaded it stays the one in use.
 TEST(TlsModule, PutBackAfterAFailedLoadIsTakenWithoutARestart) {

@@ -26,6 +26,7 @@ using testing::Owner;
 using testing::ReadFile;
 using testing::RunAs;
 using testing::TempDir;
+using testing::Utf16LeFile;
 using testing::WriteFile;
 
 struct ReadCase {
@@ -81,7 +82,16 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"Utf8ByteOrderMarkIgnored", "\xEF\xBB\xBF[Query]\r\nAET=BOM\r\n", "Query", "AET", "", 256, "BOM"},
         ReadCase{"Windows1252ReadAsUnicode", "[Forward]\r\nNode0=M\xFC" "ller|MU\r\n", "Forward", "Node0", "", 256, "M\xC3\xBCller|MU"},
         ReadCase{"NoLineEndsAtAll", std::string(5000, '['), "Query", "AET", "d", 256, "d"},
-        ReadCase{"BinaryGarbageGivesDefault", std::string("\0\x01\xff[\0]=\x7f\x80", 10), "Query", "AET", "d", 256, "d"}),
+        ReadCase{"BinaryGarbageGivesDefault", std::string("\0\x01\xff[\0]=\x7f\x80", 10), "Query", "AET", "d", 256, "d"},
+        ReadCase{"VerticalTabAndFormFeedAroundValueIgnored", "[Query]\r\nPort=\x0B\x0C" "104\x0C\x0B\r\n", "Query", "Port", "0", 256, "104"},
+        ReadCase{"VerticalTabAfterKeyIgnored", "[Query]\r\nPort\x0B=104\r\n", "Query", "Port", "0", 256, "104"},
+        ReadCase{"FormFeedAndCtrlZInSectionNameIgnored", "[\x0CQuery\x1A]\r\nPort=104\r\n", "Query", "Port", "0", 256, "104"},
+        ReadCase{"CtrlZEndingTheFileIgnored", "[Size]\r\nSearchHeight=9000\x1A", "Size", "SearchHeight", "", 256, "9000"},
+        ReadCase{"NulEndsTheValue", std::string("[Query]\r\nPort=104\0" "5\r\n", 21), "Query", "Port", "0", 256, "104"},
+        ReadCase{"Utf16LeFileReadAsUnicode", Utf16LeFile(u"[forward]\r\nNODE0 = M\u00FCller \u4E2D \U0001F600|MU\r\n"), "Forward", "Node0", "", 256, "M\xC3\xBCller \xE4\xB8\xAD \xF0\x9F\x98\x80|MU"},
+        ReadCase{"Utf16LeValueCutToCharactersNotBytes", Utf16LeFile(u"[A]\nK=\u4E2D\u4E2D\u4E2D"), "A", "K", "", 3, "\xE4\xB8\xAD\xE4\xB8\xAD"},
+        ReadCase{"Utf16LeUnpairedSurrogateReadAsReplacement", Utf16LeFile(std::u16string(u"[A]\r\nK=x") + char16_t(0xD800) + u"y"), "A", "K", "", 256, "x\xEF\xBF\xBDy"},
+        ReadCase{"Utf16LeNameMatchesUtf8Name", Utf16LeFile(u"[\u00C4rzte]\r\nK=1\r\n"), "\xC3\x84rzte", "K", "0", 256, "1"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ReadINI, FolderInPlaceOfTheFileGivesDefault) {
@@ -119,7 +129,7 @@ TEST(WriteINI, LeavesEveryOtherLineAsItWas) {
   ASSERT_TRUE(WriteINI("Query", "AET", "ARCHIVE", file));
   EXPECT_EQ(ReadFile(file),
             "; station settings\r\n[Local]\r\nAET=WS1\r\nUnknown = keep me\r\n\r\n"
-            "[query]\r\nip=10.0.0.5\r\nPort=11112\r\nAET=ARCHIVE\r\n\r\n[Extra]\r\nA=1\r\n");
+            "[query]\r\nip=10.0.0.5\r\nPORT=11112\r\nAET=ARCHIVE\r\n\r\n[Extra]\r\nA=1\r\n");
 }
 
 TEST(WriteINI, EmptyValueKeepsTheKey) {

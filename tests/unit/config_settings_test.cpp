@@ -76,6 +76,7 @@ TEST(LoadTlsSettings, PathsFromTheProgramFolderAndEnabledAsAFlag) {
     bool enabledBefore;
     bool enabled;
     std::string ca, certificate, key;
+    std::string serverName{}, crl{};  // a name, not a path; a path
   } cases[] = {
       {"", true, false, "", "", ""},  // no section: off, no files
       {"Enabled=1\r\nCACertificates=certs/ca.pem\r\n", false, true, base + "/certs/ca.pem", "", ""},
@@ -84,6 +85,8 @@ TEST(LoadTlsSettings, PathsFromTheProgramFolderAndEnabledAsAFlag) {
       {"Enabled=0\r\nCACertificates=\"my ca.pem\"\r\n", true, false, base + "/my ca.pem", "", ""},
       {"Enabled=yes\r\n", true, true, "", "", ""},    // no flag: keeps what it was
       {"Enabled=yes\r\n", false, false, "", "", ""},  // either way
+      {"Enabled=1\r\nCACertificates=ca.pem\r\nServerName= archive.example \r\nCRL=certs/crl.pem\r\n", false, true,
+       base + "/ca.pem", "", "", "archive.example", base + "/certs/crl.pem"},
   };
   for (const auto& c : cases) {
     testing::WriteFile(file, std::string("[Query]\r\nPort=104\r\n") + (*c.section ? "[TLS]\r\n" : "") + c.section);
@@ -95,6 +98,8 @@ TEST(LoadTlsSettings, PathsFromTheProgramFolderAndEnabledAsAFlag) {
     EXPECT_EQ(values.Tls.CACertificates, c.ca) << c.section;
     EXPECT_EQ(values.Tls.Certificate, c.certificate) << c.section;
     EXPECT_EQ(values.Tls.PrivateKey, c.key) << c.section;
+    EXPECT_EQ(values.Tls.ServerName, c.serverName) << c.section;
+    EXPECT_EQ(values.Tls.CRL, c.crl) << c.section;
   }
 }
 

@@ -17,6 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ReadFile;
 using testing::TempDir;
+using testing::Utf16LeFile;
 using testing::WriteFile;
 
 struct MultiCase {
@@ -25,6 +26,7 @@ struct MultiCase {
   std::vector<ProfileEntry> entries;
   std::string after;
   bool changed;
+  bool inPlace = false;  // the file has a second link, so it is rewritten in place
 };
 void PrintTo(const MultiCase& c, std::ostream* os) { *os << c.name; }
 
@@ -35,11 +37,24 @@ TEST_P(MultiKeyWrite, EachKeyAsASingleWriteWouldLeaveIt) {
   TempDir dir;
   const fs::path file = dir.path() / "Settings.ini";
   WriteFile(file, c.before);
+  if (c.inPlace) fs::create_hard_link(file, dir.path() / "linked.ini");
   const WriteResult result = WriteINI(c.entries, file);
   EXPECT_TRUE(result) << result.error;
   EXPECT_EQ(result.changed, c.changed);
   EXPECT_EQ(ReadFile(file), c.after);
+  if (c.inPlace) {
+    EXPECT_EQ(ReadFile(dir.path() / "linked.ini"), c.after);
+  }
 }
+
+// Notepad's "Unicode" file, with a character no code page holds, an unpaired
+// surrogate and no line end at the end.
+const std::u16string kUnicodeBefore =
+    u"; \u4E2D\r\n[Forward]\r\nNode0=x" + std::u16string(1, char16_t(0xD800)) + u"|CT\r\nActive=CT";
+const std::u16string kUnicodeAfter = u"; \u4E2D\r\n[Forward]\r\nNode0=x" + std::u16string(1, char16_t(0xD800)) +
+                                     u"|CT\r\nActive=MR\r\nNode1=\u00DC \u20AC\u4E2D \U0001F600|X\r\n";
+const std::vector<ProfileEntry> kUnicodeEntries = {
+    {"Forward", "Active", "MR"}, {"Forward", "Node1", "\xC3\x9C \xE2\x82\xAC\xE4\xB8\xAD \xF0\x9F\x98\x80|X"}};
 
 INSTANTIATE_TEST_SUITE_P(
     Table, MultiKeyWrite,
@@ -63,7 +78,21 @@ INSTANTIATE_TEST_SUITE_P(
                   "",
                   {{"Forward", "Active", "CT"}, {"Forward", "Active", "MR"}},
                   "[Forward]\r\nActive=MR\r\n",
-                  true}),
+                  true},
+        MultiCase{"ReplacedLastLineGetsALineEnd",
+                  "[Size]\r\nSearchHeight=9000",
+                  {{"Size", "SearchHeight", "10000"}},
+                  "[Size]\r\nSearchHeight=10000\r\n",
+                  true},
+        MultiCase{"KeyAmongBlanksWindowsIgnoresIsReplaced",
+                  "[Query\x0B]\r\n\x0CPort\x0B=104\x1A\r\n",
+                  {{"Query", "Port", "11112"}},
+                  "[Query\x0B]\r\nPort=11112\r\n",
+                  true},
+        MultiCase{"Utf16LeFileStaysUtf16Le", Utf16LeFile(kUnicodeBefore), kUnicodeEntries,
+                  Utf16LeFile(kUnicodeAfter), true},
+        MultiCase{"Utf16LeFileRewrittenInPlaceStaysUtf16Le", Utf16LeFile(kUnicodeBefore), kUnicodeEntries,
+                  Utf16LeFile(kUnicodeAfter), true, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MultiKeyWrite, AFileThatCannotBeWrittenGetsNoneOfTheKeys) {

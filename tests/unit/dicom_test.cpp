@@ -9,10 +9,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcelem.h>
+
 #include <regex>
 #include <unordered_set>
 
 #include "dicom/charset.h"
+#include "dicom/codec.h"
 #include "dicom/dicom.h"
 #include "dicom/errors.h"
 
@@ -290,6 +294,45 @@ TEST(Charset, DecodesReceivedTextInEveryCharacterSet) {
     const std::string decoded = DecodeText(c.bytes, c.charset, c.kind);
     EXPECT_EQ(decoded, c.expected) << c.name;
     EXPECT_TRUE(IsValidUtf8(decoded)) << c.name;
+  }
+}
+
+// A received value is read as its attribute's text even when it came as UN
+// (too long for its VR's 16-bit length), and what is kept of it is bounded.
+TEST(ReceivedValues, TextKeptAsItsAttributeAndBounded) {
+  const std::string kept(64 * 1024, 'N');
+  const std::string cutMark = "\xE2\x80\xA6";
+  struct Case {
+    const char* name;
+    DcmTagKey tag;
+    DcmEVR vr;
+    std::string bytes;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"PN as PN", DCM_PatientName, EVR_PN, "DOE^JOHN", "DOE^JOHN"},
+      {"PN as UN, padded", DCM_PatientName, EVR_UN, "DOE^JOHN ", "DOE^JOHN"},
+      {"Latin-1 PN as UN", DCM_PatientName, EVR_UN, "M\xDCLLER", "M\xC3\x9CLLER"},
+      {"the most a PN holds", DCM_PatientName, EVR_PN, std::string(65534, 'N'), std::string(65534, 'N')},
+      {"PN over 64 KiB", DCM_PatientName, EVR_PN, std::string(70000, 'N'), kept + cutMark},
+      {"PN as UN over 64 KiB", DCM_PatientName, EVR_UN, std::string(3 << 20, 'N'), kept + cutMark},
+      {"unknown attribute as UN", DcmTagKey(0x0009, 0x1010), EVR_UN, "AB", "41\\42"},
+      {"unknown attribute as UN over 64 KiB", DcmTagKey(0x0009, 0x1010), EVR_UN, std::string(70000, 'A'), cutMark},
+  };
+  for (const Case& c : cases) {
+    DcmDataset dataset;
+    dataset.putAndInsertString(DCM_SpecificCharacterSet, "ISO_IR 100");
+    DcmElement* raw = nullptr;
+    ASSERT_TRUE(DcmItem::newDicomElementWithVR(raw, DcmTag(c.tag, DcmVR(c.vr))).good()) << c.name;
+    std::unique_ptr<DcmElement> element(raw);
+    if (c.vr == EVR_UN)
+      ASSERT_TRUE(element->putUint8Array(reinterpret_cast<const Uint8*>(c.bytes.data()),
+                                         static_cast<unsigned long>(c.bytes.size())).good()) << c.name;
+    else
+      ASSERT_TRUE(element->putString(c.bytes.c_str(), static_cast<Uint32>(c.bytes.size())).good()) << c.name;
+    ASSERT_TRUE(dataset.insert(element.release()).good()) << c.name;
+    const DataSet received = detail::ToDataSet(dataset);
+    EXPECT_EQ(received.Attributes().Item(c.tag.getGroup(), c.tag.getElement()).Value(), c.expected) << c.name;
   }
 }
 

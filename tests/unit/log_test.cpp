@@ -51,7 +51,12 @@ TEST(LogError, LineContents) {
       {6, "a - b", "cmdSearch_Click", "07.12.2026 15:21:53 - 6 - a - b - cmdSearch_Click\r\n"},
       // A line break must not forge a second entry.
       {1, "one\r\n07.12.2026 00:00:00 - 0 - forged", "Send\n",
-       "07.12.2026 15:21:53 - 1 - one  07.12.2026 00:00:00 - 0 - forged - Send \r\n"},
+       "07.12.2026 15:21:53 - 1 - one\\x0D\\x0A07.12.2026 00:00:00 - 0 - forged - Send\\x0A\r\n"},
+      // Nor repaint the terminal of whoever reads the log: C0, DEL and C1
+      // (here CSI, U+009B) are written out, Latin-1 letters kept.
+      {3, "\x1B]2;owned\x07\x1B[2J\tx\x7F\xC2\x9B" "31m\xC3\xA9", "\x1B[0m",
+       "07.12.2026 15:21:53 - 3 - \\x1B]2;owned\\x07\\x1B[2J\\x09x\\x7F\\x9B"
+       "31m\xE9 - \\x1B[0m\r\n"},
       {2, "M\xC3\xBCller \xE4\xB8\xAD", "Send", "07.12.2026 15:21:53 - 2 - M\xFCller ? - Send\r\n"},
   };
   for (const auto& c : cases) {
@@ -112,9 +117,11 @@ TEST(LogDebug, AppendsAtAnySize) {
 
 TEST(Log, UnwritableLogsAreReportedNotFatal) {
   TempDir dir;
-  // A file where the Logs folder should be: no log can be written, even as root.
+  // A file where the Logs folder should be, and one above the user's own:
+  // no log can be written, even as root.
   WriteFile(dir.path() / "Logs", "not a folder");
-  const Log log(dir.path(), Fixed());
+  WriteFile(dir.path() / "home", "not a folder");
+  const Log log(dir.path(), Fixed(), dir.path() / "home" / "morvanta" / "Logs");
   const LogResult result = log.LogError(1, "x", "Send");
   EXPECT_FALSE(result);
   EXPECT_FALSE(result.error.empty());

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <string>
 #include <vector>
 
 #include "../support/qt_archive.h"
@@ -176,17 +177,47 @@ class ControllerTest : public QObject {
     QVERIFY(st.ErrorLog().isEmpty());
   }
 
-  void sendForwardsEachStudyAndSaysSo() {
+  // "" is a study the archive listed without a Study Instance UID: never
+  // sent, never counted as sent, always said and logged.
+  void sendSaysWhatWasForwarded_data() {
+    QTest::addColumn<QStringList>("uids");
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<QString>("message");  // "{archive}": ARCHIVE at 127.0.0.1:port
+    QTest::addColumn<bool>("logged");
+    QTest::newRow("every study has a UID")
+        << QStringList{"1.2.3", "1.2.4"} << 2
+        << "Request(s) completed.\r\nThis process might take a few seconds." << false;
+    QTest::newRow("one of three without a UID")
+        << QStringList{"1.2.3", "", "1.2.4"} << 2
+        << "1011 - 1 of 3 selected studies have no Study Instance UID from {archive} and cannot be forwarded; "
+           "they were not sent. 2 of 2 requests for the other studies were stored."
+        << true;
+    QTest::newRow("none with a UID: nothing starts")
+        << QStringList{"", ""} << 0
+        << "1011 - 2 of 2 selected studies have no Study Instance UID from {archive} and cannot be forwarded; "
+           "they were not sent."
+        << true;
+  }
+  void sendSaysWhatWasForwarded() {
+    QFETCH(QStringList, uids);
+    QFETCH(int, stored);
+    QFETCH(QString, message);
+    QFETCH(bool, logged);
     Archive archive({"--demo", "1"});
     QVERIFY(archive.ready());
     Station st(SettingsFor(archive.address().port));
     QSignalSpy sent(&st.controller, &operations::Controller::sendFinished);
-    QCOMPARE(st.controller.Send({"1.2.3", "", "1.2.4"}), Start::Started);
-    QVERIFY(sent.wait(30000));
-    QCOMPARE(archive.journal("store").size(), 2);
+    std::vector<std::string> studies;
+    for (const QString& uid : uids) studies.push_back(uid.toStdString());
+    const Start start = st.controller.Send(studies);
+    QCOMPARE(start, stored > 0 ? Start::Started : Start::Failed);
+    if (start == Start::Started) QVERIFY(sent.wait(30000));
+    QVERIFY(!st.controller.busy());
+    QCOMPARE(archive.journal("store").size(), stored);
     QCOMPARE(st.sink.shown.size(), std::size_t{1});
     QCOMPARE(st.sink.shown[0].text,
-             QStringLiteral("Request(s) completed.\r\nThis process might take a few seconds."));
+             message.replace("{archive}", QStringLiteral("ARCHIVE at 127.0.0.1:%1").arg(archive.port())));
+    QCOMPARE(st.ErrorLog().contains(" - Send"), logged);
   }
 
   void moveWithoutAChosenNodeSendsNothing() {

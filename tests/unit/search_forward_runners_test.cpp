@@ -201,6 +201,62 @@ class RunnersTest : public QObject {
     QCOMPARE(studies, (QStringList{"1.1", "1.2", "1.3"}));  // the third was refused, no more tried
   }
 
+  // Only success and warning statuses mean the archive kept a request
+  // (0xFE00 and 0xFF00 cannot end a C-STORE); a Send that breaks off says
+  // how many it had stored.
+  void sendEndsAsTheArchiveAnswers_data() {
+    QTest::addColumn<QStringList>("archive");
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<int>("error");      // 0: none
+    QTest::addColumn<QString>("ending");  // of the error's text
+    const QString refused = QStringLiteral(" 1 of 3 requests were stored before the refusal.");
+    QTest::newRow("warning 0xB007") << QStringList{"--fail-store", "2:B007"} << 3 << 0 << QString();
+    QTest::newRow("warning 0x0001") << QStringList{"--fail-store", "2:0001"} << 3 << 0 << QString();
+    QTest::newRow("cancel 0xFE00") << QStringList{"--fail-store", "2:FE00"} << 1 << 1007
+                                   << "status 0xFE00 (cancelled)." + refused;
+    QTest::newRow("pending 0xFF00") << QStringList{"--fail-store", "2:FF00"} << 1 << 1007
+                                    << "status 0xFF00 (pending)." + refused;
+    QTest::newRow("aborted at the second") << QStringList{"--abort-store", "2"} << 1 << 1005
+                                           << " 1 of 3 requests were stored before the connection was aborted.";
+    QTest::newRow("second never answered") << QStringList{"--hang-store", "2"} << 1 << 1004
+                                           << " 1 of 3 requests were stored before the archive stopped answering.";
+  }
+  void sendEndsAsTheArchiveAnswers() {
+    QFETCH(QStringList, archive);
+    QFETCH(int, stored);
+    QFETCH(int, error);
+    QFETCH(QString, ending);
+    Archive peer(archive);
+    QVERIFY(peer.ready());
+    dicom::ArchiveAddress address = peer.address();
+    address.timeoutSeconds = 2;
+    const SendOutcome outcome = forward::SendStudies(address, {"1.1", "1.2", "1.3"});
+    QCOMPARE(outcome.stored, stored);
+    QCOMPARE(outcome.total, 3);
+    QCOMPARE(outcome.error ? outcome.error->number : 0, error);
+    if (outcome.error)
+      QVERIFY2(QString::fromStdString(outcome.error->description).endsWith(ending),
+               outcome.error->description.c_str());
+  }
+
+  // 0xFE00 answers a C-CANCEL; one that comes unasked ends a search early:
+  // its rows are kept, and it is reported as a C-FIND failure.
+  void searchEndedEarlyByTheArchiveKeepsItsRowsAndSaysSo() {
+    Archive archive({"--results", "10", "--find-status", "FE00"});
+    QVERIFY(archive.ready());
+    search::SearchRunner runner;
+    const auto finished =
+        RunSearchRunner(runner, archive.address(), search::MakeIdentifier(search::BuildIdentifier({}).keys));
+    QVERIFY2(finished, "the search did not finish");
+    QVERIFY(finished->ok());
+    QCOMPARE(finished->count, std::size_t{10});
+    QVERIFY(!finished->truncated);
+    QVERIFY(finished->incomplete.has_value());
+    QCOMPARE(finished->incomplete->number, static_cast<std::int32_t>(dicom::ErrorCode::FindFailed));
+    const QString text = QString::fromStdString(finished->incomplete->description);
+    QVERIFY2(text.contains("0xFE00") && text.contains("the 10 results shown may not be all"), qPrintable(text));
+  }
+
   void nothingToSendStillOpensAndCloses() {
     Archive archive({});
     QVERIFY(archive.ready());

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <string_view>
 
 namespace morvanta::testing {
 
@@ -39,6 +40,16 @@ inline void WriteFile(const std::filesystem::path& file, const std::string& byte
 inline std::string ReadFile(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A file as Notepad saves "Unicode": a byte-order mark, then UTF-16LE.
+inline std::string Utf16LeFile(std::u16string_view text) {
+  std::string bytes = "\xFF\xFE";
+  for (const char16_t unit : text) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
 }
 
 }  // namespace morvanta::testing

@@ -50,18 +50,22 @@ Misbehaviours, for tests:
   --hang                accept associations but never answer a request (a
                         C-CANCEL is not read either)
   --hang-association    never answer an association request
-  --fail-store N[:HEX]  answer the N-th C-STORE (counted from 1) with failure
-                        status HEX (default A700, out of resources)
+  --fail-store N[:HEX]  answer the N-th C-STORE (counted from 1) with status
+                        HEX (default A700, out of resources); any status goes,
+                        FE00 and FF00 too
   --find-status HEX     end every C-FIND with status HEX after the matches
   --find-abort          abort the association after the matches instead of
                         sending the final C-FIND response
   --results N           answer every C-FIND with N made-up studies, whatever
                         it asks for
   --odd-first KIND      make the first match of every C-FIND odd: long (a
-                        65,534-byte Patient's Name), invalid (bytes that are not
+                        65,534-byte Patient's Name), huge (a 40 MiB one),
+                        invalid (bytes that are not
                         UTF-8 under "ISO_IR 192"), charset (an unknown
                         Specific Character Set, "ISO_IR 999"), japanese,
                         korean (ISO 2022 names) or chinese (GB18030)
+  --no-study-uid N      leave the Study Instance UID out of the first N matches
+                        of every C-FIND
   --abort-store N       abort the association when the N-th C-STORE (from 1)
                         arrives, instead of answering it
   --hang-store N        never answer the N-th C-STORE (from 1)
@@ -197,9 +201,11 @@ int main(int argc, char** argv) {
       options.findAbort = true;
     } else if (arg == "--odd-first") {
       options.oddFirst = value();
-      static const std::set<std::string> kOdd{"long", "invalid", "charset", "japanese", "korean", "chinese"};
+      static const std::set<std::string> kOdd{"long", "huge", "invalid", "charset", "japanese", "korean", "chinese"};
       if (!kOdd.contains(options.oddFirst))
-        Usage("--odd-first takes long, invalid, charset, japanese, korean or chinese");
+        Usage("--odd-first takes long, huge, invalid, charset, japanese, korean or chinese");
+    } else if (arg == "--no-study-uid") {
+      options.noStudyUid = Number(arg, value(), 0, 1000000000);
     } else if (arg == "--abort-store") {
       options.abortStoreAt = Number(arg, value(), 1, 1000000000);
     } else if (arg == "--hang-store") {

@@ -211,6 +211,7 @@ class ArchiveSCP : public DcmThreadSCP {
           options.results ? made.emplace(MakeDemoStudy(static_cast<int>(i), options.today)) : matches[i];
       std::unique_ptr<DcmDataset> answer = Answer(study, keys);
       if (sent == 0 && !options.oddFirst.empty()) MakeOdd(*answer, options.oddFirst);
+      if (sent < options.noStudyUid) answer->findAndDeleteElement(DCM_StudyInstanceUID);
       Delay();
       cond = sent == 0 && (options.nestDepth > 0 || options.nestCommand > 0 || options.oversizePdu)
                  ? SendHostileMatch(presId, request.MessageID, sopClass)
@@ -392,7 +393,8 @@ class ArchiveSCP : public DcmThreadSCP {
   }
 
   // A match that tests a receiver's limits: a 65,534-byte Patient's Name (the
-  // most a PN can carry with a 16-bit length, PS3.5 7.1.2), bytes that are not
+  // most a PN can carry with a 16-bit length, PS3.5 7.1.2), a 40 MiB one (more
+  // than a window can lay out; explicit VR writes it as UN), bytes that are not
   // UTF-8 in an "ISO_IR 192" answer, a character set no one defines, or the
   // names of PS3.5 Annexes H, I and J in ISO 2022 (Japanese, Korean) and
   // GB18030.
@@ -400,6 +402,9 @@ class ArchiveSCP : public DcmThreadSCP {
     std::string name, charset;
     if (kind == "long") {
       name = "LONG^" + std::string(65534 - 5, 'N');
+      charset = "ISO_IR 100";
+    } else if (kind == "huge") {
+      name = "HUGE^" + std::string(40 * 1024 * 1024 - 5, 'N');
       charset = "ISO_IR 100";
     } else if (kind == "invalid") {
       name = "BAD\xFF\xFE^NAME\xC3";

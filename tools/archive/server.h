@@ -46,6 +46,7 @@ struct Options {
   bool findAbort = false;                   // abort after the matches instead of the final status
   std::optional<int> results;               // answer every C-FIND with this many made-up studies
   std::string oddFirst;  // first match of every C-FIND: "long", "invalid" or "charset" (see --odd-first)
+  int noStudyUid = 0;    // the first N matches of every C-FIND carry no Study Instance UID
   int abortStoreAt = 0;  // 1-based number of the C-STORE answered by an abort
   int hangStoreAt = 0;   // 1-based number of the C-STORE never answered
   bool hangRelease = false;  // never answer a release request
