@@ -6,7 +6,7 @@
 #include <fstream>
 #include <random>
 
-#include "search/result_grid.h"
+#include "search_widgets/result_grid.h"
 
 namespace morvanta::bench {
 namespace {

@@ -26,8 +26,8 @@
 
 #include "app/frmMain.h"
 #include "search/query.h"
-#include "search/result_grid.h"
-#include "search/search_panel.h"
+#include "search_widgets/result_grid.h"
+#include "search_widgets/search_panel.h"
 #include "search/search_worker.h"
 
 using namespace morvanta;

@@ -9,7 +9,7 @@
 #include <QTableView>
 
 #include "bench_data.h"
-#include "search/result_grid.h"
+#include "search_widgets/result_grid.h"
 
 namespace morvanta::bench {
 namespace {

@@ -22,11 +22,11 @@
 #include <utility>
 
 #include "operations/controller.h"
-#include "search/batch.h"
+#include "search_widgets/batch.h"
 #include "search/query.h"
-#include "search/result_grid.h"
+#include "search_widgets/result_grid.h"
 #include "settings_ui/settings_ui.h"
-#include "search/search_panel.h"
+#include "search_widgets/search_panel.h"
 #include "ui/controls.h"
 #include "ui/optional_date_edit.h"
 

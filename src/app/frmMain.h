@@ -15,7 +15,7 @@
 #include "dicom/dicom.h"
 #include "log/clock.h"
 #include "log/log.h"
-#include "search/result_grid.h"
+#include "search_widgets/result_grid.h"
 #include "search/shortcuts.h"
 #include "ui/ui.h"
 

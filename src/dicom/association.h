@@ -73,6 +73,14 @@ using SteadyClock = std::chrono::steady_clock;
 // keeps a cancel within about 1.1 s whatever the archive does.
 constexpr auto kCancelGrace = std::chrono::seconds(1);
 constexpr int kPollMilliseconds = 50;
+// The TCP connect is made in slices of this many seconds until the time-out,
+// so that a cancel is seen while a host that drops our packets keeps us
+// waiting (the toolkit's connect cannot be interrupted).
+constexpr int kConnectSliceSeconds = 1;
+// How long a release waits for its A-RELEASE-RP before the association is
+// aborted: the answer the user waits for is complete by then, and an archive
+// answers a release at once or not at all.
+constexpr auto kReleaseWait = std::chrono::seconds(1);
 
 // What ends an operation early: the client's own Cancel(), or a flag the
 // caller owns.
@@ -155,45 +163,38 @@ class Association {
     network_.reset(rawNetwork);
     if (cond.bad()) Throw(ErrorCode::NetworkError, "Network could not be initialised: " + Text(cond));
 
-    T_ASC_Parameters* rawParams = nullptr;
-    cond = ASC_createAssociationParameters(&rawParams, ASC_DEFAULTMAXPDU);
-    std::unique_ptr<T_ASC_Parameters, ParamsDeleter> params(rawParams);
-    if (cond.bad()) Throw(ErrorCode::NetworkError, "Association could not be prepared: " + Text(cond));
-    ASC_setAPTitles(params.get(), callingAET.c_str(), peer_.aet.c_str(), nullptr);
-    ASC_setPresentationAddresses(params.get(), OFStandard::getHostName().c_str(), address.c_str());
-    T_ASC_PresentationContextID id = 1;
-    for (const auto& [abstractSyntax, transferSyntaxes] : contexts) {
-      std::vector<const char*> syntaxes = transferSyntaxes;
-      cond = ASC_addPresentationContext(params.get(), id, abstractSyntax, syntaxes.data(),
-                                        static_cast<int>(syntaxes.size()));
-      if (cond.bad()) Throw(ErrorCode::NetworkError, "Association could not be prepared: " + Text(cond));
-      id += 2;
-    }
-
     // The one place the transport is made: plain TCP or TLS, either telling
     // the watcher the socket (a cancel while the archive keeps us waiting for
     // its A-ASSOCIATE-AC shuts it, which ends the wait at once).
     ASC_setTransportLayer(network_.get(), MakeTransportLayer(tls_, peer_.host, timeout_, &socket_, &probe_).release(), 1);
-    if (tls_.enabled) ASC_setTransportLayerType(params.get(), OFTrue);
-    StartWatcher();
+    if (cancel_ != nullptr) StartWatcher();
 
-    T_ASC_Association* rawAssoc = nullptr;
-    {
-      // The connect time-out is process-wide; it is set just before the
-      // request but not held over it, so a search that waits on a silent
-      // archive does not hold up a connection test. A concurrent request
-      // may connect with the other's value: only the TCP connect is affected.
-      std::lock_guard<std::mutex> guard(ConnectLock());
-      dcmConnectionTimeout.set(timeout_);
-    }
-    {
-      Armed armed(*this, std::chrono::milliseconds(0));
-      // The association takes the parameters over, also when the request fails.
-      cond = ASC_requestAssociation(network_.get(), params.get(), &rawAssoc);
-    }
-    if (rawAssoc != nullptr) {
-      params.release();
-      assoc_ = rawAssoc;
+    std::unique_ptr<T_ASC_Parameters, ParamsDeleter> params;
+    const auto connectDeadline = SteadyClock::now() + std::chrono::seconds(timeout_);
+    for (;;) {
+      params = Parameters(callingAET, address, contexts);
+      T_ASC_Association* rawAssoc = nullptr;
+      {
+        // The connect time-out is process-wide; every request sets the same
+        // slice, just before it connects.
+        std::lock_guard<std::mutex> guard(ConnectLock());
+        dcmConnectionTimeout.set(std::min(timeout_, kConnectSliceSeconds));
+      }
+      {
+        Armed armed(*this, std::chrono::milliseconds(0));
+        // The association takes the parameters over, also when the request fails.
+        cond = ASC_requestAssociation(network_.get(), params.get(), &rawAssoc);
+      }
+      if (rawAssoc != nullptr) {
+        params.release();
+        assoc_ = rawAssoc;
+      }
+      // A slice that ended before the connection was made: again, unless
+      // the user cancelled or the time-out has passed.
+      const bool connectTimedOut = cond.bad() && socket_.load() < 0 && cond.code() == DULC_TCPINITERROR &&
+                                   IsTimeoutText(Text(cond));
+      if (!connectTimedOut || Cancelled() || SteadyClock::now() >= connectDeadline) break;
+      Drop();
     }
     if (cond.bad() && Cancelled()) {
       Abort();
@@ -238,15 +239,32 @@ class Association {
     return ASC_findAcceptedPresentationContextID(assoc_, abstractSyntax);
   }
 
+  // Waits kReleaseWait at most for the archive's answer: what the user
+  // waits for is complete before the release, and an archive that never
+  // answers it must not hold the outcome for the whole time-out.
   void Release() {
     if (assoc_ == nullptr) return;
     OFCondition cond;
+    StartWatcher();
+    {
+      std::lock_guard<std::mutex> guard(watchLock_);
+      shutAt_ = SteadyClock::now() + kReleaseWait;
+    }
     {
       Armed armed(*this, kCancelGrace);
       cond = ASC_releaseAssociation(assoc_);
     }
+    bool unanswered = false;
+    {
+      std::lock_guard<std::mutex> guard(watchLock_);
+      shutAt_.reset();
+      unanswered = shutDone_;
+    }
     if (cond.bad()) {
       Abort();
+      if (unanswered && !Cancelled())
+        Throw(ErrorCode::Timeout, Describe(peer_) + " did not answer the release of the association within " +
+                                      std::to_string(kReleaseWait.count()) + " s; it was aborted");
       ThrowTransport(cond, "the release", false);
     }
     Drop();
@@ -283,21 +301,72 @@ class Association {
     // watcher shut), the user ended it: no failure to report.
     if (Cancelled()) Throw(ErrorCode::Cancelled, CancelledText(during));
     const std::string text = Text(cond);
-    if (cond == DIMSE_NODATAAVAILABLE || cond == DUL_READTIMEOUT ||
-        text.find("timed out") != std::string::npos || text.find("Timeout") != std::string::npos ||
-        text.find("timeout") != std::string::npos)
+    if (cond == DIMSE_NODATAAVAILABLE || cond == DUL_READTIMEOUT || IsTimeoutText(text))
       Throw(ErrorCode::Timeout, TimeoutText(peer_, timeout_));
     if (connecting && cond.code() == DULC_TCPINITERROR)
       Throw(ErrorCode::ConnectFailed, ConnectFailedText(peer_, Detail(text)));
-    if (cond == DUL_PEERABORTEDASSOCIATION || cond == DUL_NETWORKCLOSED ||
-        cond.code() == DULC_TCPIOERROR || cond == DIMSE_READPDVFAILED)
-      Throw(ErrorCode::PeerAborted, AbortedText(peer_, during));
+    if (PeerWentAway(cond, text)) Throw(ErrorCode::PeerAborted, AbortedText(peer_, during));
+    // Anything else is a protocol error: what the toolkit found wrong in
+    // what the archive sent (a PDU over our maximum, a bogus length,
+    // garbage). Trying again meets it again.
     Throw(ErrorCode::NetworkError,
-          "Network error with " + Describe(peer_) + " during " + during + ": " + text);
+          "Network error with " + Describe(peer_) + " during " + during + ": " + OneLine(text));
+  }
+
+  // The archive sent what the protocol does not allow; the association is
+  // aborted (1009).
+  [[noreturn]] void ThrowProtocolError(const std::string& during, const std::string& detail) {
+    Abort();
+    if (Cancelled()) Throw(ErrorCode::Cancelled, CancelledText(during));
+    Throw(ErrorCode::NetworkError, "Network error with " + Describe(peer_) + " during " + during + ": " + detail);
   }
 
  private:
   static std::string Text(const OFCondition& cond) { return cond.text() ? cond.text() : ""; }
+
+  static bool IsTimeoutText(const std::string& text) {
+    return text.find("timed out") != std::string::npos || text.find("Timeout") != std::string::npos ||
+           text.find("timeout") != std::string::npos;
+  }
+
+  // The toolkit nests the cause of a failed read in its text, a line each.
+  static std::string OneLine(std::string text) {
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text;
+  }
+
+  // The archive aborted or closed the connection: an A-ABORT, the
+  // connection ended or reset. DIMSE wraps what DUL met while reading a
+  // PDV in DIMSE_READPDVFAILED, with DUL's text inside.
+  static bool PeerWentAway(const OFCondition& cond, const std::string& text) {
+    if (cond == DUL_PEERABORTEDASSOCIATION || cond == DUL_NETWORKCLOSED || cond.code() == DULC_TCPIOERROR)
+      return true;
+    if (cond != DIMSE_READPDVFAILED) return false;
+    for (const OFConditionConst* gone : {&DUL_PEERABORTEDASSOCIATION, &DUL_NETWORKCLOSED})
+      if (text.find(OFCondition(*gone).text()) != std::string::npos) return true;
+    return text.find("TCP I/O Error") != std::string::npos;
+  }
+
+  std::unique_ptr<T_ASC_Parameters, ParamsDeleter> Parameters(
+      const std::string& callingAET, const std::string& address,
+      const std::vector<std::pair<const char*, std::vector<const char*>>>& contexts) const {
+    T_ASC_Parameters* rawParams = nullptr;
+    OFCondition cond = ASC_createAssociationParameters(&rawParams, ASC_DEFAULTMAXPDU);
+    std::unique_ptr<T_ASC_Parameters, ParamsDeleter> params(rawParams);
+    if (cond.bad()) Throw(ErrorCode::NetworkError, "Association could not be prepared: " + Text(cond));
+    ASC_setAPTitles(params.get(), callingAET.c_str(), peer_.aet.c_str(), nullptr);
+    ASC_setPresentationAddresses(params.get(), OFStandard::getHostName().c_str(), address.c_str());
+    T_ASC_PresentationContextID id = 1;
+    for (const auto& [abstractSyntax, transferSyntaxes] : contexts) {
+      std::vector<const char*> syntaxes = transferSyntaxes;
+      cond = ASC_addPresentationContext(params.get(), id, abstractSyntax, syntaxes.data(),
+                                        static_cast<int>(syntaxes.size()));
+      if (cond.bad()) Throw(ErrorCode::NetworkError, "Association could not be prepared: " + Text(cond));
+      id += 2;
+    }
+    if (tls_.enabled) ASC_setTransportLayerType(params.get(), OFTrue);
+    return params;
+  }
 
   // "TCP Initialization Error: Connection refused" -> "connection refused"
   static std::string Detail(std::string text) {
@@ -341,12 +410,18 @@ class Association {
   // one), but its stop wakes it at once: ending an association never waits
   // for the rest of a slice.
   void StartWatcher() {
-    if (cancel_ == nullptr || watcher_.joinable()) return;
+    if (watcher_.joinable()) return;
     watcher_ = std::jthread([this](std::stop_token stop) {
       std::unique_lock<std::mutex> lock(watchLock_);
       std::optional<SteadyClock::time_point> seen;
       while (!stop.stop_requested()) {
-        if (armedGrace_ && cancel_->Requested()) {
+        if (shutAt_ && SteadyClock::now() >= *shutAt_) {
+          const int fd = socket_.load();
+          if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+          shutDone_ = true;
+          return;
+        }
+        if (armedGrace_ && cancel_ != nullptr && cancel_->Requested()) {
           const auto now = SteadyClock::now();
           if (!seen) seen = now;
           const int fd = socket_.load();
@@ -393,6 +468,8 @@ class Association {
   std::mutex watchLock_;
   std::condition_variable_any wake_;
   std::optional<std::chrono::milliseconds> armedGrace_;
+  std::optional<SteadyClock::time_point> shutAt_;  // the release's bound
+  bool shutDone_ = false;                          // the bound shut the socket
   std::jthread watcher_;  // last: stopped before anything it uses goes
 };
 

@@ -163,6 +163,10 @@ class QueryClient {
   // shows, as empty keys where the identifier has none) and collects every
   // pending response. Throws Error; a cancel throws Error number 1012
   // (ErrorCode::Cancelled), which is no failure and is not to be logged.
+  // What breaks the protocol is the archive's error 1009: a response to
+  // another message ID, a PDU the toolkit refuses, a match whose sequences
+  // nest deeper than 128 levels (never parsed). Once the answer is complete
+  // the release is given a second, then the association is aborted.
   DataSetList Find(const DataSet& identifier);
   // The phases of the last Find that returned results.
   const FindPhases& LastPhases() const;
@@ -175,8 +179,9 @@ class QueryClient {
   // must outlive the client. Checked every 50 ms while waiting, so a Find
   // ends within about a second and a half of the flag being set, whatever
   // the archive does: C-CANCEL, and an abort when the archive does not
-  // answer it within a second; while the association is being negotiated,
-  // the connection is shut.
+  // answer it within a second (however fast it goes on sending); while the
+  // association is being negotiated, the connection is shut; while the TCP
+  // connection is being made, it is given up within a second.
   void SetCancelFlag(const std::atomic<bool>* flag);
   // The same from any thread without a flag of one's own: ends the running
   // Find, and every later one of this client, as cancelled.

@@ -1,7 +1,14 @@
 #pragma once
 // Inside the binding only: the request and responses of one DIMSE operation
 // (C-FIND or C-MOVE) on an open association.
+#include <dcmtk/dcmdata/dcxfer.h>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
 #include "dicom/association.h"
+#include "dicom/received.h"
 
 namespace morvanta::dicom::detail {
 
@@ -34,54 +41,121 @@ class Exchange {
 
   // The next response and its data set (null when it has none). False: the
   // archive let the cancel's grace pass, or broke off after a cancel; the
-  // caller aborts.
+  // caller aborts. A response to another request than ours, or a command or
+  // data set that cannot be read, is the archive's protocol error (1009).
+  // Both are read here, PDV by PDV, and decoded by received.h: the toolkit's
+  // own readers would hand them to its recursive parser unchecked.
   bool Receive(T_DIMSE_Message& message, std::unique_ptr<DcmDataset>& dataset) {
-    const auto deadline = SteadyClock::now() + std::chrono::seconds(association_.timeout());
-    int wait = association_.timeout();
+    std::vector<std::uint8_t> bytes;
+    T_ASC_PresentationContextID presId = 0;
+    if (!Gather(DUL_COMMANDPDV, bytes, presId)) return false;
+    std::string why;
+    const std::unique_ptr<DcmDataset> command =
+        DecodeReceived(bytes.data(), bytes.size(), EXS_LittleEndianImplicit, why);
+    if (!command || !ToResponse(*command, message, why)) {
+      if (cancelSent_) return false;
+      association_.ThrowProtocolError(during_, "a response's command cannot be read: " + why);
+    }
+    if (const auto answered = AnsweredId(message); answered && *answered != messageId_) {
+      if (cancelSent_) return false;
+      association_.ThrowProtocolError(during_, "a response answers message ID " + std::to_string(*answered) +
+                                                   ", not this request's " + std::to_string(messageId_));
+    }
+    dataset.reset();
+    if (DataSetTypeOf(message) != DIMSE_DATASET_NULL) return ReceiveDataSet(dataset);
+    return true;
+  }
+
+ private:
+  enum class Waited { Data, GraceOver, TimedOut };
+
+  // Waits for the archive in slices of 50 ms. The cancel and its grace are
+  // looked at before the socket, on every slice: an archive that goes on
+  // talking after C-CANCEL cannot keep the operation alive past the grace.
+  Waited WaitForData(SteadyClock::time_point deadline) {
     for (;;) {
       if (!userCancelled_ && cancel_.Requested()) {
         userCancelled_ = true;
         SendCancel();
       }
-      if (ASC_dataWaiting(association_.get(), 0)) break;
       const auto now = SteadyClock::now();
-      if (cancelSent_ && now >= cancelDeadline_) return false;
-      // DUL may hold PDVs of a PDU it has read already, which the socket no
-      // longer shows: a read that does not wait (0 s) finds them before the
-      // time-out is reported.
-      if (!cancelSent_ && now >= deadline) {
-        wait = 0;
-        break;
-      }
+      if (cancelSent_ && now >= cancelDeadline_) return Waited::GraceOver;
+      if (ASC_dataWaiting(association_.get(), 0)) return Waited::Data;
+      if (!cancelSent_ && now >= deadline) return Waited::TimedOut;
       pollfd waiting{association_.Socket(), POLLIN, 0};
-      if (waiting.fd < 0) break;
+      if (waiting.fd < 0) return Waited::Data;  // gone: the read says how
       ::poll(&waiting, 1, kPollMilliseconds);
     }
-    if (cancelSent_) wait = 1;
-    T_ASC_PresentationContextID presId = 0;
-    DcmDataset* rawDetail = nullptr;
-    OFCondition cond = DIMSE_receiveCommand(association_.get(), DIMSE_NONBLOCKING, wait, &presId, &message, &rawDetail);
-    delete rawDetail;
-    if (cond.bad()) {
-      if (cancelSent_) return false;
-      association_.ThrowTransport(cond, during_, false);
-    }
-    dataset.reset();
-    if (DataSetTypeOf(message) != DIMSE_DATASET_NULL) {
-      DcmDataset* raw = nullptr;
-      // The data set follows its command at once; a slice of 0 s must not end it.
-      cond = DIMSE_receiveDataSetInMemory(association_.get(), DIMSE_NONBLOCKING, std::max(wait, 1), &presId, &raw, nullptr,
-                                          nullptr);
-      dataset.reset(raw);
+  }
+
+  // The PDVs of one command or data set, up to the last, each within the
+  // time-out of the one before. False: the cancel's grace has passed, or
+  // the archive broke off after a cancel.
+  bool Gather(DUL_DATAPDV type, std::vector<std::uint8_t>& bytes, T_ASC_PresentationContextID& presId) {
+    DUL_ASSOCIATIONKEY** dul = &association_.get()->DULassociation;
+    auto deadline = SteadyClock::now() + std::chrono::seconds(association_.timeout());
+    for (;;) {
+      if (cancelSent_ && SteadyClock::now() >= cancelDeadline_) return false;
+      DUL_PDV pdv{};
+      // DUL may hold PDVs of a PDU it has read already, which the socket no
+      // longer shows: they are taken before anything is waited for.
+      OFCondition cond = DUL_NextPDV(dul, &pdv);
       if (cond.bad()) {
-        if (cancelSent_) return false;
-        association_.ThrowTransport(cond, during_, false);
+        const Waited waited = WaitForData(deadline);
+        if (waited == Waited::GraceOver) return false;
+        cond = waited == Waited::TimedOut
+                   ? OFCondition(DUL_READTIMEOUT)
+                   : DUL_ReadPDVs(dul, nullptr, DUL_NOBLOCK, cancelSent_ ? 1 : association_.timeout());
+        // The PDU that arrived is P-DATA: its PDVs are there to take.
+        if (cond == DUL_PDATAPDUARRIVED) cond = DUL_NextPDV(dul, &pdv);
+        if (cond.bad()) {
+          if (cancelSent_) return false;
+          association_.ThrowTransport(cond, during_, false);
+        }
       }
+      if (pdv.pdvType != type || (presId != 0 && pdv.presentationContextID != presId)) {
+        if (cancelSent_) return false;
+        association_.ThrowProtocolError(during_, type == DUL_COMMANDPDV
+                                                     ? "a data set came where a command was expected"
+                                                     : "a command came where a data set was expected");
+      }
+      presId = pdv.presentationContextID;
+      const auto* data = static_cast<const std::uint8_t*>(pdv.data);
+      if (pdv.fragmentLength > 0) bytes.insert(bytes.end(), data, data + pdv.fragmentLength);
+      if (pdv.lastPDV) return true;
+      deadline = SteadyClock::now() + std::chrono::seconds(association_.timeout());
+    }
+  }
+
+  // The data set that follows a response.
+  bool ReceiveDataSet(std::unique_ptr<DcmDataset>& dataset) {
+    std::vector<std::uint8_t> bytes;
+    T_ASC_PresentationContextID presId = 0;
+    if (!Gather(DUL_DATASETPDV, bytes, presId)) return false;
+    T_ASC_PresentationContext context{};
+    if (ASC_findAcceptedPresentationContext(association_.get()->params, presId, &context).bad()) {
+      if (cancelSent_) return false;
+      association_.ThrowProtocolError(during_, "a data set came on presentation context " +
+                                                   std::to_string(presId) + ", which was not accepted");
+    }
+    std::string why;
+    dataset = DecodeReceived(bytes.data(), bytes.size(), DcmXfer(context.acceptedTransferSyntax).getXfer(), why);
+    if (!dataset) {
+      if (cancelSent_) return false;
+      association_.ThrowProtocolError(during_, "a response's data set cannot be read: " + why);
     }
     return true;
   }
 
- private:
+  // The Message ID Being Responded To of a C-FIND or C-MOVE response.
+  static std::optional<DIC_US> AnsweredId(const T_DIMSE_Message& message) {
+    switch (message.CommandField) {
+      case DIMSE_C_FIND_RSP: return message.msg.CFindRSP.MessageIDBeingRespondedTo;
+      case DIMSE_C_MOVE_RSP: return message.msg.CMoveRSP.MessageIDBeingRespondedTo;
+      default: return std::nullopt;
+    }
+  }
+
   static T_DIMSE_DataSetType DataSetTypeOf(const T_DIMSE_Message& message) {
     switch (message.CommandField) {
       case DIMSE_C_FIND_RSP: return message.msg.CFindRSP.DataSetType;

@@ -20,7 +20,7 @@
 #include "log/log.h"
 #include "search/query.h"
 #include "search/search_worker.h"
-#include "ui/ui.h"
+#include "messages/message.h"
 
 namespace morvanta::operations {
 

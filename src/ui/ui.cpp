@@ -57,8 +57,4 @@ void BoxMessageSink::Show(const Message& message) {
   box.exec();
 }
 
-QString ErrorText(int number, const QString& description) {
-  return QString::number(number) + QStringLiteral(" - ") + description;
-}
-
 }  // namespace morvanta::ui

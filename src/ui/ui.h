@@ -7,12 +7,11 @@
 #include <QRect>
 #include <QString>
 
+#include "messages/message.h"
+
 class QWidget;
 
 namespace morvanta::ui {
-
-// Application title, the caption of every box without its own title.
-inline const QString kAppTitle = QStringLiteral("Morvanta");
 
 // Twips follow the screen's logical DPI: 15 twips are one pixel at 96 DPI.
 int Twips(int twips, qreal logicalDpi);
@@ -21,23 +20,6 @@ QRect TwipsRect(int left, int top, int width, int height, qreal logicalDpi);
 void PlaceTwips(QWidget* w, int left, int top, int width, int height);
 
 QFont Tahoma(qreal pointSize, bool bold = false);
-
-enum class MessageIcon { None, Information, Warning, Critical };
-enum class MessageButtons { Ok, OkHelp };
-
-struct Message {
-  QString text;
-  QString title = kAppTitle;
-  MessageIcon icon = MessageIcon::None;
-  MessageButtons buttons = MessageButtons::Ok;
-};
-
-class MessageSink {
- public:
-  virtual ~MessageSink() = default;
-  // Shows the message and returns when the user has dismissed it.
-  virtual void Show(const Message& message) = 0;
-};
 
 // The real thing: a modal QMessageBox over `parent`.
 class BoxMessageSink : public MessageSink {
@@ -48,8 +30,5 @@ class BoxMessageSink : public MessageSink {
  private:
   QWidget* parent_;
 };
-
-// "number - description", the form of every error message.
-QString ErrorText(int number, const QString& description);
 
 }  // namespace morvanta::ui

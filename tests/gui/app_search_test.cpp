@@ -11,7 +11,7 @@
 #include <QStatusBar>
 
 #include "app_support.h"
-#include "search/search_panel.h"
+#include "search_widgets/search_panel.h"
 #include "search/query.h"
 #include "ui/optional_date_edit.h"
 

@@ -10,7 +10,7 @@
 #include <QCheckBox>
 
 #include "app_support.h"
-#include "search/search_panel.h"
+#include "search_widgets/search_panel.h"
 #include "settings_test_support.h"
 #include "settings_ui/frm_change.h"
 #include "settings_ui/frm_login.h"

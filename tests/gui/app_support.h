@@ -19,10 +19,10 @@
 #include <memory>
 
 #include "../support/qt_archive.h"
-#include "search/search_panel.h"
+#include "search_widgets/search_panel.h"
 #include "app/frmMain.h"
 #include "main_window_support.h"
-#include "search/result_grid.h"
+#include "search_widgets/result_grid.h"
 
 namespace morvanta::test {
 

@@ -12,7 +12,7 @@
 #include <QStatusBar>
 
 #include "app_support.h"
-#include "search/search_panel.h"
+#include "search_widgets/search_panel.h"
 
 using namespace morvanta;
 using namespace morvanta::test;

@@ -22,9 +22,9 @@
 #include <memory>
 
 #include "app/frmMain.h"
-#include "search/search_panel.h"
+#include "search_widgets/search_panel.h"
 #include "main_window_support.h"
-#include "search/result_grid.h"
+#include "search_widgets/result_grid.h"
 #include "settings_test_support.h"
 #include "settings_ui/dialog_frame.h"
 #include "settings_ui/frm_login.h"

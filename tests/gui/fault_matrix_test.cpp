@@ -18,7 +18,7 @@
 #include <functional>
 
 #include "../support/unprivileged.h"
-#include "search/search_panel.h"
+#include "search_widgets/search_panel.h"
 #include "app/node_buttons.h"
 #include "ui/shown_text.h"
 #include "app_support.h"

@@ -15,7 +15,7 @@
 #include <QTest>
 #include <functional>
 
-#include "search/result_grid.h"
+#include "search_widgets/result_grid.h"
 
 using morvanta::dicom::DataSet;
 using morvanta::dicom::DataSetList;

@@ -8,8 +8,8 @@
 #include <QtMath>
 #include <optional>
 
-#include "search/batch.h"
-#include "search/result_grid.h"
+#include "search_widgets/batch.h"
+#include "search_widgets/result_grid.h"
 #include "ui/ui.h"
 
 using morvanta::dicom::DataSet;

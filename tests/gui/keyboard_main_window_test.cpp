@@ -13,7 +13,7 @@
 
 #include "app/frmMain.h"
 #include "main_window_support.h"
-#include "search/result_grid.h"
+#include "search_widgets/result_grid.h"
 
 using morvanta::frmMain;
 using morvanta::dicom::DataSet;

@@ -16,7 +16,7 @@
 #include <QTimer>
 
 #include "main_window_support.h"
-#include "search/search_panel.h"
+#include "search_widgets/search_panel.h"
 #include "ui/optional_date_edit.h"
 
 using namespace morvanta;

@@ -8,7 +8,7 @@
 #include <QLineEdit>
 #include <QTest>
 
-#include "search/search_panel.h"
+#include "search_widgets/search_panel.h"
 #include "ui/optional_date_edit.h"
 
 using namespace morvanta;

@@ -295,8 +295,30 @@ INSTANTIATE_TEST_SUITE_P(
         Misbehaviour{"FindFailureStatus", {"--find-status", "C001", "--demo", "3"}, false, 1006,
                      "C-FIND refused by ARCHIVE at 127.0.0.1"},
         Misbehaviour{"FindAborted", {"--find-abort", "--demo", "3"}, false, 1005, "aborted by ARCHIVE"},
-        Misbehaviour{"FirstStoreFails", {"--fail-store", "1:C000"}, true, 1007, "status 0xC000 (unable to process)"}),
+        Misbehaviour{"FirstStoreFails", {"--fail-store", "1:C000"}, true, 1007, "status 0xC000 (unable to process)"},
+        // What the archive sent breaks the protocol: refused, never parsed
+        // into a crash, never taken for the archive's abort.
+        Misbehaviour{"NestedOneBeyondTheBound", {"--results", "3", "--nest-depth", "129"}, false, 1009,
+                     "nest deeper than 128 levels"},
+        Misbehaviour{"NestedTenThousandDeep", {"--results", "3", "--nest-depth", "10000"}, false, 1009,
+                     "nest deeper than 128 levels"},
+        Misbehaviour{"NestedHundredThousandDeep", {"--results", "3", "--nest-depth", "100000"}, false, 1009,
+                     "nest deeper than 128 levels"},
+        Misbehaviour{"CommandNestedTenThousandDeep", {"--results", "3", "--nest-command", "10000"}, false, 1009,
+                     "a response's command cannot be read: its sequences nest deeper than 128 levels"},
+        Misbehaviour{"ResponseToAnotherMessageId", {"--results", "3", "--wrong-message-id"}, false, 1009,
+                     "answers message ID 2, not this request's 1"},
+        Misbehaviour{"PduOverTheMaximum", {"--results", "3", "--oversize-pdu"}, false, 1009,
+                     "Illegal PDU Length"}),
     [](const auto& info) { return std::string(info.param.label); });
+
+// A match nested as deep as the decoder takes is read like any other.
+TEST(ArchiveNesting, AtTheBoundTheMatchIsRead) {
+  Archive archive({"--results", "3", "--nest-depth", "128"});
+  const DataSetList results = Search(archive.port(), [](DataSet& d) { StudyQuery(d, "*"); });
+  ASSERT_EQ(results.Count(), 3u);
+  EXPECT_EQ(results[0].PatientName(), "NESTED^DEEP");
+}
 
 TEST(ArchiveAbsent, NobodyListening) {
   const int port = FreePort();

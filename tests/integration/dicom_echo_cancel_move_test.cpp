@@ -312,6 +312,24 @@ TEST(MoveFromArchive, DestinationDownIsOutOfResources) {
   }
 }
 
+// A C-MOVE response's data set is decoded like a match: nested as deep as
+// the decoder takes it is read, far deeper is the archive's protocol error.
+TEST(MoveFromArchive, NestedResponseIsReadToTheBoundAndRefusedBeyond) {
+  for (const int depth : {128, 100000}) {
+    Archive archive({"--demo", "5", "--nest-depth", std::to_string(depth)});
+    MoveClient client;
+    client.Open("127.0.0.1", archive.port(), "MORVANTA", "ARCHIVE");
+    try {
+      EXPECT_EQ(client.Move(kStudy2, "DEST").status, 0xB000) << depth;
+      EXPECT_EQ(depth, 128);
+    } catch (const Error& e) {
+      EXPECT_EQ(depth, 100000) << e.description();
+      EXPECT_EQ(e.number(), 1009) << e.description();
+      EXPECT_NE(e.description().find("nest deeper than 128 levels"), std::string::npos) << e.description();
+    }
+  }
+}
+
 TEST(MoveFromArchive, MoveWithoutOpenIsRefused) {
   MoveClient client;
   try {

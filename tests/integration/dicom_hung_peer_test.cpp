@@ -5,9 +5,17 @@
 // in 1004.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <fstream>
 #include <future>
 #include <ostream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
 
 #include "archive_process.h"
 #include "dicom/dicom.h"
@@ -135,6 +143,162 @@ TEST(FindRelease, ReleaseNeverAnsweredKeepsTheResults) {
     EXPECT_EQ(results.Count(), limit == 0 ? 5u : limit) << "limit " << limit;
     EXPECT_TRUE(archive.WaitFor("release-held"));
   }
+}
+
+// The release is not waited for beyond a short bound: with a 30 s
+// time-out, the results come long before it.
+TEST(FindRelease, ReleaseNeverAnsweredDoesNotHoldTheResults) {
+  std::unique_ptr<QueryClient> client;
+  std::future<DataSetList> running;
+  Archive archive({"--results", "5", "--hang-release"});
+  client = StudyClient(archive.port(), kLongTimeoutS);
+  running = std::async(std::launch::async, [&] { return client->Find(client->Identifier()); });
+  ASSERT_EQ(running.wait_for(kDeadline), std::future_status::ready) << "the release held the results";
+  EXPECT_EQ(running.get().Count(), 5u);
+}
+
+// ------------------------------------------------------------------ deaf to C-CANCEL
+
+struct DeafCase {
+  const char* label;
+  std::size_t limit;  // 0: the user cancels
+};
+void PrintTo(const DeafCase& c, std::ostream* os) { *os << c.label; }
+
+class DeafArchive : public ::testing::TestWithParam<DeafCase> {};
+
+// The archive streams pending responses without end and never reads our
+// C-CANCEL: the grace after it is counted however fast the data comes, then
+// the association is aborted. The client and future are made before the
+// archive, so a lost cancel fails the test and ends the archive before the
+// future waits.
+TEST_P(DeafArchive, TheCancelsGraceEndsItWhileItStreams) {
+  const DeafCase& c = GetParam();
+  std::atomic<bool> flag{false};
+  std::unique_ptr<QueryClient> client;
+  std::future<DataSetList> running;
+  Archive archive({"--results", "3", "--ignore-cancel"});
+  client = StudyClient(archive.port(), kLongTimeoutS);
+  client->SetResultLimit(c.limit);
+  client->SetCancelFlag(&flag);
+  running = std::async(std::launch::async, [&] { return client->Find(client->Identifier()); });
+  if (c.limit == 0) {
+    ASSERT_TRUE(archive.WaitFor("streaming"));
+    flag = true;
+  }
+  ASSERT_EQ(running.wait_for(kDeadline), std::future_status::ready) << "the archive kept the search alive";
+  try {
+    const DataSetList results = running.get();
+    EXPECT_NE(c.limit, 0u) << "a cancelled search must not return results";
+    EXPECT_EQ(results.Count(), c.limit);
+    EXPECT_TRUE(results.Truncated());
+  } catch (const Error& e) {
+    EXPECT_EQ(c.limit, 0u) << e.description();
+    EXPECT_EQ(e.number(), static_cast<std::int32_t>(ErrorCode::Cancelled)) << e.description();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, DeafArchive,
+                         ::testing::Values(DeafCase{"UserCancels", 0}, DeafCase{"AtTheLimit", 400}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+// ------------------------------------------------------------------ connect
+
+// How many connections to `port` on loopback wait for their SYN to be answered.
+int ConnectsPending(int port) {
+  int pending = 0;
+  char hexPort[8];
+  std::snprintf(hexPort, sizeof hexPort, "%04X", port);
+  std::ifstream tcp("/proc/net/tcp");
+  std::string line;
+  while (std::getline(tcp, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state;
+    fields >> slot >> local >> remote >> state;
+    if (remote.size() > 5 && remote.substr(remote.size() - 4) == hexPort && state == "02") ++pending;
+  }
+  return pending;
+}
+
+// A host that drops our SYNs: a listening socket whose backlog is full
+// (Linux then drops further SYNs).
+class DroppingHost {
+ public:
+  DroppingHost() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener_, 0) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      throw std::runtime_error("no listening socket");
+    port_ = ntohs(address.sin_port);
+    for (int i = 0; i < 2; ++i) {
+      fillers_.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+      ::connect(fillers_.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+    fillersPending_ = ConnectsPending(port_);
+  }
+  ~DroppingHost() { Close(); }
+  int port() const { return port_; }
+  // Waits until one more connection than the fillers' waits for its SYN's answer.
+  bool WaitForOurs() const {
+    const auto end = std::chrono::steady_clock::now() + kDeadline;
+    while (ConnectsPending(port_) <= fillersPending_)
+      if (std::chrono::steady_clock::now() >= end) return false;
+      else std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return true;
+  }
+  // Ends the black hole: a connect still waiting is refused.
+  void Close() {
+    for (const int fd : fillers_) ::close(fd);
+    fillers_.clear();
+    if (listener_ >= 0) ::close(listener_);
+    listener_ = -1;
+  }
+
+ private:
+  int listener_ = -1;
+  int port_ = 0;
+  int fillersPending_ = 0;
+  std::vector<int> fillers_;
+};
+
+// The cancel ends the connect long before the connect's time-out.
+TEST(ConnectCancel, HostThatDropsPacketsEndsWithTheCancel) {
+  DroppingHost host;
+  std::atomic<bool> flag{false};
+  auto client = StudyClient(host.port(), kLongTimeoutS);
+  client->SetCancelFlag(&flag);
+  auto running = std::async(std::launch::async, [&] { return client->Find(client->Identifier()); });
+  EXPECT_TRUE(host.WaitForOurs());
+  flag = true;
+  const bool ended = running.wait_for(kDeadline) == std::future_status::ready;
+  host.Close();
+  ASSERT_TRUE(ended) << "the cancel waited for the connect";
+  try {
+    running.get();
+    FAIL() << "a cancelled search must throw";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), static_cast<std::int32_t>(ErrorCode::Cancelled)) << e.description();
+  }
+}
+
+// Made in slices so that a cancel is seen, the connect still waits the whole
+// time-out when nobody cancels, and then says so.
+TEST(ConnectCancel, HostThatDropsPacketsTimesOutAfterTheTimeOut) {
+  DroppingHost host;
+  auto client = StudyClient(host.port(), 3);
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    client->Find(client->Identifier());
+    FAIL() << "a connect that is never answered must throw";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), static_cast<std::int32_t>(ErrorCode::Timeout)) << e.description();
+    EXPECT_NE(e.description().find("within 3 s"), std::string::npos) << e.description();
+  }
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "search/batch.h"
+#include "search_widgets/batch.h"
 
 namespace morvanta::search {
 namespace {

@@ -70,6 +70,16 @@ Misbehaviours, for tests:
                         arrives, instead of answering it
   --hang-store N        never answer the N-th C-STORE (from 1)
   --hang-release        never answer a release request
+  --nest-depth N        the first match of every C-FIND, and the final
+                        response of every C-MOVE, carry a sequence whose items
+                        nest N levels deep
+  --nest-command N      the command set of the first C-FIND response carries a
+                        sequence whose items nest N levels deep
+  --ignore-cancel       a C-FIND goes on after C-CANCEL: after its matches it
+                        sends pending responses as fast as it can, without end
+  --wrong-message-id    C-FIND responses answer another message ID
+  --oversize-pdu        the first match of every C-FIND comes in one PDU twice
+                        as long as the client's maximum
 )";
 
 [[noreturn]] void Usage(const std::string& problem) {
@@ -202,6 +212,16 @@ int main(int argc, char** argv) {
       options.hangStoreAt = Number(arg, value(), 1, 1000000000);
     } else if (arg == "--hang-release") {
       options.hangRelease = true;
+    } else if (arg == "--nest-depth") {
+      options.nestDepth = Number(arg, value(), 1, 1000000);
+    } else if (arg == "--nest-command") {
+      options.nestCommand = Number(arg, value(), 1, 1000000);
+    } else if (arg == "--ignore-cancel") {
+      options.ignoreCancel = true;
+    } else if (arg == "--wrong-message-id") {
+      options.wrongMessageId = true;
+    } else if (arg == "--oversize-pdu") {
+      options.oversizePdu = true;
     } else if (arg == "--results") {
       options.results = Number(arg, value(), 0, 1000000);
     } else {

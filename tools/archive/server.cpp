@@ -22,6 +22,8 @@
 #include <thread>
 
 #include "dicom/charset.h"
+#include "dataset_text.h"
+#include "hostile.h"
 #include "json.h"
 #include "pool.h"
 #include "studies.h"
@@ -72,48 +74,18 @@ void Delay() {
     std::this_thread::sleep_for(std::chrono::milliseconds(g_state->options.delayMs));
 }
 
-std::string ToText(const OFString& text) { return std::string(text.c_str(), text.length()); }
-
-// Texts of a received data set in UTF-8: by its own (0008,0005), and as
-// Latin-1 where it has none (what most senders that omit it mean).
-bool DecodeToUtf8(DcmDataset& dataset) {
-  OFString declared;
-  if (dataset.findAndGetOFStringArray(DCM_SpecificCharacterSet, declared).good() && !declared.empty())
-    return dataset.convertToUTF8().good();
-  for (unsigned long i = 0; i < dataset.card(); ++i) {
-    DcmElement* element = dataset.getElement(i);
-    if (element == nullptr || !element->isAffectedBySpecificCharacterSet()) continue;
-    OFString value;
-    if (element->getOFStringArray(value).bad() || dicom::IsAscii(ToText(value))) continue;
-    element->putString(dicom::Latin1ToUtf8(ToText(value)).c_str());
-  }
-  return true;
-}
-
 std::string Encode(const std::string& utf8) {
   return g_state->options.charset == "ISO_IR 192" ? utf8 : dicom::Utf8ToLatin1(utf8);
 }
 
-Study StudyFromDataset(DcmDataset& dataset) {
-  Study study;
-  static const TagKey kStudyKeys[] = {kPatientName, kPatientID,   kBirthDate,      kPatientSex,
-                                      kStudyDate,   kStudyTime,   kAccessionNumber, kStudyID,
-                                      kStudyDescription, kStudyUID, kReferringPhysician};
-  for (TagKey key : kStudyKeys) {
-    OFString value;
-    if (dataset.findAndGetOFStringArray(DcmTagKey(key >> 16, key & 0xFFFF), value).good())
-      study.values[key] = ToText(value);
-  }
-  Series series;
-  OFString value;
-  if (dataset.findAndGetOFString(DCM_SeriesInstanceUID, value).good()) series.uid = ToText(value);
-  if (dataset.findAndGetOFString(DCM_Modality, value).good()) series.modality = ToText(value);
-  if (dataset.findAndGetOFString(DCM_BodyPartExamined, value).good()) series.bodyPart = ToText(value);
-  study.series.push_back(series);
-  return study;
-}
-
 class ArchiveSCP : public DcmThreadSCP {
+ public:
+  // The association, for the responses hostile.h writes byte by byte.
+  OFCondition run(T_ASC_Association* association) override {
+    association_ = association;
+    return DcmThreadSCP::run(association);
+  }
+
  protected:
   void notifyAssociationRequest(const T_ASC_Parameters& /*params*/, DcmSCPActionType& action) override {
     if (g_state->options.hangAssociation) {
@@ -142,6 +114,7 @@ class ArchiveSCP : public DcmThreadSCP {
 
   OFCondition handleIncomingCommand(T_DIMSE_Message* message,
                                     const DcmPresentationContextInfo& info) override {
+    explicitVR_ = info.acceptedTransferSyntax == UID_LittleEndianExplicitTransferSyntax;
     switch (message->CommandField) {
       case DIMSE_C_ECHO_RQ:
         Journal("{\"type\":\"echo\",\"calling\":" + JsonString(ToText(getPeerAETitle())) + "}");
@@ -240,7 +213,10 @@ class ArchiveSCP : public DcmThreadSCP {
       if (sent == 0 && !options.oddFirst.empty()) MakeOdd(*answer, options.oddFirst);
       if (sent < options.noStudyUid) answer->findAndDeleteElement(DCM_StudyInstanceUID);
       Delay();
-      cond = sendFINDResponse(presId, request.MessageID, sopClass, answer.get(), STATUS_FIND_Pending_MatchesAreContinuing);
+      cond = sent == 0 && (options.nestDepth > 0 || options.nestCommand > 0 || options.oversizePdu)
+                 ? SendHostileMatch(presId, request.MessageID, sopClass)
+                 : sendFINDResponse(presId, request.MessageID + (options.wrongMessageId ? 1 : 0), sopClass,
+                                    answer.get(), STATUS_FIND_Pending_MatchesAreContinuing);
       if (cond.bad()) {
         done("broken");
         return cond;
@@ -250,10 +226,17 @@ class ArchiveSCP : public DcmThreadSCP {
       // matches. After the last match there is nothing left to stop: a cancel
       // for it crosses the final response and is read as a late cancel, the
       // same however the two processes happen to be scheduled.
-      if (i + 1 < count && checkForCANCEL(presId, request.MessageID).good()) {
+      if (i + 1 < count && !options.ignoreCancel && checkForCANCEL(presId, request.MessageID).good()) {
         done(Hex(STATUS_FIND_Cancel_MatchingTerminatedDueToCancelRequest));
         return sendFINDResponse(presId, request.MessageID, sopClass, nullptr, STATUS_FIND_Cancel_MatchingTerminatedDueToCancelRequest);
       }
+    }
+    if (options.ignoreCancel) {
+      // Matches without end, C-CANCEL or not, as fast as the connection takes them.
+      Journal("{\"type\":\"streaming\"}");
+      StreamPending(association_, presId, request.MessageID, sopClass.c_str(), NestedMatch(0, explicitVR_));
+      done("broken");
+      return DUL_NETWORKCLOSED;
     }
     Delay();
     if (options.findAbort) {
@@ -279,6 +262,12 @@ class ArchiveSCP : public DcmThreadSCP {
     const OFString sopClass = request.AffectedSOPClassUID;
     const std::string dest = ToText(destination);
     const std::string calling = ToText(getPeerAETitle());
+    if (g_state->options.nestDepth > 0)
+      return SendRawResponse(association_, presId, DIMSE_C_MOVE_RSP, request.MessageID, sopClass.c_str(),
+                             STATUS_MOVE_Warning_SubOperationsCompleteOneOrMoreFailures,
+                             NestedMatch(g_state->options.nestDepth, explicitVR_))
+                 ? EC_Normal
+                 : DUL_NETWORKCLOSED;
 
     std::string level, studyUid;
     OFString value;
@@ -349,6 +338,17 @@ class ArchiveSCP : public DcmThreadSCP {
     }
     scu.releaseAssociation();
     return finish(failed + warning > 0 ? STATUS_MOVE_Warning_SubOperationsCompleteOneOrMoreFailures : STATUS_Success);
+  }
+
+  // A match of --nest-depth, --nest-command or --oversize-pdu, written byte by byte.
+  OFCondition SendHostileMatch(T_ASC_PresentationContextID presId, std::uint16_t messageId, const OFString& sopClass) {
+    const Options& options = g_state->options;
+    std::string match = NestedMatch(options.nestDepth, explicitVR_);
+    if (options.oversizePdu) match = Padded(match, explicitVR_, 2 * association_->sendPDVLength);
+    return SendRawResponse(association_, presId, DIMSE_C_FIND_RSP, messageId, sopClass.c_str(),
+                           STATUS_FIND_Pending_MatchesAreContinuing, match, options.oversizePdu, options.nestCommand)
+               ? EC_Normal
+               : DUL_NETWORKCLOSED;
   }
 
   // A small Secondary Capture image of the study: 8 x 8 pixels of 8 bits.
@@ -506,21 +506,10 @@ class ArchiveSCP : public DcmThreadSCP {
     Delay();
     return sendSTOREResponse(presId, request, status);
   }
-};
 
-void LoadFolder(const std::string& folder, StudyStore& store) {
-  std::error_code error;
-  for (auto it = std::filesystem::recursive_directory_iterator(folder, error);
-       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    if (!it->is_regular_file()) continue;
-    DcmFileFormat file;
-    if (file.loadFile(it->path().c_str()).bad()) continue;  // not a DICOM file: skipped
-    DcmDataset* dataset = file.getDataset();
-    if (!DecodeToUtf8(*dataset)) continue;
-    Study study = StudyFromDataset(*dataset);
-    if (!study.values[kStudyUID].empty()) store.Add(std::move(study));
-  }
-}
+  T_ASC_Association* association_ = nullptr;
+  bool explicitVR_ = true;  // of the command being handled
+};
 
 }  // namespace
 

@@ -1,4 +1,4 @@
-#include "search/grid_delegate.h"
+#include "search_widgets/grid_delegate.h"
 
 #include <QApplication>
 #include <QFontMetrics>
@@ -9,7 +9,7 @@
 #include <QTextOption>
 #include <cstring>
 
-#include "search/result_grid.h"
+#include "search_widgets/result_grid.h"
 
 namespace morvanta::search {
 

@@ -1,4 +1,4 @@
-#include "search/result_grid.h"
+#include "search_widgets/result_grid.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <numeric>
 
-#include "search/grid_delegate.h"
+#include "search_widgets/grid_delegate.h"
 #include "ui/shown_text.h"
 #include "ui/ui.h"
 

@@ -1,8 +1,8 @@
-#include "search/batch.h"
+#include "search_widgets/batch.h"
 
 #include <algorithm>
 
-#include "search/result_grid.h"
+#include "search_widgets/result_grid.h"
 
 namespace morvanta::search {
 

@@ -1,4 +1,4 @@
-#include "search/search_panel.h"
+#include "search_widgets/search_panel.h"
 
 #include <QComboBox>
 #include <QCompleter>
