@@ -80,7 +80,7 @@ class frmMain::SettingsAdapter : public settings_ui::SettingsHost {
   explicit SettingsAdapter(frmMain& window) : window_(window) {}
   void GetINI() override { window_.GetINI(); }
   const SettingsValues& values() const override { return window_.settings(); }
-  SettingsValues& values() override { return window_.settings(); }
+  void TakeApplied(const DialogSettings& applied) override { window_.operations_->TakeApplied(applied); }
   void SetDateRangeVisible(bool visible) override {
     window_.SetDateRangeVisible(visible);
   }
@@ -262,7 +262,7 @@ void frmMain::CreateSearchPanel() {
   connect(panel_->cmdSearch, &QPushButton::clicked, this, &frmMain::cmdSearch_Click);
 
   // Below the search fields, in the same frame.
-  nodeButtons_ = new NodeButtonBar(settings(), store_, log_, picSearch);
+  nodeButtons_ = new NodeButtonBar(*operations_, store_, log_, picSearch);
   ui::PlaceTwips(nodeButtons_, 90, 1935, 7935, 960);
   cmdNode = nodeButtons_->cmdNode;
 }
@@ -288,7 +288,7 @@ void frmMain::SetTabOrder() {
 }
 
 void frmMain::Form_Load() {
-  Step(log_, "Form_Load", [&] { settings().ActiveForwardAET = store_.ActiveNode(); });
+  Step(log_, "Form_Load", [&] { operations_->SetActiveNode(store_.ActiveNode()); });
   Step(log_, "Form_Load", [&] { LoadNodeButtons(); });
   Step(log_, "Form_Load", [&] {
     // Top-left corner; the frame's corner, not the client's.
@@ -436,7 +436,6 @@ void frmMain::keyPressEvent(QKeyEvent* event) {
 
 bool frmMain::busy() const { return operations_->busy(); }
 
-SettingsValues& frmMain::settings() { return operations_->settings(); }
 const SettingsValues& frmMain::settings() const { return operations_->settings(); }
 
 void frmMain::cmdSearch_Click() { RunSearch(panel_->criteria()); }

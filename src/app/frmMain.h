@@ -70,7 +70,6 @@ class frmMain : public QMainWindow {
   void LoadNodeButtons();
   void ActivateNode(std::int16_t index);
 
-  SettingsValues& settings();
   const SettingsValues& settings() const;
   const Log& log() const { return log_; }
   ui::MessageSink& messages() { return *messages_; }

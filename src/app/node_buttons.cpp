@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QVariant>
 
+#include "operations/controller.h"
 #include "ui/controls.h"
 
 
@@ -60,8 +61,9 @@ bool IsNodeHighlighted(const QPushButton* button) {
          button->font().bold();
 }
 
-NodeButtonBar::NodeButtonBar(SettingsValues& values, const SettingsStore& store, const Log& log, QWidget* parent)
-    : QWidget(parent), values_(values), store_(store), log_(log) {
+NodeButtonBar::NodeButtonBar(operations::Controller& owner, const SettingsStore& store, const Log& log,
+                             QWidget* parent)
+    : QWidget(parent), owner_(owner), store_(store), log_(log) {
   setObjectName(QStringLiteral("nodeButtons"));
   // Two rows of four, in twips from the bar's corner.
   static constexpr std::array<int, 4> kLeft{0, 2025, 4050, 6075};
@@ -79,10 +81,10 @@ void NodeButtonBar::LoadNodeButtons() {
   for (QPushButton* button : cmdNode) ShowNormal(button);
 
   const std::array<std::string, kNodeSlots> entries = store_.ForwardNodes();
+  owner_.SetForwardNodes(entries);
   for (int i = 0; i < kNodeSlots; ++i) {
     QPushButton* button = cmdNode[static_cast<std::size_t>(i)];
     const std::string& entry = entries[static_cast<std::size_t>(i)];
-    values_.ForwardNodes[static_cast<std::size_t>(i)] = entry;
     if (entry.empty()) {
       button->setText(QString());
       SetNodeAET(button, QString());
@@ -95,7 +97,7 @@ void NodeButtonBar::LoadNodeButtons() {
     SetNodeAET(button, aet);
     // A node without an AE title is never "the active one", even while no
     // node has been chosen yet (both empty).
-    if (!node.aet.empty() && node.aet == values_.ActiveForwardAET) {
+    if (!node.aet.empty() && node.aet == owner_.settings().ActiveForwardAET) {
       ActivateNode(static_cast<std::int16_t>(i));
     }
     button->show();
@@ -107,11 +109,11 @@ void NodeButtonBar::ActivateNode(std::int16_t index) {
   for (QPushButton* button : cmdNode) ShowNormal(button);
   QPushButton* chosen = cmdNode[static_cast<std::size_t>(index)];
   ShowActive(chosen);
-  values_.ActiveForwardAET = NodeAET(chosen).toStdString();
+  owner_.SetActiveNode(NodeAET(chosen).toStdString());
   // The choice is remembered at once; a failed write only loses the memory
   // of the choice, not the choice for this run, so it is logged rather than
   // shown.
-  const SaveResult saved = store_.SaveActiveNode(values_.ActiveForwardAET);
+  const SaveResult saved = store_.SaveActiveNode(owner_.settings().ActiveForwardAET);
   if (!saved) (void)log_.LogError(0, saved.error, "cmdNode_Click");
 }
 

@@ -13,6 +13,10 @@
 #include "config/store.h"
 #include "log/log.h"
 
+namespace morvanta::operations {
+class Controller;
+}
+
 class QPushButton;
 
 namespace morvanta {
@@ -31,10 +35,11 @@ class NodeButtonBar : public QWidget {
   Q_OBJECT
 
  public:
-  // The buttons read and change `values` (ForwardNodes, ActiveForwardAET),
-  // keep the choice through `store`, and log a choice the file would not
-  // take to `log`. All three must outlive the bar.
-  NodeButtonBar(SettingsValues& values, const SettingsStore& store, const Log& log, QWidget* parent = nullptr);
+  // The buttons hand their entries and the choice to `owner`, which holds
+  // the settings values, keep the choice through `store`, and log a choice
+  // the file would not take to `log`. All three must outlive the bar.
+  NodeButtonBar(operations::Controller& owner, const SettingsStore& store, const Log& log,
+                QWidget* parent = nullptr);
 
   // Builds all eight buttons from [Forward] Node0..Node7, starting from a
   // clean state: every button normal, so only the button whose AE title
@@ -50,7 +55,7 @@ class NodeButtonBar : public QWidget {
   NodeButtonArray cmdNode{};
 
  private:
-  SettingsValues& values_;
+  operations::Controller& owner_;
   const SettingsStore& store_;
   const Log& log_;
 };

@@ -14,6 +14,12 @@ SaveResult From(const WriteResult& written) { return {written.ok, written.missin
 
 }  // namespace
 
+void TakeApplied(SettingsValues& values, const DialogSettings& applied) {
+  values.ForwardNodes = applied.nodes;
+  values.QueryModalityKey = applied.modalityKey;
+  values.ForwardBy = applied.forwardBy;
+}
+
 bool SettingsStore::Exists() const {
   std::error_code ec;
   return std::filesystem::is_regular_file(file_, ec);

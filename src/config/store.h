@@ -28,6 +28,11 @@ struct DialogSettings {
   ForwardMethod forwardBy = ForwardMethod::Redirect;
 };
 
+// What a successful Apply changes in the values the program holds: the node
+// entries it wrote and the two choices. (The archive and local keys are
+// reloaded from the file before each operation.)
+void TakeApplied(SettingsValues& values, const DialogSettings& applied);
+
 // What a write did: ok, or why not in words that name the file.
 struct SaveResult {
   bool ok = true;

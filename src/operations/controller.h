@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QString>
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -57,8 +58,16 @@ class Controller : public QObject {
   // reported any more.
   ~Controller() override;
 
-  SettingsValues& settings() { return settings_; }
+  // The settings values of the run. They change only through the
+  // controller: the reload before each operation (GetINI), and the three
+  // calls below for the node buttons and the settings dialog.
   const SettingsValues& settings() const { return settings_; }
+  // The node button's choice.
+  void SetActiveNode(std::string aet) { settings_.ActiveForwardAET = std::move(aet); }
+  // The node buttons' entries as the file holds them.
+  void SetForwardNodes(const std::array<std::string, kNodeSlots>& nodes) { settings_.ForwardNodes = nodes; }
+  // The settings dialog's Apply, once the file holds it.
+  void TakeApplied(const DialogSettings& applied) { morvanta::TakeApplied(settings_, applied); }
   const SettingsStore& store() const { return store_; }
   ui::MessageSink& messages() { return messages_; }
 

@@ -308,9 +308,7 @@ bool frmSettings::Apply() {
          ui::kAppTitle, ui::MessageIcon::Critical, ui::MessageButtons::Ok});
     return false;
   }
-  host_.values().ForwardNodes = settings.nodes;
-  host_.values().QueryModalityKey = settings.modalityKey;
-  host_.values().ForwardBy = settings.forwardBy;
+  host_.TakeApplied(settings);
 
   host_.SetDateRangeVisible(chkExtStudy->isChecked());
   host_.LoadNodeButtons();

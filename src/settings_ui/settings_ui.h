@@ -24,8 +24,8 @@ class SettingsHost {
   // shows or hides the window's study-date range row.
   virtual void GetINI() = 0;
   virtual const SettingsValues& values() const = 0;
-  // Apply stores each node entry it writes in ForwardNodes.
-  virtual SettingsValues& values() = 0;
+  // Apply hands over what it wrote (TakeApplied in config/store.h).
+  virtual void TakeApplied(const DialogSettings& applied) = 0;
   // Shows or hides the study-date range row (its label, the "-" and both pickers).
   virtual void SetDateRangeVisible(bool visible) = 0;
   // Re-reads Node0..Node7 and rebuilds the forward-node buttons.

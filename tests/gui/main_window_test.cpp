@@ -343,8 +343,11 @@ void MainWindowTest::startsWithoutSettingsFile() {
   QVERIFY(w.sink.shown.empty());
   QVERIFY(!dir.HasSettings());
 
-  // The first archive operation finds out: logged and shown, nothing loaded.
-  w.frm->settings().QueryPort = 104;
+  // The first archive operation finds out: logged and shown, the values of
+  // the last load kept.
+  dir.WriteSettings({"[Query]", "Port=104"});
+  w.frm->GetINI();
+  QVERIFY(QFile::remove(dir.settingsFile()));
   QVERIFY(!w.frm->CheckINI());
   QCOMPARE(w.sink.shown.size(), std::size_t{1});
   QCOMPARE(w.sink.shown[0].text, QStringLiteral("0 - Settings.ini existiert nicht."));

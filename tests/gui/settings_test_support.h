@@ -39,7 +39,7 @@ class FakeHost : public SettingsHost {
     dateRangeVisible = settings.ExtStudyDate;
   }
   const SettingsValues& values() const override { return settings; }
-  SettingsValues& values() override { return settings; }
+  void TakeApplied(const DialogSettings& applied) override { morvanta::TakeApplied(settings, applied); }
   void SetDateRangeVisible(bool visible) override { dateRangeVisible = visible; }
   void LoadNodeButtons() override {
     ++loadNodeButtonsCalls;

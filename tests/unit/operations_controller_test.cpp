@@ -237,7 +237,7 @@ class ControllerTest : public QObject {
     QVERIFY(archive.ready());
     Station st(SettingsFor(archive.address().port, forward.constData()) +
                "[TLS]\r\nEnabled=0\r\nCACertificates=ca.pem\r\nServerName=archive\r\n");
-    st.controller.settings().ActiveForwardAET = "MORVANTA";
+    st.controller.SetActiveNode("MORVANTA");
     test::FileOpens opens(st.store.file());
     QVERIFY(opens.watching());
     QSignalSpy searched(&st.controller, &operations::Controller::searchFinished);
