@@ -80,24 +80,23 @@ void NodeButtonBar::LoadNodeButtons() {
   // on a button that now shows another node.
   for (QPushButton* button : cmdNode) ShowNormal(button);
 
-  const std::array<std::string, kNodeSlots> entries = store_.ForwardNodes();
+  const NodeEntries entries = store_.ForwardNodes();
   owner_.SetForwardNodes(entries);
   for (int i = 0; i < kNodeSlots; ++i) {
     QPushButton* button = cmdNode[static_cast<std::size_t>(i)];
-    const std::string& entry = entries[static_cast<std::size_t>(i)];
-    if (entry.empty()) {
+    const std::optional<NodeEntry>& node = entries[static_cast<std::size_t>(i)];
+    if (!node) {
       button->setText(QString());
       SetNodeAET(button, QString());
       button->hide();
       continue;
     }
-    const NodeEntry node = ParseNodeEntry(entry);
-    const QString aet = QString::fromStdString(node.aet);
-    button->setText(QString::fromStdString(node.alias));
+    const QString aet = QString::fromStdString(node->aet);
+    button->setText(QString::fromStdString(node->alias));
     SetNodeAET(button, aet);
     // A node without an AE title is never "the active one", even while no
     // node has been chosen yet (both empty).
-    if (!node.aet.empty() && node.aet == owner_.settings().ActiveForwardAET) {
+    if (!node->aet.empty() && node->aet == owner_.settings().ActiveForwardAET) {
       ActivateNode(static_cast<std::int16_t>(i));
     }
     button->show();

@@ -150,6 +150,15 @@ std::string FormatNodeEntry(std::string_view alias, std::string_view aet) {
   return std::string(alias) + "|" + std::string(aet);
 }
 
+std::optional<NodeEntry> NodeSlot(std::string_view entry) {
+  if (entry.empty()) return std::nullopt;
+  return ParseNodeEntry(entry);
+}
+
+std::string NodeSlotText(const std::optional<NodeEntry>& slot) {
+  return slot ? FormatNodeEntry(slot->alias, slot->aet) : std::string();
+}
+
 std::string NodeKey(int slot) { return SettingKeyName(setting::kNode, slot); }
 
 }  // namespace morvanta

@@ -40,7 +40,19 @@ struct TlsValues {
   std::string CRL;  // revocation lists; empty: none
 };
 
+// A forward node entry: alias, "|", AE title. Pieces after a second "|" are
+// ignored; an entry without "|" is all alias with an empty AE title.
+struct NodeEntry {
+  std::string alias;
+  std::string aet;
+  bool hasBar = false;
+  bool operator==(const NodeEntry&) const = default;
+};
+// [Forward] Node0..Node7: none for an empty (or missing) key.
+using NodeEntries = std::array<std::optional<NodeEntry>, kNodeSlots>;
+
 struct SettingsValues {
+
   std::string LocalAET;
   std::string QueryAET;
   std::string QueryIP;
@@ -50,7 +62,7 @@ struct SettingsValues {
   std::optional<std::string> QueryPortText;
   bool ExtStudyDate = false;
   std::string ActiveForwardAET;
-  std::array<std::string, kNodeSlots> ForwardNodes;
+  NodeEntries ForwardNodes;
   // [Query] Timeout, seconds: how long connecting, negotiating and each DICOM
   // response may take. Optional key; 30 when missing or not a positive number.
   int TimeoutSeconds = dicom::kDefaultTimeoutSeconds;
@@ -96,15 +108,12 @@ std::optional<std::string> PortProblem(const SettingsValues& values);
 // its previous value.
 void LoadTlsSettings(TlsValues& values, const std::filesystem::path& settingsFile);
 
-// A forward node entry: alias, "|", AE title. Pieces after a second "|" are
-// ignored; an entry without "|" is all alias with an empty AE title.
-struct NodeEntry {
-  std::string alias;
-  std::string aet;
-  bool hasBar = false;
-};
 NodeEntry ParseNodeEntry(std::string_view entry);
 std::string FormatNodeEntry(std::string_view alias, std::string_view aet);
+// A key's text as a slot: none when empty.
+std::optional<NodeEntry> NodeSlot(std::string_view entry);
+// What a slot writes: "alias|AET", or nothing for none.
+std::string NodeSlotText(const std::optional<NodeEntry>& slot);
 // "Node0" .. "Node7"
 std::string NodeKey(int slot);
 

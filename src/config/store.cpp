@@ -29,10 +29,10 @@ void SettingsStore::LoadArchive(SettingsValues& values) const { LoadArchiveSetti
 
 void SettingsStore::LoadTls(TlsValues& values) const { LoadTlsSettings(values, file_); }
 
-std::array<std::string, kNodeSlots> SettingsStore::ForwardNodes() const {
+NodeEntries SettingsStore::ForwardNodes() const {
   const ProfileSnapshot ini = ProfileSnapshot::Read(file_);
-  std::array<std::string, kNodeSlots> nodes;
-  for (int i = 0; i < kNodeSlots; ++i) nodes[static_cast<std::size_t>(i)] = ReadSetting(ini, setting::kNode, i);
+  NodeEntries nodes;
+  for (int i = 0; i < kNodeSlots; ++i) nodes[static_cast<std::size_t>(i)] = NodeSlot(ReadSetting(ini, setting::kNode, i));
   return nodes;
 }
 
@@ -62,7 +62,7 @@ SaveResult SettingsStore::Apply(const DialogSettings& settings) const {
       SettingEntry(kQueryPort, settings.queryPort),
   };
   for (int i = 0; i < kNodeSlots; ++i)
-    entries.push_back(SettingEntry(kNode, settings.nodes[static_cast<std::size_t>(i)], i));
+    entries.push_back(SettingEntry(kNode, NodeSlotText(settings.nodes[static_cast<std::size_t>(i)]), i));
   const ProfileSnapshot ini = ProfileSnapshot::Read(file_);
   const auto present = [&](const SettingKey& key) {
     static constexpr const char* kAbsent = "\x01" "absent";

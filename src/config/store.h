@@ -23,7 +23,7 @@ struct DialogSettings {
   std::string queryAET;
   std::string queryIP;
   std::string queryPort;  // as typed; the dialog checks it is a port first
-  std::array<std::string, kNodeSlots> nodes;  // "alias|AET" or empty
+  NodeEntries nodes;
   ModalityKey modalityKey = ModalityKey::Modality;
   ForwardMethod forwardBy = ForwardMethod::Redirect;
 };
@@ -54,7 +54,7 @@ class SettingsStore {
   // [TLS] alone.
   void LoadTls(TlsValues& values) const;
   // [Forward] Node0..Node7, one read.
-  std::array<std::string, kNodeSlots> ForwardNodes() const;
+  NodeEntries ForwardNodes() const;
   // [Forward] Active.
   std::string ActiveNode() const;
   // [Size] SearchHeight in twips; none when it is not a number (default 10000).

@@ -65,7 +65,7 @@ class Controller : public QObject {
   // The node button's choice.
   void SetActiveNode(std::string aet) { settings_.ActiveForwardAET = std::move(aet); }
   // The node buttons' entries as the file holds them.
-  void SetForwardNodes(const std::array<std::string, kNodeSlots>& nodes) { settings_.ForwardNodes = nodes; }
+  void SetForwardNodes(const NodeEntries& nodes) { settings_.ForwardNodes = nodes; }
   // The settings dialog's Apply, once the file holds it.
   void TakeApplied(const DialogSettings& applied) { morvanta::TakeApplied(settings_, applied); }
   const SettingsStore& store() const { return store_; }

@@ -208,10 +208,8 @@ void frmSettings::Load() {
   // Every slot that holds an entry becomes a row, in slot order: an empty or
   // bar-less slot must not hide the nodes after it, or the next Apply would
   // erase them from the file.
-  for (const std::string& entry : host_.values().ForwardNodes) {
-    if (entry.empty()) continue;
-    const NodeEntry node = ParseNodeEntry(entry);
-    AddRow(QString::fromStdString(node.alias), QString::fromStdString(node.aet));
+  for (const std::optional<NodeEntry>& node : host_.values().ForwardNodes) {
+    if (node) AddRow(QString::fromStdString(node->alias), QString::fromStdString(node->aet));
   }
 
   host_.GetINI();
@@ -291,7 +289,7 @@ bool frmSettings::Apply() {
   for (int i = 0; i < std::min(rows, kNodeSlots); ++i) {
     const QTreeWidgetItem* item = lvNodes->topLevelItem(i);
     settings.nodes[static_cast<std::size_t>(i)] =
-        FormatNodeEntry(item->text(kAliasColumn).toStdString(), item->text(kAETColumn).toStdString());
+        NodeEntry{item->text(kAliasColumn).toStdString(), item->text(kAETColumn).toStdString(), true};
   }
   settings.modalityKey = static_cast<ModalityKey>(cboModalityKey->currentData().toInt());
   settings.forwardBy = static_cast<ForwardMethod>(cboForwardMethod->currentData().toInt());

@@ -198,8 +198,8 @@ void NodeButtonsTest::rebuildFollowsChangedEntries() {
   QVERIFY(WriteINI("Forward", "Node2", "", ini));
   w.frm->LoadNodeButtons();
   QCOMPARE(LooksOf(*w.frm), (Looks{"*C", "", "", "", "", "", "", ""}));
-  QCOMPARE(w.frm->settings().ForwardNodes[0], std::string("C|AE_C"));
-  QCOMPARE(w.frm->settings().ForwardNodes[1], std::string());
+  QVERIFY(w.frm->settings().ForwardNodes[0] == (NodeEntry{"C", "AE_C", true}));
+  QVERIFY(!w.frm->settings().ForwardNodes[1]);
   // A hidden slot keeps nothing of its old node.
   QCOMPARE(NodeAET(w.frm->cmdNode[2]), QString());
 }

@@ -368,8 +368,8 @@ class SettingsDialogTest : public QObject {
       QVERIFY(o.host.SettingsText().contains(QByteArray("\r\nNode") + QByteArray::number(i) +
                                              "=\r\n"));
     }
-    QCOMPARE(o.host.settings.ForwardNodes[1], "PACS|PACSAE");
-    QCOMPARE(o.host.settings.ForwardNodes[4], "");
+    QVERIFY(o.host.settings.ForwardNodes[1] == (NodeEntry{"PACS", "PACSAE", true}));
+    QVERIFY(!o.host.settings.ForwardNodes[4]);
     QCOMPARE(o.host.loadNodeButtonsCalls, 1);
     // Apply leaves alone what is not its own.
     QCOMPARE(o.host.Read("Forward", "Active"), "CTAE");
@@ -401,7 +401,7 @@ class SettingsDialogTest : public QObject {
     }
     o.click("cmdOK");
     for (int i = 0; i < kNodeSlots; ++i) QCOMPARE(o.host.Read("Forward", NodeKey(i)), "");
-    QVERIFY(o.host.settings.ForwardNodes == (std::array<std::string, kNodeSlots>{}));
+    QVERIFY(o.host.settings.ForwardNodes == NodeEntries{});
   }
 
   void dateRangeRowFollowsTheBoxAtOnce() {
@@ -668,7 +668,7 @@ class SettingsDialogTest : public QObject {
     QCOMPARE(o.list()->topLevelItemCount(), 4);
     QVERIFY(o.applyEnabled());
     QCOMPARE(o.host.loadNodeButtonsCalls, 0);
-    QCOMPARE(o.host.settings.ForwardNodes[0], "CT room|CTAE");
+    QVERIFY(o.host.settings.ForwardNodes[0] == (NodeEntry{"CT room", "CTAE", true}));
 
     // Once the file can be written again, OK saves what the dialog kept.
     if (how == "readonly") {

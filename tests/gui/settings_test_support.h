@@ -44,7 +44,7 @@ class FakeHost : public SettingsHost {
   void LoadNodeButtons() override {
     ++loadNodeButtonsCalls;
     for (int i = 0; i < kNodeSlots; ++i) {
-      settings.ForwardNodes[static_cast<std::size_t>(i)] = ReadINI("Forward", NodeKey(i), "", file);
+      settings.ForwardNodes[static_cast<std::size_t>(i)] = NodeSlot(ReadINI("Forward", NodeKey(i), "", file));
     }
   }
   // Follows `file`, which a test may point elsewhere.

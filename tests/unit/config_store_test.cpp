@@ -117,7 +117,7 @@ DialogSettings Dialog() {
   d.queryAET = "ARCHIVE";
   d.queryIP = "10.0.0.5";
   d.queryPort = "104";
-  d.nodes[0] = "CT room|CT_ROOM";
+  d.nodes[0] = NodeEntry{"CT room", "CT_ROOM", true};
   return d;
 }
 
@@ -154,8 +154,8 @@ TEST_P(StoreApply, WritesEveryFieldAndTheOptionalKeysOnlyWhenNeeded) {
   EXPECT_EQ(values.QueryPort, 104);
   EXPECT_EQ(values.QueryModalityKey, c.modalityKey);
   EXPECT_EQ(values.ForwardBy, c.forwardBy);
-  EXPECT_EQ(store.ForwardNodes()[0], "CT room|CT_ROOM");
-  EXPECT_EQ(store.ForwardNodes()[7], "");
+  EXPECT_EQ(store.ForwardNodes()[0], (NodeEntry{"CT room", "CT_ROOM", true}));
+  EXPECT_EQ(store.ForwardNodes()[7], std::nullopt);
   const std::string text = ReadFile(store.file());
   EXPECT_EQ(text.find("ModalityKey=") != std::string::npos, c.hasModalityKey) << text;
   EXPECT_EQ(text.find("Method=") != std::string::npos, c.hasMethod) << text;
