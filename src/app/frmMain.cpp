@@ -73,8 +73,9 @@ constexpr int kNoteMs = 5000;
 
 }  // namespace
 
-// The settings dialogs see the window through this: its own settings values,
-// its date-range row, its node buttons and its message sink.
+// The settings dialogs see the window through this: the settings values (an
+// Apply handed to the controller that owns them), its date-range row, its
+// node buttons and its message sink.
 class frmMain::SettingsAdapter : public settings_ui::SettingsHost {
  public:
   explicit SettingsAdapter(frmMain& window) : window_(window) {}

@@ -1,8 +1,8 @@
 #pragma once
 // The settings values the program holds for the whole run, and the pure parts
 // of loading them. The operations controller holds the values and reloads
-// them from the file before each search or Send; the node buttons set the
-// active node in them and the settings dialog's Apply the fields it wrote.
+// them from the file before each search or Send; the node buttons and the
+// settings dialog's Apply change them only through it.
 
 #include <array>
 #include <cstdint>
