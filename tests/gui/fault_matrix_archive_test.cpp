@@ -13,7 +13,7 @@
 #include <QRegularExpression>
 
 #include "app_support.h"
-#include "search/search_panel.h"
+#include "search_widgets/search_panel.h"
 
 using namespace morvanta;
 using namespace morvanta::test;
