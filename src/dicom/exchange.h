@@ -12,6 +12,12 @@
 
 namespace morvanta::dicom::detail {
 
+// What one response (its command or its data set) may hold. A study's match
+// or a move's status is a few KB; a value far beyond any attribute's maximum
+// is cut when it is read. An archive that goes on sending one response
+// without end meets this bound instead of all of the station's memory.
+constexpr std::size_t kMostResponseBytes = std::size_t{128} << 20;
+
 // The responses of one request (C-FIND or C-MOVE) on an open association,
 // read in slices of 50 ms so that a cancel is seen while the archive is
 // silent; the cancel itself goes out as C-CANCEL (PS3.7 9.3.2.3, 9.3.4.3).
@@ -122,6 +128,11 @@ class Exchange {
       presId = pdv.presentationContextID;
       const auto* data = static_cast<const std::uint8_t*>(pdv.data);
       if (pdv.fragmentLength > 0) bytes.insert(bytes.end(), data, data + pdv.fragmentLength);
+      if (bytes.size() > kMostResponseBytes) {
+        if (cancelSent_) return false;
+        association_.ThrowProtocolError(during_, "a response is over " +
+                                                     std::to_string(kMostResponseBytes >> 20) + " MiB");
+      }
       if (pdv.lastPDV) return true;
       deadline = SteadyClock::now() + std::chrono::seconds(association_.timeout());
     }

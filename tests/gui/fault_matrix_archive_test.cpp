@@ -83,6 +83,8 @@ void FaultMatrixArchiveTest::hostile_data() {
              protocol + "a response answers message ID \\d+, not this request's \\d+$"};
   QTest::newRow("PDU over our maximum") << Row{{"--results", "3", "--oversize-pdu"}, Op::Search, Expect::Error,
                                                protocol + ".*Illegal PDU Length"};
+  QTest::newRow("a match without end") << Row{{"--results", "3", "--endless-match"}, Op::Search, Expect::Error,
+                                              protocol + "a response is over 128 MiB"};
   QTest::newRow("release never answered, search, 30 s time-out")
       << Row{{"--results", "3", "--hang-release"}, Op::Search, Expect::Rows, {}, 30};
   QTest::newRow("release never answered, Send, 30 s time-out")

@@ -172,4 +172,18 @@ void StreamPending(T_ASC_Association* association, T_ASC_PresentationContextID p
   }
 }
 
+void StreamEndlessMatch(T_ASC_Association* association, T_ASC_PresentationContextID presId,
+                        std::uint16_t messageId, const char* sopClass) {
+  DcmTransportConnection* connection = DUL_getTransportConnection(association->DULassociation);
+  if (connection == nullptr) return;
+  const std::string command = Command(DIMSE_C_FIND_RSP, messageId, sopClass, 0xFF00);
+  if (!Write(connection, Pdu(presId, true, true, command.data(), command.size()))) return;
+  const std::size_t most = std::max<std::size_t>(association->sendPDVLength, 64) - 6;
+  const std::string zeros(most, '\0');
+  std::string many;
+  while (many.size() < 64 * 1024) many += Pdu(presId, false, false, zeros.data(), zeros.size());
+  while (Write(connection, many)) {
+  }
+}
+
 }  // namespace morvanta::archive

@@ -36,4 +36,9 @@ bool SendRawResponse(T_ASC_Association* association, T_ASC_PresentationContextID
 void StreamPending(T_ASC_Association* association, T_ASC_PresentationContextID presId, std::uint16_t messageId,
                    const char* sopClass, const std::string& dataset);
 
+// One pending C-FIND response whose data set never ends: every PDV says more
+// follows, as fast as the connection takes them, until it takes no more.
+void StreamEndlessMatch(T_ASC_Association* association, T_ASC_PresentationContextID presId,
+                        std::uint16_t messageId, const char* sopClass);
+
 }  // namespace morvanta::archive

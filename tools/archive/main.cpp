@@ -80,6 +80,8 @@ Misbehaviours, for tests:
   --wrong-message-id    C-FIND responses answer another message ID
   --oversize-pdu        the first match of every C-FIND comes in one PDU twice
                         as long as the client's maximum
+  --endless-match       the first match of every C-FIND has a data set that
+                        never ends: PDVs without end, none of them the last
 )";
 
 [[noreturn]] void Usage(const std::string& problem) {
@@ -222,6 +224,8 @@ int main(int argc, char** argv) {
       options.wrongMessageId = true;
     } else if (arg == "--oversize-pdu") {
       options.oversizePdu = true;
+    } else if (arg == "--endless-match") {
+      options.endlessMatch = true;
     } else if (arg == "--results") {
       options.results = Number(arg, value(), 0, 1000000);
     } else {

@@ -213,7 +213,7 @@ class ArchiveSCP : public DcmThreadSCP {
       if (sent == 0 && !options.oddFirst.empty()) MakeOdd(*answer, options.oddFirst);
       if (sent < options.noStudyUid) answer->findAndDeleteElement(DCM_StudyInstanceUID);
       Delay();
-      cond = sent == 0 && (options.nestDepth > 0 || options.nestCommand > 0 || options.oversizePdu)
+      cond = sent == 0 && (options.nestDepth > 0 || options.nestCommand > 0 || options.oversizePdu || options.endlessMatch)
                  ? SendHostileMatch(presId, request.MessageID, sopClass)
                  : sendFINDResponse(presId, request.MessageID + (options.wrongMessageId ? 1 : 0), sopClass,
                                     answer.get(), STATUS_FIND_Pending_MatchesAreContinuing);
@@ -343,6 +343,10 @@ class ArchiveSCP : public DcmThreadSCP {
   // A match of --nest-depth, --nest-command or --oversize-pdu, written byte by byte.
   OFCondition SendHostileMatch(T_ASC_PresentationContextID presId, std::uint16_t messageId, const OFString& sopClass) {
     const Options& options = g_state->options;
+    if (options.endlessMatch) {
+      StreamEndlessMatch(association_, presId, messageId, sopClass.c_str());
+      return DUL_NETWORKCLOSED;
+    }
     std::string match = NestedMatch(options.nestDepth, explicitVR_);
     if (options.oversizePdu) match = Padded(match, explicitVR_, 2 * association_->sendPDVLength);
     return SendRawResponse(association_, presId, DIMSE_C_FIND_RSP, messageId, sopClass.c_str(),

@@ -55,6 +55,7 @@ struct Options {
   bool ignoreCancel = false;     // C-FIND: never stop for C-CANCEL, stream pending responses without end
   bool wrongMessageId = false;   // C-FIND responses answer another message ID than the request's
   bool oversizePdu = false;      // the first match comes in one PDU twice the client's maximum
+  bool endlessMatch = false;     // the first match's data set never ends
 };
 
 // Runs until the process is ended. Returns a process exit code on failure to start.
