@@ -73,8 +73,9 @@ Misbehaviours, for tests:
   --nest-depth N        the first match of every C-FIND, and the final
                         response of every C-MOVE, carry a sequence whose items
                         nest N levels deep
-  --nest-command N      the command set of the first C-FIND response carries a
-                        sequence whose items nest N levels deep
+  --nest-command N      the command set of the first C-FIND response, and of
+                        every C-STORE response, carries a sequence whose items
+                        nest N levels deep
   --ignore-cancel       a C-FIND goes on after C-CANCEL: after its matches it
                         sends pending responses as fast as it can, without end
   --wrong-message-id    C-FIND responses answer another message ID

@@ -508,6 +508,12 @@ class ArchiveSCP : public DcmThreadSCP {
             ",\"creator\":" + JsonString(creator) + ",\"study_uid\":" + JsonString(studyUid) +
             ",\"status\":" + JsonString(Hex(status)) + "}");
     Delay();
+    if (g_state->options.nestCommand > 0) {
+      return SendRawResponse(association_, presId, DIMSE_C_STORE_RSP, request.MessageID, request.AffectedSOPClassUID,
+                             status, std::string(), false, g_state->options.nestCommand)
+                 ? EC_Normal
+                 : DUL_NETWORKCLOSED;
+    }
     return sendSTOREResponse(presId, request, status);
   }
 
