@@ -106,9 +106,9 @@ class WindowLimitCancelMoveTest : public QObject {
 };
 
 void WindowLimitCancelMoveTest::searchStopsAtTheLimit() {
-  // 5,000 studies, each match a millisecond apart: pulling them all would
-  // take seconds; the search stops at the 400th and says there are more.
-  Archive large({"--demo", "5000", "--delay", "1"});
+  // 5,000 studies, and the archive sends no match after the 401st until the
+  // station cancels: the search stops at the 400th and says there are more.
+  Archive large({"--demo", "5000", "--wait-cancel", "401"});
   Archive exact({"--results", "400"});
   QVERIFY(large.ready() && exact.ready());
   Station st;
