@@ -78,6 +78,8 @@ Misbehaviours, for tests:
                         nest N levels deep
   --ignore-cancel       a C-FIND goes on after C-CANCEL: after its matches it
                         sends pending responses as fast as it can, without end
+  --wait-cancel N       after the N-th match of a C-FIND, send nothing more
+                        until a C-CANCEL comes (or the association ends)
   --wrong-message-id    C-FIND responses answer another message ID
   --oversize-pdu        the first match of every C-FIND comes in one PDU twice
                         as long as the client's maximum
@@ -221,6 +223,8 @@ int main(int argc, char** argv) {
       options.nestCommand = Number(arg, value(), 1, 1000000);
     } else if (arg == "--ignore-cancel") {
       options.ignoreCancel = true;
+    } else if (arg == "--wait-cancel") {
+      options.waitCancelAfter = Number(arg, value(), 1, 1000000000);
     } else if (arg == "--wrong-message-id") {
       options.wrongMessageId = true;
     } else if (arg == "--oversize-pdu") {

@@ -222,6 +222,12 @@ class ArchiveSCP : public DcmThreadSCP {
         return cond;
       }
       ++sent;
+      // A station that stops at a limit meets an archive with more, however
+      // fast either side runs: the next match waits for its C-CANCEL.
+      if (sent == options.waitCancelAfter && i + 1 < count) {
+        while (!ASC_dataWaiting(association_, 1)) {
+        }
+      }
       // PS3.4 C.4.1.2.2: after a C-CANCEL, end with 0xFE00 and send no more
       // matches. After the last match there is nothing left to stop: a cancel
       // for it crosses the final response and is read as a late cancel, the
