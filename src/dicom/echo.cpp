@@ -27,18 +27,28 @@ std::chrono::milliseconds Echo(const std::string& host, std::int32_t port, const
                           cancel != nullptr ? &source : nullptr);
   association.UseTls(tls);
   association.Open(callingAET, {{UID_VerificationSOPClass, kLittleEndian}}, "the connection test (C-ECHO)");
-  DIC_US status = 0;
-  DcmDataset* rawDetail = nullptr;
-  OFCondition cond;
+  // The response is read as a C-FIND's is: the toolkit's own reader would
+  // hand its command set to the recursive parser unchecked.
+  constexpr const char* kDuring = "the connection test (C-ECHO)";
+  T_DIMSE_Message message{};
+  message.CommandField = DIMSE_C_ECHO_RQ;
+  T_DIMSE_C_EchoRQ& request = message.msg.CEchoRQ;
+  request.MessageID = association.get()->nextMsgID++;
+  OFStandard::strlcpy(request.AffectedSOPClassUID, UID_VerificationSOPClass, sizeof request.AffectedSOPClassUID);
+  request.DataSetType = DIMSE_DATASET_NULL;
+  T_DIMSE_Message answer{};
   {
     // Nothing to finish: a cancelled test ends at once.
     Association::Armed armed(association, std::chrono::milliseconds(0));
-    cond = DIMSE_echoUser(association.get(), association.get()->nextMsgID++, DIMSE_NONBLOCKING,
-                          association.timeout(), &status, &rawDetail);
+    Exchange exchange(association, kNoCancel, association.ContextFor(UID_VerificationSOPClass), request.MessageID,
+                      kDuring);
+    exchange.Send(message, nullptr);
+    std::unique_ptr<DcmDataset> none;
+    exchange.Receive(answer, none);
   }
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start);
-  std::unique_ptr<DcmDataset, DatasetDeleter> detail(rawDetail);
-  if (cond.bad()) association.ThrowTransport(cond, "the connection test (C-ECHO)", false);
+  if (answer.CommandField != DIMSE_C_ECHO_RSP) ThrowUnexpected(association, answer, kDuring);
+  const DIC_US status = answer.msg.CEchoRSP.DimseStatus;
   if (status != STATUS_Success) {
     association.Abort();
     Throw(ErrorCode::EchoFailed, FailureStatusText("C-ECHO", association.peer(), status));

@@ -1,6 +1,6 @@
 #pragma once
 // Inside the binding only: the request and responses of one DIMSE operation
-// (C-FIND or C-MOVE) on an open association.
+// on an open association.
 #include <dcmtk/dcmdata/dcxfer.h>
 
 #include <cstdint>
@@ -12,9 +12,19 @@
 
 namespace morvanta::dicom::detail {
 
-// The responses of one request (C-FIND or C-MOVE) on an open association,
-// read in slices of 50 ms so that a cancel is seen while the archive is
-// silent; the cancel itself goes out as C-CANCEL (PS3.7 9.3.2.3, 9.3.4.3).
+// What one response (its command or its data set) may hold. A study's match
+// or a move's status is a few KB; a value far beyond any attribute's maximum
+// is cut when it is read. An archive that goes on sending one response
+// without end meets this bound instead of all of the station's memory.
+constexpr std::size_t kMostResponseBytes = std::size_t{128} << 20;
+
+// The responses of one request on an open association, read in slices of
+// 50 ms so that a cancel is seen while the archive is silent; the cancel of
+// a C-FIND or C-MOVE goes out as C-CANCEL (PS3.7 9.3.2.3, 9.3.4.3). A C-STORE
+// or C-ECHO has no C-CANCEL: it is read with kNoCancel, and its cancel is the
+// association's armed grace (Association::Armed).
+inline const CancelSource kNoCancel{};
+
 class Exchange {
  public:
   Exchange(Association& association, const CancelSource& cancel, T_ASC_PresentationContextID presId,
@@ -122,6 +132,11 @@ class Exchange {
       presId = pdv.presentationContextID;
       const auto* data = static_cast<const std::uint8_t*>(pdv.data);
       if (pdv.fragmentLength > 0) bytes.insert(bytes.end(), data, data + pdv.fragmentLength);
+      if (bytes.size() > kMostResponseBytes) {
+        if (cancelSent_) return false;
+        association_.ThrowProtocolError(during_, "a response is over " +
+                                                     std::to_string(kMostResponseBytes >> 20) + " MiB");
+      }
       if (pdv.lastPDV) return true;
       deadline = SteadyClock::now() + std::chrono::seconds(association_.timeout());
     }
@@ -152,6 +167,8 @@ class Exchange {
     switch (message.CommandField) {
       case DIMSE_C_FIND_RSP: return message.msg.CFindRSP.MessageIDBeingRespondedTo;
       case DIMSE_C_MOVE_RSP: return message.msg.CMoveRSP.MessageIDBeingRespondedTo;
+      case DIMSE_C_STORE_RSP: return message.msg.CStoreRSP.MessageIDBeingRespondedTo;
+      case DIMSE_C_ECHO_RSP: return message.msg.CEchoRSP.MessageIDBeingRespondedTo;
       default: return std::nullopt;
     }
   }

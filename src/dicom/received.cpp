@@ -179,7 +179,9 @@ bool ToResponse(DcmDataset& command, T_DIMSE_Message& message, std::string& why)
   }
   message = T_DIMSE_Message{};
   message.CommandField = static_cast<T_DIMSE_Command>(field);
-  if (field != DIMSE_C_FIND_RSP && field != DIMSE_C_MOVE_RSP) return true;
+  if (field != DIMSE_C_FIND_RSP && field != DIMSE_C_MOVE_RSP && field != DIMSE_C_STORE_RSP &&
+      field != DIMSE_C_ECHO_RSP)
+    return true;
   Uint16 answered = 0;
   Uint16 type = 0;
   Uint16 status = 0;
@@ -190,6 +192,20 @@ bool ToResponse(DcmDataset& command, T_DIMSE_Message& message, std::string& why)
   const T_DIMSE_DataSetType dataSet = type == DIMSE_DATASET_NULL ? DIMSE_DATASET_NULL : DIMSE_DATASET_PRESENT;
   OFString sopClass;
   const bool hasClass = command.findAndGetOFString(DCM_AffectedSOPClassUID, sopClass).good();
+  if (field == DIMSE_C_STORE_RSP) {
+    T_DIMSE_C_StoreRSP& r = message.msg.CStoreRSP;
+    r.MessageIDBeingRespondedTo = answered;
+    r.DataSetType = dataSet;
+    r.DimseStatus = status;
+    return true;
+  }
+  if (field == DIMSE_C_ECHO_RSP) {
+    T_DIMSE_C_EchoRSP& r = message.msg.CEchoRSP;
+    r.MessageIDBeingRespondedTo = answered;
+    r.DataSetType = dataSet;
+    r.DimseStatus = status;
+    return true;
+  }
   if (field == DIMSE_C_FIND_RSP) {
     T_DIMSE_C_FindRSP& r = message.msg.CFindRSP;
     r.MessageIDBeingRespondedTo = answered;

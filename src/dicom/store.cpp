@@ -83,16 +83,22 @@ void StoreClient::Store(const DataSet& dataSet, std::int16_t /*option*/,
   request.DataSetType = DIMSE_DATASET_PRESENT;
   request.Priority = DIMSE_PRIORITY_MEDIUM;
 
-  T_DIMSE_C_StoreRSP response{};
-  DcmDataset* rawDetail = nullptr;
-  OFCondition cond;
+  // The response is read as a C-FIND's is: the toolkit's own reader would
+  // hand its command set to the recursive parser unchecked.
+  constexpr const char* kDuring = "a forwarding request (C-STORE)";
+  T_DIMSE_Message message{};
+  message.CommandField = DIMSE_C_STORE_RQ;
+  message.msg.CStoreRQ = request;
+  T_DIMSE_Message answer{};
   {
     Association::Armed armed(association, kCancelGrace);
-    cond = DIMSE_storeUser(association.get(), presId, &request, nullptr, dataset.get(), nullptr, nullptr,
-                           DIMSE_NONBLOCKING, association.timeout(), &response, &rawDetail);
+    Exchange exchange(association, kNoCancel, presId, request.MessageID, kDuring);
+    exchange.Send(message, dataset.get());
+    std::unique_ptr<DcmDataset> none;
+    exchange.Receive(answer, none);
   }
-  std::unique_ptr<DcmDataset, DatasetDeleter> detail(rawDetail);
-  if (cond.bad()) association.ThrowTransport(cond, "a forwarding request (C-STORE)", false);
+  if (answer.CommandField != DIMSE_C_STORE_RSP) ThrowUnexpected(association, answer, kDuring);
+  const T_DIMSE_C_StoreRSP& response = answer.msg.CStoreRSP;
   if (!StoreKept(response.DimseStatus))
     Throw(ErrorCode::StoreFailed, StoreRefusedText(association.peer(), response.DimseStatus));
 }

@@ -54,6 +54,21 @@ void SayHowFarItGot(const SendOutcome& outcome, dicom::Failure& error) {
                        " before " + before + ".";
 }
 
+// Once every request is stored (or every study moved), the Send did its
+// work whatever the release meets: an archive that never answers it, or a
+// cancel then. A release that fails earlier is the failure it is.
+template <class Client>
+void CloseAfterTheWork(Client& client, SendOutcome& outcome) {
+  try {
+    client.Close();
+  } catch (...) {
+    if (outcome.cancelled || outcome.done < outcome.total) throw;
+    outcome.releaseNote = "Send: all " + std::to_string(outcome.total) +
+                          (outcome.moved ? " studies were moved" : " requests were stored") +
+                          "; the release of the association failed: " + dicom::CurrentFailure().description;
+  }
+}
+
 }  // namespace
 
 SendOutcome SendStudies(const dicom::ArchiveAddress& archive,
@@ -92,16 +107,7 @@ SendOutcome SendStudies(const dicom::ArchiveAddress& archive,
       client->Store(request, kStoreOption, uids.NewUID(), kRequestSopClassUid);
       ++outcome.done;
     }
-    try {
-      client->Close();
-    } catch (...) {
-      // Every request is stored: the Send did its work whatever the
-      // release meets (an archive that never answers it, a cancel then).
-      if (outcome.cancelled || outcome.done < outcome.total) throw;
-      outcome.releaseNote = "Send: all " + std::to_string(outcome.total) +
-                            " requests were stored; the release of the association failed: " +
-                            dicom::CurrentFailure().description;
-    }
+    CloseAfterTheWork(*client, outcome);
   } catch (...) {
     // The client went out of scope without Close: the binding aborts the
     // association, so the archive does not take a half-finished Send for a
@@ -158,7 +164,7 @@ SendOutcome MoveStudies(const dicom::ArchiveAddress& archive,
       outcome.imagesFailed += counts.failed;
       outcome.imagesWarning += counts.warning;
     }
-    client->Close();
+    CloseAfterTheWork(*client, outcome);
   } catch (...) {
     dicom::Failure error = dicom::CurrentFailure();
     // A cancel during a study's move is the user's choice, not a failure.

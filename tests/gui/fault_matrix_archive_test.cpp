@@ -44,6 +44,8 @@ struct Row {
   QString cause;
   // Long where the row shows that the outcome does not wait for the time-out.
   int timeoutS = 3;
+  // A Send's rows come from the good archive where the bad one cannot answer a search.
+  bool rowsFromGood = false;
 };
 
 // Far below the 30 s time-outs, well beyond a loaded machine's 3 s + 2 s.
@@ -83,6 +85,13 @@ void FaultMatrixArchiveTest::hostile_data() {
              protocol + "a response answers message ID \\d+, not this request's \\d+$"};
   QTest::newRow("PDU over our maximum") << Row{{"--results", "3", "--oversize-pdu"}, Op::Search, Expect::Error,
                                                protocol + ".*Illegal PDU Length"};
+  QTest::newRow("a match without end") << Row{{"--results", "3", "--endless-match"}, Op::Search, Expect::Error,
+                                              protocol + "a response is over 128 MiB"};
+  QTest::newRow("C-STORE response's command nested 10,000 deep")
+      << Row{{"--results", "3", "--nest-command", "10000"}, Op::Send, Expect::Error,
+             "^1009 - Network error with ARCHIVE at 127\\.0\\.0\\.1:\\d+ during a forwarding request \\(C-STORE\\): "
+             "a response's command cannot be read: .*nest deeper than 128 levels.* 0 of 3 requests were stored",
+             3, true};
   QTest::newRow("release never answered, search, 30 s time-out")
       << Row{{"--results", "3", "--hang-release"}, Op::Search, Expect::Rows, {}, 30};
   QTest::newRow("release never answered, Send, 30 s time-out")
@@ -95,13 +104,14 @@ void FaultMatrixArchiveTest::hostile() {
   QVERIFY(bad.ready());
 
   Station st;
-  st.dir.WriteSettings(Settings(row.op == Op::Search ? good_->port() : bad.port(), row.timeoutS));
+  const bool fromGood = row.op == Op::Search || row.rowsFromGood;
+  st.dir.WriteSettings(Settings(fromGood ? good_->port() : bad.port(), row.timeoutS));
   st.ShowActive();
   QTest::keyClicks(st.frm->panel().txtPatID, QStringLiteral("*"));
   QVERIFY(st.Search());
   QVERIFY(st.sink.shown.empty());
   const int rowsBefore = st.frm->grid1->rowCount();
-  QCOMPARE(rowsBefore, row.op == Op::Search ? 4 : 3);
+  QCOMPARE(rowsBefore, fromGood ? 4 : 3);
   const QString firstUid = st.frm->grid1->studyUid(1);
   const QString countBefore = st.frm->lblListCount->text();
   st.dir.WriteSettings(Settings(bad.port(), row.timeoutS));
@@ -130,7 +140,9 @@ void FaultMatrixArchiveTest::hostile() {
       QCOMPARE(st.sink.shown[0].icon, ui::MessageIcon::Critical);
       QVERIFY2(QRegularExpression(row.cause).match(shown).hasMatch(), qPrintable(shown));
       QCOMPARE(errorLines, 1);
-      QCOMPARE(st.LogLines("Error.log", QStringLiteral(" - cmdSearch_Click")), 1);
+      QCOMPARE(st.LogLines("Error.log", row.op == Op::Search ? QStringLiteral(" - cmdSearch_Click")
+                                                             : QStringLiteral(" - Send")),
+               1);
       QCOMPARE(st.frm->lblListCount->text(), countBefore);
       break;
     case Expect::TooMany:

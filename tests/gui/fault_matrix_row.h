@@ -1,8 +1,8 @@
 #pragma once
 // One row of the fault matrix (fault_matrix_test.cpp): what the archive is
 // told to do, what is wrong in the program directory, and what the window
-// must show for it. Included by that file alone, hence its unnamed
-// namespace.
+// must show for it. Included by the fault matrix's files alone (through
+// fault_matrix_support.h), hence its unnamed namespace.
 
 #include <QString>
 #include <QStringList>

@@ -1,5 +1,6 @@
 #include "hostile.h"
 
+#include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmnet/dcmtrans.h>
 #include <dcmtk/dcmnet/dimse.h>
 #include <dcmtk/dcmnet/dul.h>
@@ -170,6 +171,55 @@ void StreamPending(T_ASC_Association* association, T_ASC_PresentationContextID p
   while (many.size() < 64 * 1024) many += one;
   while (Write(connection, many)) {
   }
+}
+
+void StreamEndlessMatch(T_ASC_Association* association, T_ASC_PresentationContextID presId,
+                        std::uint16_t messageId, const char* sopClass) {
+  DcmTransportConnection* connection = DUL_getTransportConnection(association->DULassociation);
+  if (connection == nullptr) return;
+  const std::string command = Command(DIMSE_C_FIND_RSP, messageId, sopClass, 0xFF00);
+  if (!Write(connection, Pdu(presId, true, true, command.data(), command.size()))) return;
+  const std::size_t most = std::max<std::size_t>(association->sendPDVLength, 64) - 6;
+  const std::string zeros(most, '\0');
+  std::string many;
+  while (many.size() < 64 * 1024) many += Pdu(presId, false, false, zeros.data(), zeros.size());
+  while (Write(connection, many)) {
+  }
+}
+
+// A match that tests a receiver's limits: a 65,534-byte Patient's Name (the
+// most a PN can carry with a 16-bit length, PS3.5 7.1.2), a 40 MiB one (more
+// than a window can lay out; explicit VR writes it as UN), bytes that are not
+// UTF-8 in an "ISO_IR 192" answer, a character set no one defines, or the
+// names of PS3.5 Annexes H, I and J in ISO 2022 (Japanese, Korean) and
+// GB18030.
+void MakeOddMatch(DcmDataset& answer, const std::string& kind) {
+  std::string name, charset;
+  if (kind == "long") {
+    name = "LONG^" + std::string(65534 - 5, 'N');
+    charset = "ISO_IR 100";
+  } else if (kind == "huge") {
+    name = "HUGE^" + std::string(40 * 1024 * 1024 - 5, 'N');
+    charset = "ISO_IR 100";
+  } else if (kind == "invalid") {
+    name = "BAD\xFF\xFE^NAME\xC3";
+    charset = "ISO_IR 192";
+  } else if (kind == "japanese") {
+    name = "Yamada^Tarou=\x1b$B;3ED\x1b(B^\x1b$BB@O:\x1b(B=\x1b$B$d$^$@\x1b(B^\x1b$B$?$m$&\x1b(B";
+    charset = "\\ISO 2022 IR 87";
+  } else if (kind == "korean") {
+    name = "Hong^Gildong=\x1b$)C\xfb\xf3^\x1b$)C\xd1\xce\xd4\xd7=\x1b$)C\xc8\xab^"
+           "\x1b$)C\xb1\xe6\xb5\xbf";
+    charset = "\\ISO 2022 IR 149";
+  } else if (kind == "chinese") {
+    name = "Wang^XiaoDong=\xcd\xf5^\xd0\xa1\xb6\xab=";
+    charset = "GB18030";
+  } else {
+    name = "M\xFCLLER^HANS";
+    charset = "ISO_IR 999";
+  }
+  answer.putAndInsertString(DCM_SpecificCharacterSet, charset.c_str());
+  answer.putAndInsertString(DCM_PatientName, name.c_str(), static_cast<Uint32>(name.size()));
 }
 
 }  // namespace morvanta::archive

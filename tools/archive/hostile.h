@@ -1,9 +1,11 @@
 #pragma once
 // Responses no honest archive sends, written to the connection byte by byte
 // where the toolkit would not produce them: a data set whose sequences nest
-// thousands of levels deep, and a PDU over the receiver's maximum.
+// thousands of levels deep, a PDU over the receiver's maximum, a data set
+// without end; and matches that test a receiver's limits (--odd-first).
 
 #include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmnet/assoc.h>
 
 #include <cstdint>
@@ -35,5 +37,14 @@ bool SendRawResponse(T_ASC_Association* association, T_ASC_PresentationContextID
 // as fast as the connection takes them, until it takes no more. Returns then.
 void StreamPending(T_ASC_Association* association, T_ASC_PresentationContextID presId, std::uint16_t messageId,
                    const char* sopClass, const std::string& dataset);
+
+// One pending C-FIND response whose data set never ends: every PDV says more
+// follows, as fast as the connection takes them, until it takes no more.
+void StreamEndlessMatch(T_ASC_Association* association, T_ASC_PresentationContextID presId,
+                        std::uint16_t messageId, const char* sopClass);
+
+// The first match made odd by --odd-first KIND: "long", "huge", "invalid",
+// "japanese", "korean", "chinese", anything else an unknown character set.
+void MakeOddMatch(DcmDataset& answer, const std::string& kind);
 
 }  // namespace morvanta::archive

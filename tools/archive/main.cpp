@@ -73,13 +73,18 @@ Misbehaviours, for tests:
   --nest-depth N        the first match of every C-FIND, and the final
                         response of every C-MOVE, carry a sequence whose items
                         nest N levels deep
-  --nest-command N      the command set of the first C-FIND response carries a
-                        sequence whose items nest N levels deep
+  --nest-command N      the command set of the first C-FIND response, and of
+                        every C-STORE response, carries a sequence whose items
+                        nest N levels deep
   --ignore-cancel       a C-FIND goes on after C-CANCEL: after its matches it
                         sends pending responses as fast as it can, without end
+  --wait-cancel N       after the N-th match of a C-FIND, send nothing more
+                        until a C-CANCEL comes (or the association ends)
   --wrong-message-id    C-FIND responses answer another message ID
   --oversize-pdu        the first match of every C-FIND comes in one PDU twice
                         as long as the client's maximum
+  --endless-match       the first match of every C-FIND has a data set that
+                        never ends: PDVs without end, none of them the last
 )";
 
 [[noreturn]] void Usage(const std::string& problem) {
@@ -218,10 +223,14 @@ int main(int argc, char** argv) {
       options.nestCommand = Number(arg, value(), 1, 1000000);
     } else if (arg == "--ignore-cancel") {
       options.ignoreCancel = true;
+    } else if (arg == "--wait-cancel") {
+      options.waitCancelAfter = Number(arg, value(), 1, 1000000000);
     } else if (arg == "--wrong-message-id") {
       options.wrongMessageId = true;
     } else if (arg == "--oversize-pdu") {
       options.oversizePdu = true;
+    } else if (arg == "--endless-match") {
+      options.endlessMatch = true;
     } else if (arg == "--results") {
       options.results = Number(arg, value(), 0, 1000000);
     } else {

@@ -210,10 +210,10 @@ class ArchiveSCP : public DcmThreadSCP {
       const Study& study =
           options.results ? made.emplace(MakeDemoStudy(static_cast<int>(i), options.today)) : matches[i];
       std::unique_ptr<DcmDataset> answer = Answer(study, keys);
-      if (sent == 0 && !options.oddFirst.empty()) MakeOdd(*answer, options.oddFirst);
+      if (sent == 0 && !options.oddFirst.empty()) MakeOddMatch(*answer, options.oddFirst);
       if (sent < options.noStudyUid) answer->findAndDeleteElement(DCM_StudyInstanceUID);
       Delay();
-      cond = sent == 0 && (options.nestDepth > 0 || options.nestCommand > 0 || options.oversizePdu)
+      cond = sent == 0 && (options.nestDepth > 0 || options.nestCommand > 0 || options.oversizePdu || options.endlessMatch)
                  ? SendHostileMatch(presId, request.MessageID, sopClass)
                  : sendFINDResponse(presId, request.MessageID + (options.wrongMessageId ? 1 : 0), sopClass,
                                     answer.get(), STATUS_FIND_Pending_MatchesAreContinuing);
@@ -222,6 +222,12 @@ class ArchiveSCP : public DcmThreadSCP {
         return cond;
       }
       ++sent;
+      // A station that stops at a limit meets an archive with more, however
+      // fast either side runs: the next match waits for its C-CANCEL.
+      if (sent == options.waitCancelAfter && i + 1 < count) {
+        while (!ASC_dataWaiting(association_, 1)) {
+        }
+      }
       // PS3.4 C.4.1.2.2: after a C-CANCEL, end with 0xFE00 and send no more
       // matches. After the last match there is nothing left to stop: a cancel
       // for it crosses the final response and is read as a late cancel, the
@@ -343,6 +349,10 @@ class ArchiveSCP : public DcmThreadSCP {
   // A match of --nest-depth, --nest-command or --oversize-pdu, written byte by byte.
   OFCondition SendHostileMatch(T_ASC_PresentationContextID presId, std::uint16_t messageId, const OFString& sopClass) {
     const Options& options = g_state->options;
+    if (options.endlessMatch) {
+      StreamEndlessMatch(association_, presId, messageId, sopClass.c_str());
+      return DUL_NETWORKCLOSED;
+    }
     std::string match = NestedMatch(options.nestDepth, explicitVR_);
     if (options.oversizePdu) match = Padded(match, explicitVR_, 2 * association_->sendPDVLength);
     return SendRawResponse(association_, presId, DIMSE_C_FIND_RSP, messageId, sopClass.c_str(),
@@ -390,41 +400,6 @@ class ArchiveSCP : public DcmThreadSCP {
     for (int i = 0; i < 64; ++i) pixels[i] = static_cast<Uint8>((i * 4 + instance.number * 16) & 0xFF);
     image->putAndInsertUint8Array(DCM_PixelData, pixels, 64);
     return image;
-  }
-
-  // A match that tests a receiver's limits: a 65,534-byte Patient's Name (the
-  // most a PN can carry with a 16-bit length, PS3.5 7.1.2), a 40 MiB one (more
-  // than a window can lay out; explicit VR writes it as UN), bytes that are not
-  // UTF-8 in an "ISO_IR 192" answer, a character set no one defines, or the
-  // names of PS3.5 Annexes H, I and J in ISO 2022 (Japanese, Korean) and
-  // GB18030.
-  static void MakeOdd(DcmDataset& answer, const std::string& kind) {
-    std::string name, charset;
-    if (kind == "long") {
-      name = "LONG^" + std::string(65534 - 5, 'N');
-      charset = "ISO_IR 100";
-    } else if (kind == "huge") {
-      name = "HUGE^" + std::string(40 * 1024 * 1024 - 5, 'N');
-      charset = "ISO_IR 100";
-    } else if (kind == "invalid") {
-      name = "BAD\xFF\xFE^NAME\xC3";
-      charset = "ISO_IR 192";
-    } else if (kind == "japanese") {
-      name = "Yamada^Tarou=\x1b$B;3ED\x1b(B^\x1b$BB@O:\x1b(B=\x1b$B$d$^$@\x1b(B^\x1b$B$?$m$&\x1b(B";
-      charset = "\\ISO 2022 IR 87";
-    } else if (kind == "korean") {
-      name = "Hong^Gildong=\x1b$)C\xfb\xf3^\x1b$)C\xd1\xce\xd4\xd7=\x1b$)C\xc8\xab^"
-             "\x1b$)C\xb1\xe6\xb5\xbf";
-      charset = "\\ISO 2022 IR 149";
-    } else if (kind == "chinese") {
-      name = "Wang^XiaoDong=\xcd\xf5^\xd0\xa1\xb6\xab=";
-      charset = "GB18030";
-    } else {
-      name = "M\xFCLLER^HANS";
-      charset = "ISO_IR 999";
-    }
-    answer.putAndInsertString(DCM_SpecificCharacterSet, charset.c_str());
-    answer.putAndInsertString(DCM_PatientName, name.c_str(), static_cast<Uint32>(name.size()));
   }
 
   // The keys the request asked for, with this study's values (PS3.4 C.2.2.1.2).
@@ -504,6 +479,12 @@ class ArchiveSCP : public DcmThreadSCP {
             ",\"creator\":" + JsonString(creator) + ",\"study_uid\":" + JsonString(studyUid) +
             ",\"status\":" + JsonString(Hex(status)) + "}");
     Delay();
+    if (g_state->options.nestCommand > 0) {
+      return SendRawResponse(association_, presId, DIMSE_C_STORE_RSP, request.MessageID, request.AffectedSOPClassUID,
+                             status, std::string(), false, g_state->options.nestCommand)
+                 ? EC_Normal
+                 : DUL_NETWORKCLOSED;
+    }
     return sendSTOREResponse(presId, request, status);
   }
 

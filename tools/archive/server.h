@@ -51,10 +51,12 @@ struct Options {
   int hangStoreAt = 0;   // 1-based number of the C-STORE never answered
   bool hangRelease = false;  // never answer a release request
   int nestDepth = 0;             // the first match (and a C-MOVE's final response) nests sequences this deep
-  int nestCommand = 0;           // the first C-FIND response's command set nests a sequence this deep
+  int nestCommand = 0;           // the first C-FIND response's and every C-STORE response's command set nests this deep
   bool ignoreCancel = false;     // C-FIND: never stop for C-CANCEL, stream pending responses without end
+  int waitCancelAfter = 0;       // C-FIND: after this many matches, nothing more until a C-CANCEL
   bool wrongMessageId = false;   // C-FIND responses answer another message ID than the request's
   bool oversizePdu = false;      // the first match comes in one PDU twice the client's maximum
+  bool endlessMatch = false;     // the first match's data set never ends
 };
 
 // Runs until the process is ended. Returns a process exit code on failure to start.

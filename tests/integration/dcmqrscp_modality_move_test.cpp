@@ -139,7 +139,7 @@ TEST_F(Dcmqrscp, CancelledBeforeTheFirstStudyMovesNothing) {
 // the latest state once, not a backlog of every response.
 TEST_F(Dcmqrscp, MoveProgressReachesTheWindowAsItsLatestStateOnly) {
   int argc = 1;
-  char name[] = "beyond_dcmqrscp_test";
+  char name[] = "dcmqrscp_modality_move_test";
   char* argv[] = {name, nullptr};
   QCoreApplication app(argc, argv);
   forward::SendRunner runner;

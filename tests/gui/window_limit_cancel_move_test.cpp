@@ -91,7 +91,7 @@ bool SendAndWait(Station& st) {
 
 }  // namespace
 
-class BeyondWindowTest : public QObject {
+class WindowLimitCancelMoveTest : public QObject {
   Q_OBJECT
  private slots:
   void searchStopsAtTheLimit();
@@ -105,10 +105,10 @@ class BeyondWindowTest : public QObject {
   void moveWithoutActiveNodeSendsNothing();
 };
 
-void BeyondWindowTest::searchStopsAtTheLimit() {
-  // 5,000 studies, each match a millisecond apart: pulling them all would
-  // take seconds; the search stops at the 400th and says there are more.
-  Archive large({"--demo", "5000", "--delay", "1"});
+void WindowLimitCancelMoveTest::searchStopsAtTheLimit() {
+  // 5,000 studies, and the archive sends no match after the 401st until the
+  // station cancels: the search stops at the 400th and says there are more.
+  Archive large({"--demo", "5000", "--wait-cancel", "401"});
   Archive exact({"--results", "400"});
   QVERIFY(large.ready() && exact.ready());
   Station st;
@@ -133,13 +133,13 @@ void BeyondWindowTest::searchStopsAtTheLimit() {
   QCOMPARE(exact.journal(QStringLiteral("find-done"))[0].value("sent").toInt(), 400);
 }
 
-void BeyondWindowTest::cancelSearchAgainstHungArchive_data() {
+void WindowLimitCancelMoveTest::cancelSearchAgainstHungArchive_data() {
   QTest::addColumn<bool>("byEsc");
   QTest::newRow("Cancel button") << false;
   QTest::newRow("Esc") << true;
 }
 
-void BeyondWindowTest::cancelSearchAgainstHungArchive() {
+void WindowLimitCancelMoveTest::cancelSearchAgainstHungArchive() {
   QFETCH(bool, byEsc);
   Archive answers({"--demo", "6"});
   Archive hung({"--hang"});
@@ -183,7 +183,7 @@ void BeyondWindowTest::cancelSearchAgainstHungArchive() {
   QCOMPARE(st.frm->grid1->rowCount(), rows);
 }
 
-void BeyondWindowTest::cancelSendSaysHowManyWereSent() {
+void WindowLimitCancelMoveTest::cancelSendSaysHowManyWereSent() {
   // Every response 150 ms late: the cancel comes while requests remain.
   Archive archive({"--results", "5", "--delay", "150"});
   QVERIFY(archive.ready());
@@ -209,7 +209,7 @@ void BeyondWindowTest::cancelSendSaysHowManyWereSent() {
   QVERIFY(st.frm->cmdCancel->isHidden());
 }
 
-void BeyondWindowTest::modalityKeyChoosesTheAttribute_data() {
+void WindowLimitCancelMoveTest::modalityKeyChoosesTheAttribute_data() {
   QTest::addColumn<QString>("line");  // the [Query] ModalityKey line, or none
   QTest::addColumn<QString>("sent");
   QTest::addColumn<QString>("notSent");
@@ -220,7 +220,7 @@ void BeyondWindowTest::modalityKeyChoosesTheAttribute_data() {
   QTest::newRow("unknown word") << "ModalityKey=Series" << "0008,0060" << "0008,0061";
 }
 
-void BeyondWindowTest::modalityKeyChoosesTheAttribute() {
+void WindowLimitCancelMoveTest::modalityKeyChoosesTheAttribute() {
   QFETCH(QString, line);
   QFETCH(QString, sent);
   QFETCH(QString, notSent);
@@ -245,7 +245,7 @@ void BeyondWindowTest::modalityKeyChoosesTheAttribute() {
   QVERIFY(st.sink.shown.empty());
 }
 
-void BeyondWindowTest::moveSendsStudiesToTheActiveNode() {
+void WindowLimitCancelMoveTest::moveSendsStudiesToTheActiveNode() {
   StoreScp room(QStringLiteral("CT_ROOM"));
   QVERIFY(room.ready());
   Archive archive({"--demo", "6", "--node", QStringLiteral("CT_ROOM=127.0.0.1:%1").arg(room.port())});
@@ -279,7 +279,7 @@ void BeyondWindowTest::moveSendsStudiesToTheActiveNode() {
   QCOMPARE(st.LogLines("Error.log", QStringLiteral(" - Send")), 0);
 }
 
-void BeyondWindowTest::moveToUnknownDestinationNamesTheRemedy() {
+void WindowLimitCancelMoveTest::moveToUnknownDestinationNamesTheRemedy() {
   Archive archive({"--demo", "3"});  // knows no nodes at all
   QVERIFY(archive.ready());
   Station st;
@@ -297,7 +297,7 @@ void BeyondWindowTest::moveToUnknownDestinationNamesTheRemedy() {
   QCOMPARE(archive.journal(QStringLiteral("move")).size(), 1);
 }
 
-void BeyondWindowTest::moveWithoutActiveNodeSendsNothing() {
+void WindowLimitCancelMoveTest::moveWithoutActiveNodeSendsNothing() {
   Archive archive({"--demo", "3"});
   QVERIFY(archive.ready());
   Station st;
@@ -325,5 +325,5 @@ void BeyondWindowTest::moveWithoutActiveNodeSendsNothing() {
   QVERIFY(archive.stores().isEmpty());
 }
 
-QTEST_MAIN(BeyondWindowTest)
-#include "beyond_window_test.moc"
+QTEST_MAIN(WindowLimitCancelMoveTest)
+#include "window_limit_cancel_move_test.moc"

@@ -55,7 +55,7 @@ const QByteArray kStale =
 
 }  // namespace
 
-class BeyondSettingsTest : public QObject {
+class SettingsEchoAndChoicesTest : public QObject {
   Q_OBJECT
  private slots:
   void testButtonWorksWithTheFieldsValues();
@@ -70,7 +70,7 @@ class BeyondSettingsTest : public QObject {
   void defaultsLeaveAFreshFileAsBefore();
 };
 
-void BeyondSettingsTest::testButtonWorksWithTheFieldsValues() {
+void SettingsEchoAndChoicesTest::testButtonWorksWithTheFieldsValues() {
   Archive archive({});
   QVERIFY(archive.ready());
   Dialog d(kStale);
@@ -101,7 +101,7 @@ void BeyondSettingsTest::testButtonWorksWithTheFieldsValues() {
 
 // [TLS] is edited by hand: the dialog shows whether it is on beside the
 // archive fields, and Test reads it from the file at the click.
-void BeyondSettingsTest::tlsIsShownAndTestedAsSettingsIniHasIt() {
+void SettingsEchoAndChoicesTest::tlsIsShownAndTestedAsSettingsIniHasIt() {
   QTemporaryDir pki;
   QVERIFY(pki.isValid());
   QCOMPARE(QProcess::execute(QStringLiteral("sh"), {QStringLiteral(MORVANTA_TLS_CERTS), pki.path()}), 0);
@@ -163,7 +163,7 @@ void BeyondSettingsTest::tlsIsShownAndTestedAsSettingsIniHasIt() {
   QCOMPARE(archive.journal(QStringLiteral("echo")).size(), 1);
 }
 
-void BeyondSettingsTest::testButtonFailures_data() {
+void SettingsEchoAndChoicesTest::testButtonFailures_data() {
   QTest::addColumn<QStringList>("options");  // the archive's; "closed": no archive at all
   QTest::addColumn<QString>("calledAET");
   QTest::addColumn<int>("number");
@@ -177,7 +177,7 @@ void BeyondSettingsTest::testButtonFailures_data() {
                             << "No answer from ARCHIVE";
 }
 
-void BeyondSettingsTest::testButtonFailures() {
+void SettingsEchoAndChoicesTest::testButtonFailures() {
   QFETCH(QStringList, options);
   QFETCH(QString, calledAET);
   QFETCH(int, number);
@@ -213,7 +213,7 @@ void BeyondSettingsTest::testButtonFailures() {
   QCOMPARE(d.child<QPushButton>("cmdTest")->text(), QStringLiteral("Test"));
 }
 
-void BeyondSettingsTest::testCanBeStopped_data() {
+void SettingsEchoAndChoicesTest::testCanBeStopped_data() {
   QTest::addColumn<QStringList>("options");
   QTest::addColumn<QString>("held");  // the archive's journal line once it holds the test
   QTest::addColumn<QString>("how");
@@ -227,7 +227,7 @@ void BeyondSettingsTest::testCanBeStopped_data() {
 
 // The archive holds the test far longer than the deadline (Timeout=30):
 // only the cancel can end it in time.
-void BeyondSettingsTest::testCanBeStopped() {
+void SettingsEchoAndChoicesTest::testCanBeStopped() {
   QFETCH(QStringList, options);
   QFETCH(QString, held);
   QFETCH(QString, how);
@@ -258,14 +258,14 @@ void BeyondSettingsTest::testCanBeStopped() {
   QVERIFY(d.host.sink.shown.empty());
 }
 
-void BeyondSettingsTest::badPortIsToldWithoutNetwork_data() {
+void SettingsEchoAndChoicesTest::badPortIsToldWithoutNetwork_data() {
   QTest::addColumn<QString>("port");
   QTest::newRow("zero") << "0";
   QTest::newRow("too large") << "65536";
   QTest::newRow("empty") << "";
 }
 
-void BeyondSettingsTest::badPortIsToldWithoutNetwork() {
+void SettingsEchoAndChoicesTest::badPortIsToldWithoutNetwork() {
   QFETCH(QString, port);
   Dialog d(kStale);
   d.set("txtQuPort", port);
@@ -280,7 +280,7 @@ void BeyondSettingsTest::badPortIsToldWithoutNetwork() {
            qPrintable(d.host.sink.shown[0].text));
 }
 
-void BeyondSettingsTest::choicesLoadAndApplyAfterTheDesignedKeys() {
+void SettingsEchoAndChoicesTest::choicesLoadAndApplyAfterTheDesignedKeys() {
   Dialog d("[Query]\nModalityKey=ModalitiesInStudy\n[Forward]\nMethod=move\n");
   auto* modality = d.child<QComboBox>("cboModalityKey");
   auto* method = d.child<QComboBox>("cboForwardMethod");
@@ -300,7 +300,7 @@ void BeyondSettingsTest::choicesLoadAndApplyAfterTheDesignedKeys() {
   QVERIFY(d.host.settings.ForwardBy == ForwardMethod::Redirect);
 }
 
-void BeyondSettingsTest::defaultsLeaveAFreshFileAsBefore() {
+void SettingsEchoAndChoicesTest::defaultsLeaveAFreshFileAsBefore() {
   Dialog d("");
   d.set("txtQuPort", QStringLiteral("104"));
   QVERIFY(d.dialog->Apply());
@@ -320,5 +320,5 @@ void BeyondSettingsTest::defaultsLeaveAFreshFileAsBefore() {
   QVERIFY(values.ForwardBy == ForwardMethod::Move);
 }
 
-QTEST_MAIN(BeyondSettingsTest)
-#include "beyond_settings_test.moc"
+QTEST_MAIN(SettingsEchoAndChoicesTest)
+#include "settings_echo_and_choices_test.moc"

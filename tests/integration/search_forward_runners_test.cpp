@@ -257,6 +257,23 @@ class RunnersTest : public QObject {
     QVERIFY2(text.contains("0xFE00") && text.contains("the 10 results shown may not be all"), qPrintable(text));
   }
 
+  // A move whose every study arrived is done, whatever the release meets.
+  void moveWhoseReleaseIsNeverAnsweredIsDone() {
+    Archive destination({"--accept-any-aet"});  // called DEST by the archive that moves
+    QVERIFY(destination.ready());
+    Archive archive({"--demo", "5", "--hang-release", "--node", QStringLiteral("DEST=127.0.0.1:%1").arg(destination.port())});
+    QVERIFY(archive.ready());
+    dicom::ArchiveAddress address = archive.address();
+    address.timeoutSeconds = 2;
+    const SendOutcome outcome =
+        forward::MoveStudies(address, {"2.25.3141592653589793238462643380000002"}, "DEST", {}, nullptr);
+    QVERIFY2(outcome.ok(), outcome.error ? outcome.error->description.c_str() : "");
+    QCOMPARE(outcome.done, 1);
+    QVERIFY(outcome.imagesSent > 0);
+    QVERIFY2(QString::fromStdString(outcome.releaseNote).startsWith("Send: all 1 studies were moved; the release"),
+             outcome.releaseNote.c_str());
+  }
+
   void nothingToSendStillOpensAndCloses() {
     Archive archive({});
     QVERIFY(archive.ready());

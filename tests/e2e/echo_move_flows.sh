@@ -8,13 +8,13 @@
 #          clicked, Send: the archive moves both studies by C-MOVE to a
 #          storescp started here, and their images arrive there
 #
-# usage: beyond_flows.sh <morvanta binary> <morvanta-archive binary> <echo|move>
+# usage: echo_move_flows.sh <morvanta binary> <morvanta-archive binary> <echo|move>
 # exit 77 (skipped) only when there is no X server to run it in.
 
 set -u
-binary=${1:?usage: beyond_flows.sh <morvanta> <morvanta-archive> <scenario>}
-archive=${2:?usage: beyond_flows.sh <morvanta> <morvanta-archive> <scenario>}
-scenario=${3:?usage: beyond_flows.sh <morvanta> <morvanta-archive> <scenario>}
+binary=${1:?usage: echo_move_flows.sh <morvanta> <morvanta-archive> <scenario>}
+archive=${2:?usage: echo_move_flows.sh <morvanta> <morvanta-archive> <scenario>}
+scenario=${3:?usage: echo_move_flows.sh <morvanta> <morvanta-archive> <scenario>}
 
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/xsession.sh"
 xs_failure_details() {
