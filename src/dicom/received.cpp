@@ -192,35 +192,30 @@ bool ToResponse(DcmDataset& command, T_DIMSE_Message& message, std::string& why)
   const T_DIMSE_DataSetType dataSet = type == DIMSE_DATASET_NULL ? DIMSE_DATASET_NULL : DIMSE_DATASET_PRESENT;
   OFString sopClass;
   const bool hasClass = command.findAndGetOFString(DCM_AffectedSOPClassUID, sopClass).good();
-  if (field == DIMSE_C_STORE_RSP) {
-    T_DIMSE_C_StoreRSP& r = message.msg.CStoreRSP;
+  // What every response has; a C-STORE's or C-ECHO's status is all we read of it.
+  const auto common = [&](auto& r) -> auto& {
     r.MessageIDBeingRespondedTo = answered;
     r.DataSetType = dataSet;
     r.DimseStatus = status;
+    return r;
+  };
+  if (field == DIMSE_C_STORE_RSP) {
+    common(message.msg.CStoreRSP);
     return true;
   }
   if (field == DIMSE_C_ECHO_RSP) {
-    T_DIMSE_C_EchoRSP& r = message.msg.CEchoRSP;
-    r.MessageIDBeingRespondedTo = answered;
-    r.DataSetType = dataSet;
-    r.DimseStatus = status;
+    common(message.msg.CEchoRSP);
     return true;
   }
   if (field == DIMSE_C_FIND_RSP) {
-    T_DIMSE_C_FindRSP& r = message.msg.CFindRSP;
-    r.MessageIDBeingRespondedTo = answered;
-    r.DataSetType = dataSet;
-    r.DimseStatus = status;
+    T_DIMSE_C_FindRSP& r = common(message.msg.CFindRSP);
     if (hasClass) {
       OFStandard::strlcpy(r.AffectedSOPClassUID, sopClass.c_str(), sizeof r.AffectedSOPClassUID);
       r.opts |= O_FIND_AFFECTEDSOPCLASSUID;
     }
     return true;
   }
-  T_DIMSE_C_MoveRSP& r = message.msg.CMoveRSP;
-  r.MessageIDBeingRespondedTo = answered;
-  r.DataSetType = dataSet;
-  r.DimseStatus = status;
+  T_DIMSE_C_MoveRSP& r = common(message.msg.CMoveRSP);
   if (hasClass) {
     OFStandard::strlcpy(r.AffectedSOPClassUID, sopClass.c_str(), sizeof r.AffectedSOPClassUID);
     r.opts |= O_MOVE_AFFECTEDSOPCLASSUID;
