@@ -142,10 +142,18 @@ warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -
 [[ -z $warnings ]] || fail "man warns: $warnings"
 text=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$manual" 2>/dev/null | col -b)
 for phrase in 'morvanta - search the DICOM archive' '--version' '/opt/morvanta/Settings.ini' \
-    '/opt/morvanta/Logs/' '/opt/morvanta/morvanta-tls.so' "Morvanta $version"; do
+    '/opt/morvanta/Logs/' '/opt/morvanta/morvanta-tls.so' "Morvanta $version" 'not a security control'; do
   grep -qF -- "$phrase" <<<"$text" || fail "the manual lacks '$phrase'"
 done
 ok "manual page"
+
+# The licence the source carries, in the form Debian's tools read.
+copyright="$root/usr/share/doc/morvanta/copyright"
+grep -qx 'License: Apache-2.0' "$copyright" || fail "the copyright file does not name the Apache License 2.0"
+grep -qF '/usr/share/common-licenses/Apache-2.0' "$copyright" || fail "the copyright file does not point to the licence"
+cmp -s <(sed -n '1,10p' "$(dirname "$0")/../../LICENSE") <(sed -n '1,10p' /usr/share/common-licenses/Apache-2.0) ||
+  fail "LICENSE is not the Apache License 2.0"
+ok "copyright"
 
 for size in 48 256; do
   png="$root/usr/share/icons/hicolor/${size}x${size}/apps/morvanta.png"
