@@ -194,6 +194,10 @@ class QueryClient {
   std::unique_ptr<Impl> impl_;
 };
 
+// Computed Radiography Image Storage (PS3.4 B.5): the one class StoreClient
+// negotiates, and the class the archive accepts forwarding requests under.
+inline constexpr const char* kComputedRadiographyStorage = "1.2.840.10008.5.1.4.1.1.1";
+
 // One storage association to the archive; forwarding requests go over it.
 class StoreClient {
  public:

@@ -16,8 +16,6 @@ using namespace detail;
 
 namespace {
 
-constexpr const char* kCrImageStorage = UID_ComputedRadiographyImageStorage;
-
 // A C-STORE response means the request was kept only with success or a
 // warning (PS3.4 B.2.3: 0000; B000, B006, B007 and the rest of Bxxx; 0001).
 // Pending (FF00) and cancel (FE00) cannot end a C-STORE: an archive that
@@ -51,7 +49,7 @@ void StoreClient::Open(const std::string& host, std::int32_t port, const std::st
   impl_->association.reset();
   auto association = std::make_unique<Association>(Peer{calledAET, host, port}, impl_->timeout, &impl_->cancel);
   association->UseTls(impl_->tls);
-  association->Open(callingAET, {{kCrImageStorage, kLittleEndian}},
+  association->Open(callingAET, {{kComputedRadiographyStorage, kLittleEndian}},
                     "Computed Radiography Image Storage (C-STORE)", "the forwarding (C-STORE)");
   impl_->association = std::move(association);
 }
