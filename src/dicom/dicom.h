@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "dicom/timeout.h"
-
+#include "dicom/archive.h"
 #include "dicom/errors.h"
+#include "dicom/timeout.h"
 #include "dicom/tls.h"
 
 namespace morvanta::dicom {
@@ -140,7 +140,8 @@ struct FindPhases {
 };
 
 // One C-FIND at a time against one archive, Study Root, over its own
-// association per Find.
+// association per Find. The client keeps one ArchiveAddress: SetParameters
+// sets all of it, the setters below one field each.
 class QueryClient {
  public:
   QueryClient();
@@ -148,6 +149,9 @@ class QueryClient {
   QueryClient(const QueryClient&) = delete;
   QueryClient& operator=(const QueryClient&) = delete;
 
+  // Address, AE titles, time-out and TLS at once.
+  void SetParameters(const ArchiveAddress& archive);
+  const ArchiveAddress& Parameters() const;
   void SetPort(std::int32_t port);
   void SetHost(std::string host);
   void SetCalledAET(std::string aet);
@@ -217,7 +221,10 @@ class StoreClient {
   // TLS for the association when tls.enabled; set before Open.
   void SetTls(const TlsSettings& tls);
   // Negotiates Computed Radiography Image Storage (Explicit and Implicit VR
-  // Little Endian). Throws Error.
+  // Little Endian) with the archive: address, AE titles, time-out and TLS
+  // all from `archive`. Throws Error.
+  void Open(const ArchiveAddress& archive);
+  // The same with the time-out and TLS set before.
   void Open(const std::string& host, std::int32_t port,
             const std::string& callingAET, const std::string& calledAET);
   // One C-STORE; (0008,0016) and (0008,0018) of the sent data set are set to
@@ -255,7 +262,10 @@ class MoveClient {
   // TLS for the association when tls.enabled; set before Open.
   void SetTls(const TlsSettings& tls);
 
-  // Negotiates Study Root Query/Retrieve - MOVE. Throws Error.
+  // Negotiates Study Root Query/Retrieve - MOVE with the archive: address,
+  // AE titles, time-out and TLS all from `archive`. Throws Error.
+  void Open(const ArchiveAddress& archive);
+  // The same with the time-out and TLS set before.
   void Open(const std::string& host, std::int32_t port, const std::string& callingAET,
             const std::string& calledAET);
   // Moves one study to destinationAET. `progress` gets the counts of every
@@ -276,9 +286,11 @@ class MoveClient {
 // One C-ECHO (PS3.7 9.1.5) over an association of its own: the time from
 // connecting to the echo's answer. Throws Error with the numbers of the
 // table: 1001 refused, 1002 unknown host, 1003 rejected (called or calling
-// AE title not recognised), 1004 no answer within timeoutSeconds. Setting
-// `cancel` (from another thread) ends it at once with Error 1012. Over TLS
-// when tls.enabled, with 1015 to 1017 for what TLS refused.
+// AE title not recognised), 1004 no answer within the archive's time-out.
+// Setting `cancel` (from another thread) ends it at once with Error 1012.
+// Over TLS when archive.tls.enabled, with 1015 to 1017 for what TLS refused.
+std::chrono::milliseconds Echo(const ArchiveAddress& archive, const std::atomic<bool>* cancel = nullptr);
+// The same, the parameters given one by one.
 std::chrono::milliseconds Echo(const std::string& host, std::int32_t port, const std::string& callingAET,
                                const std::string& calledAET, int timeoutSeconds = kDefaultTimeoutSeconds,
                                const std::atomic<bool>* cancel = nullptr, const TlsSettings& tls = {});
