@@ -163,8 +163,12 @@ class QueryClient {
   // The data set that receives the query keys.
   DataSet& Identifier();
 
-  // Runs one C-FIND with the identifier (plus the return keys the result grid
-  // shows, as empty keys where the identifier has none) and collects every
+  // Keys every Find asks the archive to return: sent empty where the
+  // identifier holds no value of its own (PS3.4 C.2.2.1.2). None by default.
+  void SetReturnKeys(std::vector<Tag> keys);
+
+  // Runs one C-FIND with the identifier (plus the return keys, as empty keys
+  // where the identifier has none) and collects every
   // pending response. Throws Error; a cancel throws Error number 1012
   // (ErrorCode::Cancelled), which is no failure and is not to be logged.
   // What breaks the protocol is the archive's error 1009: a response to

@@ -15,24 +15,13 @@ namespace morvanta::dicom {
 
 using namespace detail;
 
-namespace {
-
-// The return keys the result grid shows; sent empty where the identifier
-// holds no value of its own (PS3.4 C.2.2.1.2).
-const DcmTagKey kReturnKeys[] = {
-    DCM_StudyInstanceUID, DCM_StudyDate,       DCM_StudyTime,         DCM_PatientName,
-    DCM_PatientID,        DCM_PatientBirthDate, DCM_PatientSex,       DCM_Modality,
-    DCM_ModalitiesInStudy, DCM_BodyPartExamined, DCM_StudyDescription, DCM_AccessionNumber,
-};
-
-}  // namespace
-
 // ---------------------------------------------------------------- QueryClient
 
 struct QueryClient::Impl {
   ArchiveAddress archive;
   std::string queryRoot = "STUDY";
   std::size_t limit = 0;
+  std::vector<Tag> returnKeys;
   CancelSource cancel;
   DataSet identifier;
   FindPhases phases;
@@ -49,6 +38,7 @@ void QueryClient::SetCalledAET(std::string aet) { impl_->archive.calledAET = std
 void QueryClient::SetCallingAET(std::string aet) { impl_->archive.callingAET = std::move(aet); }
 void QueryClient::SetQueryRoot(std::string level) { impl_->queryRoot = std::move(level); }
 void QueryClient::SetTimeout(int seconds) { impl_->archive.timeoutSeconds = seconds; }
+void QueryClient::SetReturnKeys(std::vector<Tag> keys) { impl_->returnKeys = std::move(keys); }
 void QueryClient::SetResultLimit(std::size_t limit) { impl_->limit = limit; }
 void QueryClient::SetCancelFlag(const std::atomic<bool>* flag) { impl_->cancel.flag = flag; }
 void QueryClient::Cancel() { impl_->cancel.own.store(true); }
@@ -59,9 +49,11 @@ const FindPhases& QueryClient::LastPhases() const { return impl_->phases; }
 DataSetList QueryClient::Find(const DataSet& identifier) {
   static const std::string kDuring = "the study search";
   std::unique_ptr<DcmDataset> query = BuildDataset(identifier.Attributes());
-  // Return keys the grid shows, empty, where the program set no value.
-  for (const DcmTagKey& key : kReturnKeys)
+  // The caller's return keys, empty, where it set no value.
+  for (const Tag& tag : impl_->returnKeys) {
+    const DcmTagKey key(tag.group, tag.element);
     if (!query->tagExists(key)) query->insertEmptyElement(key);
+  }
   if (!query->tagExists(DCM_QueryRetrieveLevel))
     query->putAndInsertString(DCM_QueryRetrieveLevel, impl_->queryRoot.c_str());
 

@@ -2,6 +2,8 @@
 
 #include <QtConcurrent/QtConcurrentRun>
 
+#include "search/return_keys.h"
+
 namespace morvanta::search {
 
 SearchOutcome RunSearch(const dicom::ArchiveAddress& archive,
@@ -17,6 +19,7 @@ SearchOutcome RunSearch(const dicom::ArchiveAddress& archive,
     dicom::QueryClient client;
     client.SetParameters(archive);
     client.SetQueryRoot("STUDY");
+    client.SetReturnKeys(kReturnKeys);
     client.SetResultLimit(control.resultLimit);
     client.SetCancelFlag(control.cancel);
     outcome.results = client.Find(identifier);

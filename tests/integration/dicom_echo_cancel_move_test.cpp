@@ -12,6 +12,7 @@
 #include <regex>
 
 #include "dicom/dicom.h"
+#include "search/return_keys.h"
 #include "dicom/errors.h"
 #include "archive_process.h"
 #include "dicom_peer.h"
@@ -50,6 +51,7 @@ std::unique_ptr<QueryClient> Client(int port, const std::string& calledAET = "AR
   client->SetHost("127.0.0.1");
   client->SetCalledAET(calledAET);
   client->SetCallingAET("MORVANTA");
+  client->SetReturnKeys(morvanta::search::kReturnKeys);
   client->SetQueryRoot("STUDY");
   client->SetTimeout(timeout);
   return client;

@@ -11,6 +11,7 @@
 
 #include "archive_process.h"
 #include "dicom/dicom.h"
+#include "search/return_keys.h"
 #include "dicom/errors.h"
 #include "tls_peer.h"
 
@@ -40,6 +41,7 @@ TEST(TlsAgainstTheArchive, EchoSearchAndSendGoOverTls) {
   query.SetPort(archive.port());
   query.SetCalledAET("ARCHIVE");
   query.SetCallingAET("MORVANTA");
+  query.SetReturnKeys(morvanta::search::kReturnKeys);
   query.SetTimeout(kTimeoutS);
   query.SetTls(pki.Settings());
   query.Identifier().SetPatientName("*");

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "dicom/dicom.h"
+#include "search/return_keys.h"
 #include "dicom/errors.h"
 #include "dicom/tls_module.h"
 
@@ -61,6 +62,7 @@ int main(int argc, char** argv) {
     query.SetPort(port);
     query.SetCalledAET("ARCHIVE");
     query.SetCallingAET("MORVANTA");
+    query.SetReturnKeys(morvanta::search::kReturnKeys);
     query.SetTimeout(10);
     query.SetTls(tls);
     query.Identifier().SetPatientName("*");
