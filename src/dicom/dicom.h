@@ -294,10 +294,6 @@ class MoveClient {
 // Setting `cancel` (from another thread) ends it at once with Error 1012.
 // Over TLS when archive.tls.enabled, with 1015 to 1017 for what TLS refused.
 std::chrono::milliseconds Echo(const ArchiveAddress& archive, const std::atomic<bool>* cancel = nullptr);
-// The same, the parameters given one by one.
-std::chrono::milliseconds Echo(const std::string& host, std::int32_t port, const std::string& callingAET,
-                               const std::string& calledAET, int timeoutSeconds = kDefaultTimeoutSeconds,
-                               const std::atomic<bool>* cancel = nullptr, const TlsSettings& tls = {});
 
 class UidGenerator {
  public:

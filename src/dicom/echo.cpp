@@ -16,12 +16,6 @@ using namespace detail;
 
 // ---------------------------------------------------------------- Echo
 
-std::chrono::milliseconds Echo(const std::string& host, std::int32_t port, const std::string& callingAET,
-                               const std::string& calledAET, int timeoutSeconds, const std::atomic<bool>* cancel,
-                               const TlsSettings& tls) {
-  return Echo(ArchiveAddress{host, port, calledAET, callingAET, timeoutSeconds, tls}, cancel);
-}
-
 std::chrono::milliseconds Echo(const ArchiveAddress& archive, const std::atomic<bool>* cancel) {
   const auto start = SteadyClock::now();
   CancelSource source;

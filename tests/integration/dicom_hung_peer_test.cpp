@@ -85,7 +85,7 @@ TEST_P(EchoCancel, EndsAsCancelledBeforeTheTimeOut) {
   Archive archive(c.args);
   std::atomic<bool> flag{false};
   auto running = std::async(std::launch::async, [&] {
-    return Echo("127.0.0.1", archive.port(), "MORVANTA", "ARCHIVE", kLongTimeoutS, &flag);
+    return Echo(ArchiveAddress{"127.0.0.1", archive.port(), "ARCHIVE", "MORVANTA", kLongTimeoutS}, &flag);
   });
   ASSERT_TRUE(archive.WaitFor(c.heldLine));
   flag = true;

@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     tls.privateKey = argv[5];
   }
   try {
-    Echo("127.0.0.1", port, "MORVANTA", "ARCHIVE", 10, nullptr, tls);
+    Echo(ArchiveAddress{"127.0.0.1", port, "ARCHIVE", "MORVANTA", 10, tls});
     QueryClient query;
     query.SetHost("127.0.0.1");
     query.SetPort(port);
