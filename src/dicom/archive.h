@@ -1,12 +1,15 @@
 #pragma once
-// Where the archive is and how to talk to it: what every operation (search,
-// Send, C-MOVE, the connection test) needs, copied from the settings before
-// its worker starts. A plain value; nothing here is shared between threads.
+// Where the archive is and how to talk to it: the one parameters object that
+// travels from the settings to the association. Every operation (search,
+// Send, C-MOVE, the connection test) takes a copy before its worker starts,
+// and the toolkit clients keep theirs in one; the clients' setters set its
+// fields. A plain value; nothing here is shared between threads.
 
 #include <cstdint>
 #include <string>
 
-#include "dicom/dicom.h"
+#include "dicom/errors.h"
+#include "dicom/timeout.h"
 #include "dicom/tls.h"
 
 namespace morvanta::dicom {
@@ -18,6 +21,12 @@ struct ArchiveAddress {
   std::string callingAET;  // [Local] AET
   int timeoutSeconds = kDefaultTimeoutSeconds;
   TlsSettings tls{};       // [TLS]
+
+  // The archive as the error texts name it: "AE at host:port".
+  Peer peer() const { return Peer{calledAET, host, port}; }
+  // The time-out an association uses: the default where none (or a
+  // nonsensical one) was given.
+  int EffectiveTimeout() const { return timeoutSeconds > 0 ? timeoutSeconds : kDefaultTimeoutSeconds; }
 };
 
 }  // namespace morvanta::dicom

@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "dicom/archive.h"
 #include "dicom/dicom.h"
 #include "dicom/errors.h"
 #include "dicom/resolve.h"
@@ -475,5 +476,19 @@ class Association {
 
 inline const std::vector<const char*> kLittleEndian = {UID_LittleEndianExplicitTransferSyntax,
                                                 UID_LittleEndianImplicitTransferSyntax};
+
+// The set-up of the clients that hold an association across requests
+// (StoreClient, MoveClient): a new association to the archive with its
+// time-out and TLS, watched by the client's cancel, negotiated for
+// `contexts`. Throws Error.
+inline std::unique_ptr<Association> OpenAssociation(
+    const ArchiveAddress& archive, const CancelSource& cancel,
+    const std::vector<std::pair<const char*, std::vector<const char*>>>& contexts, const std::string& what,
+    const std::string& during) {
+  auto association = std::make_unique<Association>(archive.peer(), archive.EffectiveTimeout(), &cancel);
+  association->UseTls(archive.tls);
+  association->Open(archive.callingAET, contexts, what, during);
+  return association;
+}
 
 }  // namespace morvanta::dicom::detail

@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "dicom/timeout.h"
-
+#include "dicom/archive.h"
 #include "dicom/errors.h"
+#include "dicom/timeout.h"
 #include "dicom/tls.h"
 
 namespace morvanta::dicom {
@@ -140,7 +140,8 @@ struct FindPhases {
 };
 
 // One C-FIND at a time against one archive, Study Root, over its own
-// association per Find.
+// association per Find. The client keeps one ArchiveAddress: SetParameters
+// sets all of it, the setters below one field each.
 class QueryClient {
  public:
   QueryClient();
@@ -148,6 +149,9 @@ class QueryClient {
   QueryClient(const QueryClient&) = delete;
   QueryClient& operator=(const QueryClient&) = delete;
 
+  // Address, AE titles, time-out and TLS at once.
+  void SetParameters(const ArchiveAddress& archive);
+  const ArchiveAddress& Parameters() const;
   void SetPort(std::int32_t port);
   void SetHost(std::string host);
   void SetCalledAET(std::string aet);
@@ -159,8 +163,12 @@ class QueryClient {
   // The data set that receives the query keys.
   DataSet& Identifier();
 
-  // Runs one C-FIND with the identifier (plus the return keys the result grid
-  // shows, as empty keys where the identifier has none) and collects every
+  // Keys every Find asks the archive to return: sent empty where the
+  // identifier holds no value of its own (PS3.4 C.2.2.1.2). None by default.
+  void SetReturnKeys(std::vector<Tag> keys);
+
+  // Runs one C-FIND with the identifier (plus the return keys, as empty keys
+  // where the identifier has none) and collects every
   // pending response. Throws Error; a cancel throws Error number 1012
   // (ErrorCode::Cancelled), which is no failure and is not to be logged.
   // What breaks the protocol is the archive's error 1009: a response to
@@ -194,6 +202,10 @@ class QueryClient {
   std::unique_ptr<Impl> impl_;
 };
 
+// Computed Radiography Image Storage (PS3.4 B.5): the one class StoreClient
+// negotiates, and the class the archive accepts forwarding requests under.
+inline constexpr const char* kComputedRadiographyStorage = "1.2.840.10008.5.1.4.1.1.1";
+
 // One storage association to the archive; forwarding requests go over it.
 class StoreClient {
  public:
@@ -213,7 +225,10 @@ class StoreClient {
   // TLS for the association when tls.enabled; set before Open.
   void SetTls(const TlsSettings& tls);
   // Negotiates Computed Radiography Image Storage (Explicit and Implicit VR
-  // Little Endian). Throws Error.
+  // Little Endian) with the archive: address, AE titles, time-out and TLS
+  // all from `archive`. Throws Error.
+  void Open(const ArchiveAddress& archive);
+  // The same with the time-out and TLS set before.
   void Open(const std::string& host, std::int32_t port,
             const std::string& callingAET, const std::string& calledAET);
   // One C-STORE; (0008,0016) and (0008,0018) of the sent data set are set to
@@ -251,7 +266,10 @@ class MoveClient {
   // TLS for the association when tls.enabled; set before Open.
   void SetTls(const TlsSettings& tls);
 
-  // Negotiates Study Root Query/Retrieve - MOVE. Throws Error.
+  // Negotiates Study Root Query/Retrieve - MOVE with the archive: address,
+  // AE titles, time-out and TLS all from `archive`. Throws Error.
+  void Open(const ArchiveAddress& archive);
+  // The same with the time-out and TLS set before.
   void Open(const std::string& host, std::int32_t port, const std::string& callingAET,
             const std::string& calledAET);
   // Moves one study to destinationAET. `progress` gets the counts of every
@@ -272,12 +290,10 @@ class MoveClient {
 // One C-ECHO (PS3.7 9.1.5) over an association of its own: the time from
 // connecting to the echo's answer. Throws Error with the numbers of the
 // table: 1001 refused, 1002 unknown host, 1003 rejected (called or calling
-// AE title not recognised), 1004 no answer within timeoutSeconds. Setting
-// `cancel` (from another thread) ends it at once with Error 1012. Over TLS
-// when tls.enabled, with 1015 to 1017 for what TLS refused.
-std::chrono::milliseconds Echo(const std::string& host, std::int32_t port, const std::string& callingAET,
-                               const std::string& calledAET, int timeoutSeconds = kDefaultTimeoutSeconds,
-                               const std::atomic<bool>* cancel = nullptr, const TlsSettings& tls = {});
+// AE title not recognised), 1004 no answer within the archive's time-out.
+// Setting `cancel` (from another thread) ends it at once with Error 1012.
+// Over TLS when archive.tls.enabled, with 1015 to 1017 for what TLS refused.
+std::chrono::milliseconds Echo(const ArchiveAddress& archive, const std::atomic<bool>* cancel = nullptr);
 
 class UidGenerator {
  public:

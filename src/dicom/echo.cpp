@@ -16,17 +16,13 @@ using namespace detail;
 
 // ---------------------------------------------------------------- Echo
 
-std::chrono::milliseconds Echo(const std::string& host, std::int32_t port, const std::string& callingAET,
-                               const std::string& calledAET, int timeoutSeconds, const std::atomic<bool>* cancel,
-                               const TlsSettings& tls) {
+std::chrono::milliseconds Echo(const ArchiveAddress& archive, const std::atomic<bool>* cancel) {
   const auto start = SteadyClock::now();
   CancelSource source;
   source.flag = cancel;
-  Association association(Peer{calledAET, host, port},
-                          timeoutSeconds > 0 ? timeoutSeconds : kDefaultTimeoutSeconds,
-                          cancel != nullptr ? &source : nullptr);
-  association.UseTls(tls);
-  association.Open(callingAET, {{UID_VerificationSOPClass, kLittleEndian}}, "the connection test (C-ECHO)");
+  Association association(archive.peer(), archive.EffectiveTimeout(), cancel != nullptr ? &source : nullptr);
+  association.UseTls(archive.tls);
+  association.Open(archive.callingAET, {{UID_VerificationSOPClass, kLittleEndian}}, "the connection test (C-ECHO)");
   // The response is read as a C-FIND's is: the toolkit's own reader would
   // hand its command set to the recursive parser unchecked.
   constexpr const char* kDuring = "the connection test (C-ECHO)";

@@ -15,54 +15,45 @@ namespace morvanta::dicom {
 
 using namespace detail;
 
-namespace {
-
-// The return keys the result grid shows; sent empty where the identifier
-// holds no value of its own (PS3.4 C.2.2.1.2).
-const DcmTagKey kReturnKeys[] = {
-    DCM_StudyInstanceUID, DCM_StudyDate,       DCM_StudyTime,         DCM_PatientName,
-    DCM_PatientID,        DCM_PatientBirthDate, DCM_PatientSex,       DCM_Modality,
-    DCM_ModalitiesInStudy, DCM_BodyPartExamined, DCM_StudyDescription, DCM_AccessionNumber,
-};
-
-}  // namespace
-
 // ---------------------------------------------------------------- QueryClient
 
 struct QueryClient::Impl {
-  Peer peer;
-  std::string callingAET;
+  ArchiveAddress archive;
   std::string queryRoot = "STUDY";
-  int timeout = kDefaultTimeoutSeconds;
   std::size_t limit = 0;
+  std::vector<Tag> returnKeys;
   CancelSource cancel;
   DataSet identifier;
-  TlsSettings tls;
   FindPhases phases;
 };
 
 QueryClient::QueryClient() : impl_(std::make_unique<Impl>()) {}
 QueryClient::~QueryClient() = default;
 
-void QueryClient::SetPort(std::int32_t port) { impl_->peer.port = port; }
-void QueryClient::SetHost(std::string host) { impl_->peer.host = std::move(host); }
-void QueryClient::SetCalledAET(std::string aet) { impl_->peer.aet = std::move(aet); }
-void QueryClient::SetCallingAET(std::string aet) { impl_->callingAET = std::move(aet); }
+void QueryClient::SetParameters(const ArchiveAddress& archive) { impl_->archive = archive; }
+const ArchiveAddress& QueryClient::Parameters() const { return impl_->archive; }
+void QueryClient::SetPort(std::int32_t port) { impl_->archive.port = port; }
+void QueryClient::SetHost(std::string host) { impl_->archive.host = std::move(host); }
+void QueryClient::SetCalledAET(std::string aet) { impl_->archive.calledAET = std::move(aet); }
+void QueryClient::SetCallingAET(std::string aet) { impl_->archive.callingAET = std::move(aet); }
 void QueryClient::SetQueryRoot(std::string level) { impl_->queryRoot = std::move(level); }
-void QueryClient::SetTimeout(int seconds) { impl_->timeout = seconds > 0 ? seconds : kDefaultTimeoutSeconds; }
+void QueryClient::SetTimeout(int seconds) { impl_->archive.timeoutSeconds = seconds; }
+void QueryClient::SetReturnKeys(std::vector<Tag> keys) { impl_->returnKeys = std::move(keys); }
 void QueryClient::SetResultLimit(std::size_t limit) { impl_->limit = limit; }
 void QueryClient::SetCancelFlag(const std::atomic<bool>* flag) { impl_->cancel.flag = flag; }
 void QueryClient::Cancel() { impl_->cancel.own.store(true); }
-void QueryClient::SetTls(const TlsSettings& tls) { impl_->tls = tls; }
+void QueryClient::SetTls(const TlsSettings& tls) { impl_->archive.tls = tls; }
 DataSet& QueryClient::Identifier() { return impl_->identifier; }
 const FindPhases& QueryClient::LastPhases() const { return impl_->phases; }
 
 DataSetList QueryClient::Find(const DataSet& identifier) {
   static const std::string kDuring = "the study search";
   std::unique_ptr<DcmDataset> query = BuildDataset(identifier.Attributes());
-  // Return keys the grid shows, empty, where the program set no value.
-  for (const DcmTagKey& key : kReturnKeys)
+  // The caller's return keys, empty, where it set no value.
+  for (const Tag& tag : impl_->returnKeys) {
+    const DcmTagKey key(tag.group, tag.element);
     if (!query->tagExists(key)) query->insertEmptyElement(key);
+  }
   if (!query->tagExists(DCM_QueryRetrieveLevel))
     query->putAndInsertString(DCM_QueryRetrieveLevel, impl_->queryRoot.c_str());
 
@@ -75,9 +66,11 @@ DataSetList QueryClient::Find(const DataSet& identifier) {
     phase += now - mark;
     mark = now;
   };
-  Association association(impl_->peer, impl_->timeout, &impl_->cancel);
-  association.UseTls(impl_->tls);
-  association.Open(impl_->callingAET, {{model, kLittleEndian}}, "study search (C-FIND)", kDuring);
+  const ArchiveAddress& archive = impl_->archive;
+  const Peer peer = archive.peer();
+  Association association(peer, archive.EffectiveTimeout(), &impl_->cancel);
+  association.UseTls(archive.tls);
+  association.Open(archive.callingAET, {{model, kLittleEndian}}, "study search (C-FIND)", kDuring);
   lap(phases.associate);
 
   T_DIMSE_Message request{};
@@ -137,7 +130,7 @@ DataSetList QueryClient::Find(const DataSet& identifier) {
   }
   if (!decodeError.empty()) {
     association.Abort();
-    Throw(ErrorCode::EncodingFailed, "A search result from " + Describe(impl_->peer) +
+    Throw(ErrorCode::EncodingFailed, "A search result from " + Describe(peer) +
                                          " could not be read: " + decodeError);
   }
   lap(phases.responses);
@@ -160,7 +153,7 @@ DataSetList QueryClient::Find(const DataSet& identifier) {
     impl_->phases = phases;
     DataSetList list(std::move(results));
     list.SetEndedEarly({static_cast<std::int32_t>(ErrorCode::FindFailed),
-                        Describe(impl_->peer) + " ended the search itself with status " + HexStatus(*finalStatus) +
+                        Describe(peer) + " ended the search itself with status " + HexStatus(*finalStatus) +
                             " (cancelled), though this station did not cancel it: the " +
                             std::to_string(list.Count()) +
                             " results shown may not be all the studies that match. Search again; if it "
@@ -169,7 +162,7 @@ DataSetList QueryClient::Find(const DataSet& identifier) {
   }
   if (IsFailureStatus(*finalStatus)) {
     association.Abort();
-    Throw(ErrorCode::FindFailed, FailureStatusText("C-FIND", impl_->peer, *finalStatus));
+    Throw(ErrorCode::FindFailed, FailureStatusText("C-FIND", peer, *finalStatus));
   }
   association.ReleaseAfterAnswer();
   lap(phases.release);

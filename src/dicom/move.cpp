@@ -17,9 +17,8 @@ using namespace detail;
 // ---------------------------------------------------------------- MoveClient
 
 struct MoveClient::Impl {
-  int timeout = kDefaultTimeoutSeconds;
+  ArchiveAddress archive;
   CancelSource cancel;
-  TlsSettings tls;
   std::unique_ptr<Association> association;
 };
 
@@ -27,20 +26,27 @@ MoveClient::MoveClient() : impl_(std::make_unique<Impl>()) {}
 // Destroying the Association aborts it when Close was not called.
 MoveClient::~MoveClient() = default;
 
-void MoveClient::SetTimeout(int seconds) { impl_->timeout = seconds > 0 ? seconds : kDefaultTimeoutSeconds; }
+void MoveClient::SetTimeout(int seconds) { impl_->archive.timeoutSeconds = seconds; }
 void MoveClient::SetCancelFlag(const std::atomic<bool>* flag) { impl_->cancel.flag = flag; }
 void MoveClient::Cancel() { impl_->cancel.own.store(true); }
-void MoveClient::SetTls(const TlsSettings& tls) { impl_->tls = tls; }
+void MoveClient::SetTls(const TlsSettings& tls) { impl_->archive.tls = tls; }
 
 void MoveClient::Open(const std::string& host, std::int32_t port, const std::string& callingAET,
                       const std::string& calledAET) {
+  ArchiveAddress archive = impl_->archive;
+  archive.host = host;
+  archive.port = port;
+  archive.callingAET = callingAET;
+  archive.calledAET = calledAET;
+  Open(archive);
+}
+
+void MoveClient::Open(const ArchiveAddress& archive) {
   impl_->association.reset();
-  auto association =
-      std::make_unique<Association>(Peer{calledAET, host, port}, impl_->timeout, &impl_->cancel);
-  association->UseTls(impl_->tls);
-  association->Open(callingAET, {{UID_MOVEStudyRootQueryRetrieveInformationModel, kLittleEndian}},
-                    "moving studies (Study Root C-MOVE)", "the move of a study (C-MOVE)");
-  impl_->association = std::move(association);
+  impl_->archive = archive;
+  impl_->association =
+      OpenAssociation(archive, impl_->cancel, {{UID_MOVEStudyRootQueryRetrieveInformationModel, kLittleEndian}},
+                      "moving studies (Study Root C-MOVE)", "the move of a study (C-MOVE)");
 }
 
 MoveCounts MoveClient::Move(const std::string& studyUid, const std::string& destinationAET,

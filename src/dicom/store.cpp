@@ -16,8 +16,6 @@ using namespace detail;
 
 namespace {
 
-constexpr const char* kCrImageStorage = UID_ComputedRadiographyImageStorage;
-
 // A C-STORE response means the request was kept only with success or a
 // warning (PS3.4 B.2.3: 0000; B000, B006, B007 and the rest of Bxxx; 0001).
 // Pending (FF00) and cancel (FE00) cannot end a C-STORE: an archive that
@@ -31,8 +29,7 @@ bool StoreKept(std::uint16_t status) {
 // ---------------------------------------------------------------- StoreClient
 
 struct StoreClient::Impl {
-  int timeout = kDefaultTimeoutSeconds;
-  TlsSettings tls;
+  ArchiveAddress archive;
   CancelSource cancel;
   std::unique_ptr<Association> association;
 };
@@ -41,19 +38,26 @@ StoreClient::StoreClient() : impl_(std::make_unique<Impl>()) {}
 // Destroying the Association aborts it when Close was not called.
 StoreClient::~StoreClient() = default;
 
-void StoreClient::SetTimeout(int seconds) { impl_->timeout = seconds > 0 ? seconds : kDefaultTimeoutSeconds; }
-void StoreClient::SetTls(const TlsSettings& tls) { impl_->tls = tls; }
+void StoreClient::SetTimeout(int seconds) { impl_->archive.timeoutSeconds = seconds; }
+void StoreClient::SetTls(const TlsSettings& tls) { impl_->archive.tls = tls; }
 void StoreClient::SetCancelFlag(const std::atomic<bool>* flag) { impl_->cancel.flag = flag; }
 void StoreClient::Cancel() { impl_->cancel.own.store(true); }
 
 void StoreClient::Open(const std::string& host, std::int32_t port, const std::string& callingAET,
                        const std::string& calledAET) {
+  ArchiveAddress archive = impl_->archive;
+  archive.host = host;
+  archive.port = port;
+  archive.callingAET = callingAET;
+  archive.calledAET = calledAET;
+  Open(archive);
+}
+
+void StoreClient::Open(const ArchiveAddress& archive) {
   impl_->association.reset();
-  auto association = std::make_unique<Association>(Peer{calledAET, host, port}, impl_->timeout, &impl_->cancel);
-  association->UseTls(impl_->tls);
-  association->Open(callingAET, {{kCrImageStorage, kLittleEndian}},
-                    "Computed Radiography Image Storage (C-STORE)", "the forwarding (C-STORE)");
-  impl_->association = std::move(association);
+  impl_->archive = archive;
+  impl_->association = OpenAssociation(archive, impl_->cancel, {{kComputedRadiographyStorage, kLittleEndian}},
+                                       "Computed Radiography Image Storage (C-STORE)", "the forwarding (C-STORE)");
 }
 
 // `option` (10 in the program's forwarding requests) has no effect: every

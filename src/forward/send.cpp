@@ -88,10 +88,8 @@ SendOutcome SendStudies(const dicom::ArchiveAddress& archive,
 
   try {
     auto client = std::make_unique<dicom::StoreClient>();
-    client->SetTimeout(archive.timeoutSeconds);
     client->SetCancelFlag(cancel);
-    client->SetTls(archive.tls);
-    client->Open(archive.host, archive.port, archive.callingAET, archive.calledAET);
+    client->Open(archive);
     open = true;
     dicom::UidGenerator uids;
     for (const std::string* studyUid : toSend) {
@@ -142,10 +140,8 @@ SendOutcome MoveStudies(const dicom::ArchiveAddress& archive,
   bool open = false;
   try {
     auto client = std::make_unique<dicom::MoveClient>();
-    client->SetTimeout(archive.timeoutSeconds);
     client->SetCancelFlag(cancel);
-    client->SetTls(archive.tls);
-    client->Open(archive.host, archive.port, archive.callingAET, archive.calledAET);
+    client->Open(archive);
     open = true;
     for (const std::string* studyUid : toSend) {
       if (Cancelled(cancel)) {

@@ -21,10 +21,9 @@
 
 namespace morvanta::forward {
 
-
-// Computed Radiography Image Storage (PS3.4 B.5): the class the archive
-// accepts forwarding requests under.
-inline constexpr const char* kRequestSopClassUid = "1.2.840.10008.5.1.4.1.1.1";
+// The class the archive accepts forwarding requests under: the one the
+// storage association negotiates.
+inline constexpr const char* kRequestSopClassUid = dicom::kComputedRadiographyStorage;
 // Passed to Store as the binding's option value; it has no effect there.
 inline constexpr std::int16_t kStoreOption = 10;
 

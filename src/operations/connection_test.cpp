@@ -10,10 +10,9 @@ namespace morvanta::operations {
 EchoOutcome TestConnection(const dicom::ArchiveAddress& archive, const std::atomic<bool>* cancel) {
   EchoOutcome outcome;
   try {
-    const auto ms = dicom::Echo(archive.host, archive.port, archive.callingAET, archive.calledAET,
-                                archive.timeoutSeconds, cancel, archive.tls);
+    const auto ms = dicom::Echo(archive, cancel);
     outcome.ok = true;
-    outcome.text = dicom::EchoWorksText(dicom::Peer{archive.calledAET, archive.host, archive.port}, ms.count(),
+    outcome.text = dicom::EchoWorksText(archive.peer(), ms.count(),
                                         archive.tls.enabled, dicom::TlsIdentity(archive.tls, archive.host));
   } catch (...) {
     const dicom::Failure failure = dicom::CurrentFailure();

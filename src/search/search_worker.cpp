@@ -2,6 +2,8 @@
 
 #include <QtConcurrent/QtConcurrentRun>
 
+#include "search/return_keys.h"
+
 namespace morvanta::search {
 
 SearchOutcome RunSearch(const dicom::ArchiveAddress& archive,
@@ -15,15 +17,11 @@ SearchOutcome RunSearch(const dicom::ArchiveAddress& archive,
   SearchOutcome outcome;
   try {
     dicom::QueryClient client;
-    client.SetPort(archive.port);
-    client.SetHost(archive.host);
-    client.SetCalledAET(archive.calledAET);
-    client.SetCallingAET(archive.callingAET);
+    client.SetParameters(archive);
     client.SetQueryRoot("STUDY");
-    client.SetTimeout(archive.timeoutSeconds);
+    client.SetReturnKeys(kReturnKeys);
     client.SetResultLimit(control.resultLimit);
     client.SetCancelFlag(control.cancel);
-    client.SetTls(archive.tls);
     outcome.results = client.Find(identifier);
     outcome.count = outcome.results.Count();
     outcome.truncated = outcome.results.Truncated();

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "dicom/dicom.h"
+#include "search/return_keys.h"
 #include "dicom/errors.h"
 #include "archive_process.h"
 #include "dicom_peer.h"
@@ -33,6 +34,7 @@ DataSetList Search(int port, const std::function<void(DataSet&)>& fill, int time
   client.SetHost(host);
   client.SetCalledAET(calledAET);
   client.SetCallingAET("MORVANTA");
+  client.SetReturnKeys(morvanta::search::kReturnKeys);
   client.SetQueryRoot("STUDY");
   client.SetTimeout(timeout);
   DataSet& identifier = client.Identifier();

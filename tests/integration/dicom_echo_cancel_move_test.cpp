@@ -12,6 +12,7 @@
 #include <regex>
 
 #include "dicom/dicom.h"
+#include "search/return_keys.h"
 #include "dicom/errors.h"
 #include "archive_process.h"
 #include "dicom_peer.h"
@@ -50,6 +51,7 @@ std::unique_ptr<QueryClient> Client(int port, const std::string& calledAET = "AR
   client->SetHost("127.0.0.1");
   client->SetCalledAET(calledAET);
   client->SetCallingAET("MORVANTA");
+  client->SetReturnKeys(morvanta::search::kReturnKeys);
   client->SetQueryRoot("STUDY");
   client->SetTimeout(timeout);
   return client;
@@ -59,7 +61,7 @@ std::unique_ptr<QueryClient> Client(int port, const std::string& calledAET = "AR
 
 TEST(Echo, WorksAgainstTheArchiveAndIsJournaled) {
   Archive archive;
-  const std::chrono::milliseconds took = Echo("127.0.0.1", archive.port(), "MORVANTA", "ARCHIVE", 5);
+  const std::chrono::milliseconds took = Echo(ArchiveAddress{"127.0.0.1", archive.port(), "ARCHIVE", "MORVANTA", 5});
   EXPECT_GE(took.count(), 0);
   const auto echoes = archive.Lines("echo");
   ASSERT_EQ(echoes.size(), 1u);
@@ -87,7 +89,7 @@ TEST_P(EchoFails, WithItsNumberAndRemedy) {
     port = archive->port();
   }
   try {
-    Echo(o.host, port, "MORVANTA", "ARCHIVE", 2);
+    Echo(ArchiveAddress{o.host, port, "ARCHIVE", "MORVANTA", 2});
     FAIL() << "expected error " << o.number;
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), o.number) << e.description();
@@ -406,9 +408,9 @@ class DcmqrscpMove : public ::testing::Test {
 };
 
 TEST_F(DcmqrscpMove, EchoWorksAndAnUnknownCalledAETitleIsRejected) {
-  EXPECT_GE(Echo("127.0.0.1", port_, "MORVANTA", "DCMQR", 5).count(), 0);
+  EXPECT_GE(Echo(ArchiveAddress{"127.0.0.1", port_, "DCMQR", "MORVANTA", 5}).count(), 0);
   try {
-    Echo("127.0.0.1", port_, "MORVANTA", "NOT_DCMQR", 5);
+    Echo(ArchiveAddress{"127.0.0.1", port_, "NOT_DCMQR", "MORVANTA", 5});
     FAIL() << "dcmqrscp knows only the AE titles of its table";
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), 1003) << e.description();

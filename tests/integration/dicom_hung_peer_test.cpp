@@ -19,6 +19,7 @@
 
 #include "archive_process.h"
 #include "dicom/dicom.h"
+#include "search/return_keys.h"
 #include "dicom/errors.h"
 #include "dicom_peer.h"
 
@@ -84,7 +85,7 @@ TEST_P(EchoCancel, EndsAsCancelledBeforeTheTimeOut) {
   Archive archive(c.args);
   std::atomic<bool> flag{false};
   auto running = std::async(std::launch::async, [&] {
-    return Echo("127.0.0.1", archive.port(), "MORVANTA", "ARCHIVE", kLongTimeoutS, &flag);
+    return Echo(ArchiveAddress{"127.0.0.1", archive.port(), "ARCHIVE", "MORVANTA", kLongTimeoutS}, &flag);
   });
   ASSERT_TRUE(archive.WaitFor(c.heldLine));
   flag = true;
@@ -112,6 +113,7 @@ std::unique_ptr<QueryClient> StudyClient(int port, int timeout) {
   client->SetHost("127.0.0.1");
   client->SetCalledAET("ARCHIVE");
   client->SetCallingAET("MORVANTA");
+  client->SetReturnKeys(morvanta::search::kReturnKeys);
   client->SetTimeout(timeout);
   client->Identifier().SetPatientName("*");
   client->Identifier().Attributes().Add(0x0008, 0x0052, "STUDY");

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "dicom/dicom.h"
+#include "search/return_keys.h"
 #include "archive_process.h"
 #include "dicom_peer.h"
 
@@ -85,6 +86,7 @@ TEST_F(Dcmqrscp, FindReturnsTheStudiesStoredByStorescu) {
   client.SetHost("127.0.0.1");
   client.SetCalledAET("DCMQR");
   client.SetCallingAET("MORVANTA");
+  client.SetReturnKeys(morvanta::search::kReturnKeys);
   client.SetQueryRoot("STUDY");
   client.SetTimeout(10);
   StudyQuery(client.Identifier());
@@ -196,6 +198,7 @@ TEST(ArchiveData, HoldsTheStudiesOfTheFilesInAFolder) {
     client.SetHost("127.0.0.1");
     client.SetCalledAET("ARCHIVE");
     client.SetCallingAET("MORVANTA");
+    client.SetReturnKeys(morvanta::search::kReturnKeys);
     client.SetQueryRoot("STUDY");
     client.SetTimeout(10);
     DataSet& id = client.Identifier();

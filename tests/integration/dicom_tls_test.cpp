@@ -11,6 +11,7 @@
 
 #include "archive_process.h"
 #include "dicom/dicom.h"
+#include "search/return_keys.h"
 #include "dicom/errors.h"
 #include "tls_peer.h"
 
@@ -33,13 +34,16 @@ TEST(TlsAgainstTheArchive, EchoSearchAndSendGoOverTls) {
   args.insert(args.end(), {"--demo", "3"});
   Archive archive(args);
 
-  EXPECT_GE(Echo("127.0.0.1", archive.port(), "MORVANTA", "ARCHIVE", kTimeoutS, nullptr, pki.Settings()).count(), 0);
+  EXPECT_GE(
+      Echo(ArchiveAddress{"127.0.0.1", archive.port(), "ARCHIVE", "MORVANTA", kTimeoutS, pki.Settings()}).count(),
+      0);
 
   QueryClient query;
   query.SetHost("127.0.0.1");
   query.SetPort(archive.port());
   query.SetCalledAET("ARCHIVE");
   query.SetCallingAET("MORVANTA");
+  query.SetReturnKeys(morvanta::search::kReturnKeys);
   query.SetTimeout(kTimeoutS);
   query.SetTls(pki.Settings());
   query.Identifier().SetPatientName("*");
@@ -99,7 +103,7 @@ TEST_P(TlsRefused, InWordsWithinTheTimeout) {
   std::atomic<bool> cancel{false};
   auto echo = std::async(std::launch::async, [&]() -> std::optional<Error> {
     try {
-      Echo(c.host, archive->port(), "MORVANTA", "ARCHIVE", kNeverTimeoutS, &cancel, tls);
+      Echo(ArchiveAddress{c.host, archive->port(), "ARCHIVE", "MORVANTA", kNeverTimeoutS, tls}, &cancel);
     } catch (const Error& e) {
       return e;
     }
@@ -198,7 +202,7 @@ TEST_P(TlsAccepted, WhenTheCertificateNamesWhoIsExpected) {
   tls.crl = c.crl.empty() ? "" : pki / c.crl;
   tls.privateKey = pki / c.key;
   try {
-    Echo(c.host, archive.port(), "MORVANTA", "ARCHIVE", kTimeoutS, nullptr, tls);
+    Echo(ArchiveAddress{c.host, archive.port(), "ARCHIVE", "MORVANTA", kTimeoutS, tls});
   } catch (const Error& e) {
     ADD_FAILURE() << e.number() << " - " << e.description();
   }
@@ -235,7 +239,7 @@ TEST(TlsNegotiation, NothingInCommonIsSaidSo) {
     morvanta::testing::Process server(args, pki / "s_server.out");
     ASSERT_TRUE(morvanta::testing::WaitForPort(port)) << c.label;
     try {
-      Echo("127.0.0.1", port, "MORVANTA", "ARCHIVE", kTimeoutS, nullptr, pki.Settings());
+      Echo(ArchiveAddress{"127.0.0.1", port, "ARCHIVE", "MORVANTA", kTimeoutS, pki.Settings()});
       ADD_FAILURE() << c.label << ": expected error 1017";
     } catch (const Error& e) {
       EXPECT_EQ(e.number(), 1017) << c.label << ": " << e.description();
@@ -261,7 +265,7 @@ TEST(TlsServerName, AHostNameIsSentInTheClientHello) {
   ASSERT_TRUE(morvanta::testing::WaitForPort(port));
   const auto certificateRefused = [&](const std::string& host) {
     try {
-      Echo(host, port, "MORVANTA", "ARCHIVE", kTimeoutS, nullptr, pki.Settings(false));
+      Echo(ArchiveAddress{host, port, "ARCHIVE", "MORVANTA", kTimeoutS, pki.Settings(false)});
     } catch (const Error& e) {
       return e.number() == 1016 && e.description().find("names evil.example") != std::string::npos;
     }

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "dicom/dicom.h"
+#include "search/return_keys.h"
 #include "dicom/errors.h"
 #include "dicom/tls_module.h"
 
@@ -55,12 +56,13 @@ int main(int argc, char** argv) {
     tls.privateKey = argv[5];
   }
   try {
-    Echo("127.0.0.1", port, "MORVANTA", "ARCHIVE", 10, nullptr, tls);
+    Echo(ArchiveAddress{"127.0.0.1", port, "ARCHIVE", "MORVANTA", 10, tls});
     QueryClient query;
     query.SetHost("127.0.0.1");
     query.SetPort(port);
     query.SetCalledAET("ARCHIVE");
     query.SetCallingAET("MORVANTA");
+    query.SetReturnKeys(morvanta::search::kReturnKeys);
     query.SetTimeout(10);
     query.SetTls(tls);
     query.Identifier().SetPatientName("*");
