@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "dicom/errors.h"
 #include "dicom/timeout.h"
@@ -27,6 +28,17 @@ struct ArchiveAddress {
   // The time-out an association uses: the default where none (or a
   // nonsensical one) was given.
   int EffectiveTimeout() const { return timeoutSeconds > 0 ? timeoutSeconds : kDefaultTimeoutSeconds; }
+
+  // These parameters for another endpoint: the time-out and TLS stay, as
+  // the clients' four-argument Open has them.
+  ArchiveAddress At(std::string hostName, std::int32_t tcpPort, std::string calling, std::string called) const {
+    ArchiveAddress other = *this;
+    other.host = std::move(hostName);
+    other.port = tcpPort;
+    other.callingAET = std::move(calling);
+    other.calledAET = std::move(called);
+    return other;
+  }
 };
 
 }  // namespace morvanta::dicom

@@ -33,12 +33,7 @@ void MoveClient::SetTls(const TlsSettings& tls) { impl_->archive.tls = tls; }
 
 void MoveClient::Open(const std::string& host, std::int32_t port, const std::string& callingAET,
                       const std::string& calledAET) {
-  ArchiveAddress archive = impl_->archive;
-  archive.host = host;
-  archive.port = port;
-  archive.callingAET = callingAET;
-  archive.calledAET = calledAET;
-  Open(archive);
+  Open(impl_->archive.At(host, port, callingAET, calledAET));
 }
 
 void MoveClient::Open(const ArchiveAddress& archive) {

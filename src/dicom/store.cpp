@@ -45,12 +45,7 @@ void StoreClient::Cancel() { impl_->cancel.own.store(true); }
 
 void StoreClient::Open(const std::string& host, std::int32_t port, const std::string& callingAET,
                        const std::string& calledAET) {
-  ArchiveAddress archive = impl_->archive;
-  archive.host = host;
-  archive.port = port;
-  archive.callingAET = callingAET;
-  archive.calledAET = calledAET;
-  Open(archive);
+  Open(impl_->archive.At(host, port, callingAET, calledAET));
 }
 
 void StoreClient::Open(const ArchiveAddress& archive) {
