@@ -99,8 +99,9 @@ void FaultMatrixTest::faults_data() {
   add("32,768 results", {{"--results", "32768"}, Target::Bad, Op::Search, Disk::None, false, Expect::TooMany, {}, {}, 0});
   add("401 results (late C-CANCEL)", {{"--results", "401"}, Target::Bad, Op::Search, Disk::None, false,
                                      Expect::TooMany, {}, {}, 0});
+  // A 30 s time-out: the outcome comes long before the deadline, not after the release.
   add("450 results, release never answered", {{"--results", "450", "--hang-release"}, Target::Bad, Op::Search,
-                                              Disk::None, false, Expect::TooMany, {}, {}, 0});
+                                              Disk::None, false, Expect::TooMany, {}, {}, 0, Action::Wait, 30});
   add("100,000 results", {{"--results", "100000"}, Target::Bad, Op::Search, Disk::None, false, Expect::TooMany, {}, {}, 0});
   add("64 KB patient name", {{"--results", "3", "--odd-first", "long"}, Target::Bad, Op::Search, Disk::None, false,
                              Expect::Rows, {}, "^LONG N{65529}$", 3});
@@ -136,7 +137,7 @@ void FaultMatrixTest::faults_data() {
   add("C-STORE never answered: window closed", {holdsStore, Target::Bad, Op::Send, Disk::None, false,
                                                 Expect::Closed, {}, {}, 0, Action::CloseWindow, 30});
   add("release never answered after the Send", {{"--results", "3", "--hang-release"}, Target::Bad, Op::Send,
-                                                Disk::None, false, Expect::SendDone, {}, {}, 0});
+                                                Disk::None, false, Expect::SendDone, {}, {}, 0, Action::Wait, 30});
   add("archive gone between search and send", {{"--results", "3"}, Target::Bad, Op::Send, Disk::None, true,
                                                Expect::Error, send, "^1001 - "});
 
@@ -209,6 +210,13 @@ void FaultMatrixTest::faults_data() {
   add("a study without a Study Instance UID", {{"--results", "3", "--no-study-uid", "1"}, Target::Bad, Op::Send,
                                                Disk::None, false, Expect::Error, send, "^1011 - 1 of 3 selected studies "
                                                "have no Study Instance UID .* 2 of 2 requests for the other"});
+  // An archive that sends what no honest one sends (the other cases are in
+  // the binding's integration tests).
+  add("sequence nested 10,000 deep", {{"--results", "3", "--nest-depth", "10000"}, Target::Bad, Op::Search,
+                                      Disk::None, false, Expect::Error, search,
+                                      "^1009 - .*during the study search: .*nest deeper than 128 levels"});
+  add("deaf to C-CANCEL, streaming without end", {{"--results", "3", "--ignore-cancel"}, Target::Bad, Op::Search,
+                                                  Disk::None, false, Expect::TooMany, {}, {}, 0});
   add("C-FIND ends with 0xFE00 unasked", {{"--results", "3", "--find-status", "FE00"}, Target::Bad, Op::Search,
                                           Disk::None, false, Expect::Error, search, "^1006 - .*0xFE00.* 3 results", 3});
 }

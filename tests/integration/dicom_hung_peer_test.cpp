@@ -135,28 +135,21 @@ TEST(FindRelease, LateCancelAtTheLimitKeepsTheCompleteAnswer) {
 }
 
 // An archive that never answers the release has answered the search all the
-// same: its results are kept, whether they were all or stopped at the limit.
+// same: its results are kept, whether they were all or stopped at the limit,
+// and come long before a 30 s time-out. The client and future are made
+// before the archive, so a held result ends with the archive.
 TEST(FindRelease, ReleaseNeverAnsweredKeepsTheResults) {
   for (const std::size_t limit : {std::size_t{0}, std::size_t{3}}) {
+    std::unique_ptr<QueryClient> client;
+    std::future<DataSetList> running;
     Archive archive({"--results", "5", "--hang-release"});
-    auto client = StudyClient(archive.port(), 2);
+    client = StudyClient(archive.port(), kLongTimeoutS);
     client->SetResultLimit(limit);
-    const DataSetList results = client->Find(client->Identifier());
-    EXPECT_EQ(results.Count(), limit == 0 ? 5u : limit) << "limit " << limit;
+    running = std::async(std::launch::async, [&] { return client->Find(client->Identifier()); });
+    ASSERT_EQ(running.wait_for(kDeadline), std::future_status::ready) << "the release held the results";
+    EXPECT_EQ(running.get().Count(), limit == 0 ? 5u : limit) << "limit " << limit;
     EXPECT_TRUE(archive.WaitFor("release-held"));
   }
-}
-
-// The release is not waited for beyond a short bound: with a 30 s
-// time-out, the results come long before it.
-TEST(FindRelease, ReleaseNeverAnsweredDoesNotHoldTheResults) {
-  std::unique_ptr<QueryClient> client;
-  std::future<DataSetList> running;
-  Archive archive({"--results", "5", "--hang-release"});
-  client = StudyClient(archive.port(), kLongTimeoutS);
-  running = std::async(std::launch::async, [&] { return client->Find(client->Identifier()); });
-  ASSERT_EQ(running.wait_for(kDeadline), std::future_status::ready) << "the release held the results";
-  EXPECT_EQ(running.get().Count(), 5u);
 }
 
 // ------------------------------------------------------------------ deaf to C-CANCEL
@@ -285,22 +278,6 @@ TEST(ConnectCancel, HostThatDropsPacketsEndsWithTheCancel) {
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), static_cast<std::int32_t>(ErrorCode::Cancelled)) << e.description();
   }
-}
-
-// Made in slices so that a cancel is seen, the connect still waits the whole
-// time-out when nobody cancels, and then says so.
-TEST(ConnectCancel, HostThatDropsPacketsTimesOutAfterTheTimeOut) {
-  DroppingHost host;
-  auto client = StudyClient(host.port(), 3);
-  const auto start = std::chrono::steady_clock::now();
-  try {
-    client->Find(client->Identifier());
-    FAIL() << "a connect that is never answered must throw";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.number(), static_cast<std::int32_t>(ErrorCode::Timeout)) << e.description();
-    EXPECT_NE(e.description().find("within 3 s"), std::string::npos) << e.description();
-  }
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
 }  // namespace
