@@ -300,11 +300,7 @@ INSTANTIATE_TEST_SUITE_P(
         Misbehaviour{"FirstStoreFails", {"--fail-store", "1:C000"}, true, 1007, "status 0xC000 (unable to process)"},
         // What the archive sent breaks the protocol: refused, never parsed
         // into a crash, never taken for the archive's abort.
-        Misbehaviour{"NestedOneBeyondTheBound", {"--results", "3", "--nest-depth", "129"}, false, 1009,
-                     "nest deeper than 128 levels"},
         Misbehaviour{"NestedTenThousandDeep", {"--results", "3", "--nest-depth", "10000"}, false, 1009,
-                     "nest deeper than 128 levels"},
-        Misbehaviour{"NestedHundredThousandDeep", {"--results", "3", "--nest-depth", "100000"}, false, 1009,
                      "nest deeper than 128 levels"},
         Misbehaviour{"CommandNestedTenThousandDeep", {"--results", "3", "--nest-command", "10000"}, false, 1009,
                      "a response's command cannot be read: its sequences nest deeper than 128 levels"},
@@ -317,14 +313,6 @@ INSTANTIATE_TEST_SUITE_P(
         Misbehaviour{"PduOverTheMaximum", {"--results", "3", "--oversize-pdu"}, false, 1009,
                      "Illegal PDU Length"}),
     [](const auto& info) { return std::string(info.param.label); });
-
-// A match nested as deep as the decoder takes is read like any other.
-TEST(ArchiveNesting, AtTheBoundTheMatchIsRead) {
-  Archive archive({"--results", "3", "--nest-depth", "128"});
-  const DataSetList results = Search(archive.port(), [](DataSet& d) { StudyQuery(d, "*"); });
-  ASSERT_EQ(results.Count(), 3u);
-  EXPECT_EQ(results[0].PatientName(), "NESTED^DEEP");
-}
 
 TEST(ArchiveAbsent, NobodyListening) {
   const int port = FreePort();
