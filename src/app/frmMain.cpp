@@ -27,6 +27,7 @@
 #include "search_widgets/result_grid.h"
 #include "settings_ui/settings_ui.h"
 #include "search_widgets/search_panel.h"
+#include "ui/accessibility.h"
 #include "ui/controls.h"
 #include "ui/optional_date_edit.h"
 
@@ -250,6 +251,8 @@ void frmMain::CreateControls(QWidget* client) {
   lblListCount->setFont(countFont);
   ui::PlaceTwips(lblListCount, 9765, 3330, 0, 0);
   lblListCount->adjustSize();
+  // "Count:" labels the number for assistive technology too.
+  lblSearch[8]->setBuddy(lblListCount);
 
   grid1 = CreateGrid(client);
   ui::PlaceTwips(grid1, 45, 3870, 11130, 3975);
@@ -460,6 +463,7 @@ void frmMain::ShowResults(const search::SearchOutcome& outcome) {
   try {
     lblListCount->setText(search::CountText(outcome.count, outcome.truncated));
     lblListCount->adjustSize();
+    ui::AnnounceCount(lblListCount, panel_->cmdSearch);
     if (search::IsTooMany(outcome.count)) {
       // The grid keeps the previous search's rows; the label shows the new
       // count.

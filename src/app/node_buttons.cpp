@@ -1,11 +1,16 @@
 #include "app/node_buttons.h"
 
 #include <QApplication>
+#include <QButtonGroup>
+#include <QKeyEvent>
 #include <QPushButton>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 #include <QVariant>
 
 #include "operations/controller.h"
 #include "ui/controls.h"
+#include "ui/ui.h"
 
 
 namespace morvanta {
@@ -13,6 +18,35 @@ namespace morvanta {
 namespace {
 
 constexpr const char* kAetProperty = "aet";
+
+// A node button tells assistive technology which node is the active one: it
+// is checkable, one checked at a time, and presented as a radio button. It
+// looks and answers the keys as the plain button it always was: green and
+// bold say "active", never a pressed-in face, and the arrow keys move the
+// focus on instead of choosing another node.
+class NodeButton : public QPushButton {
+ public:
+  using QPushButton::QPushButton;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QStylePainter painter(this);
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    option.state &= ~QStyle::State_On;
+    painter.drawControl(QStyle::CE_PushButton, option);
+  }
+  void keyPressEvent(QKeyEvent* event) override {
+    const int key = event->key();
+    if (key != Qt::Key_Left && key != Qt::Key_Right && key != Qt::Key_Up && key != Qt::Key_Down) {
+      QPushButton::keyPressEvent(event);
+      return;
+    }
+    const QWidget* area = parentWidget() != nullptr ? parentWidget() : this;
+    const bool reverse = area->layoutDirection() == Qt::RightToLeft;
+    focusNextPrevChild(!((key == Qt::Key_Left && !reverse) || (key == Qt::Key_Right && reverse)));
+  }
+};
 
 void SetNodeAET(QPushButton* button, const QString& aet) {
   button->setProperty(kAetProperty, aet);
@@ -67,9 +101,15 @@ NodeButtonBar::NodeButtonBar(operations::Controller& owner, const SettingsStore&
   setObjectName(QStringLiteral("nodeButtons"));
   // Two rows of four, in twips from the bar's corner.
   static constexpr std::array<int, 4> kLeft{0, 2025, 4050, 6075};
+  group_ = new QButtonGroup(this);
+  group_->setExclusive(true);
   for (int i = 0; i < kNodeSlots; ++i) {
-    QPushButton* button = ui::MakeButton(this, QStringLiteral("cmdNode_%1").arg(i), QString(),
-                                         kLeft[static_cast<std::size_t>(i % 4)], i < 4 ? 0 : 540, 1860, 420);
+    auto* button = new NodeButton(this);
+    button->setObjectName(QStringLiteral("cmdNode_%1").arg(i));
+    ui::PlaceTwips(button, kLeft[static_cast<std::size_t>(i % 4)], i < 4 ? 0 : 540, 1860, 420);
+    button->setCheckable(true);
+    button->setAutoExclusive(true);
+    group_->addButton(button, i);
     cmdNode[static_cast<std::size_t>(i)] = button;
     connect(button, &QPushButton::clicked, this, [this, i] { ActivateNode(static_cast<std::int16_t>(i)); });
   }
@@ -79,6 +119,7 @@ void NodeButtonBar::LoadNodeButtons() {
   // A rebuild after the node list changed must not leave an old highlight
   // on a button that now shows another node.
   for (QPushButton* button : cmdNode) ShowNormal(button);
+  SetChecked(nullptr);
 
   const NodeEntries entries = store_.ForwardNodes();
   owner_.SetForwardNodes(entries);
@@ -88,12 +129,18 @@ void NodeButtonBar::LoadNodeButtons() {
     if (!node) {
       button->setText(QString());
       SetNodeAET(button, QString());
+      button->setAccessibleName(QString());
+      button->setAccessibleDescription(QString());
       button->hide();
       continue;
     }
     const QString aet = QString::fromStdString(node->aet);
     button->setText(QString::fromStdString(node->alias));
     SetNodeAET(button, aet);
+    // Named by its caption; a node without an alias by its AE title.
+    button->setAccessibleName(node->alias.empty() ? QStringLiteral("Forward node %1").arg(aet) : QString());
+    button->setAccessibleDescription(
+        QStringLiteral("Forward node, AE title %1. The checked node is the active one.").arg(aet));
     // A node without an AE title is never "the active one", even while no
     // node has been chosen yet (both empty).
     if (!node->aet.empty() && node->aet == owner_.settings().ActiveForwardAET) {
@@ -108,12 +155,25 @@ void NodeButtonBar::ActivateNode(std::int16_t index) {
   for (QPushButton* button : cmdNode) ShowNormal(button);
   QPushButton* chosen = cmdNode[static_cast<std::size_t>(index)];
   ShowActive(chosen);
+  SetChecked(chosen);
   owner_.SetActiveNode(NodeAET(chosen).toStdString());
   // The choice is remembered at once; a failed write only loses the memory
   // of the choice, not the choice for this run, so it is logged rather than
   // shown.
   const SaveResult saved = store_.SaveActiveNode(owner_.settings().ActiveForwardAET);
   if (!saved) (void)log_.LogError(0, saved.error, "cmdNode_Click");
+}
+
+void NodeButtonBar::SetChecked(QPushButton* chosen) {
+  // Only this bar may leave no node checked (a rebuild): the group would
+  // refuse to clear its checked button. The others are cleared first, so a
+  // screen reader hears one change per button.
+  group_->setExclusive(false);
+  for (QPushButton* button : cmdNode) {
+    if (button != chosen) button->setChecked(false);
+  }
+  if (chosen != nullptr) chosen->setChecked(true);
+  group_->setExclusive(true);
 }
 
 }  // namespace morvanta

@@ -17,6 +17,7 @@ namespace morvanta::operations {
 class Controller;
 }
 
+class QButtonGroup;
 class QPushButton;
 
 namespace morvanta {
@@ -28,7 +29,8 @@ inline const QColor kActiveNodeColour{0, 255, 0};
 
 // The AE title a button stands for (the node entry's second piece).
 QString NodeAET(const QPushButton* button);
-// True when the button shows the active look (green, bold).
+// True when the button shows the active look (green, bold). The active
+// button is also checked, for assistive technology.
 bool IsNodeHighlighted(const QPushButton* button);
 
 class NodeButtonBar : public QWidget {
@@ -51,10 +53,14 @@ class NodeButtonBar : public QWidget {
   // and a missing file is not created. An index outside 0..7 does nothing.
   void ActivateNode(std::int16_t index);
 
-  // cmdNode_0 .. cmdNode_7
+  // cmdNode_0 .. cmdNode_7; the active one is also the checked one.
   NodeButtonArray cmdNode{};
 
  private:
+  // Checks `chosen` (none when null) and clears the others.
+  void SetChecked(QPushButton* chosen);
+
+  QButtonGroup* group_ = nullptr;
   operations::Controller& owner_;
   const SettingsStore& store_;
   const Log& log_;

@@ -155,8 +155,7 @@ void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     QStyledItemDelegate::paint(painter, option, index);
     return;
   }
-  const QString& text =
-      model_->row(index.row()).shown[static_cast<std::size_t>(index.column())];
+  const QString& text = model_->shownText(index);
   const Layout* layout = text.isEmpty() ? nullptr : &layoutFor(index, text, option);
   if (layout != nullptr && layout->byStyle) {
     QStyledItemDelegate::paint(painter, option, index);

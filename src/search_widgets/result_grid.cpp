@@ -12,6 +12,7 @@
 #include <numeric>
 
 #include "search_widgets/grid_delegate.h"
+#include "ui/accessibility.h"
 #include "ui/shown_text.h"
 #include "ui/ui.h"
 
@@ -20,6 +21,8 @@ namespace morvanta::search {
 namespace {
 
 constexpr Qt::Alignment kCentred = Qt::AlignCenter;
+// The selection behind white text: 5.4:1.
+const QColor kSelectionColour{0x1f, 0x6f, 0xa8};
 constexpr Qt::Alignment kLeft = Qt::AlignLeft | Qt::AlignVCenter;
 
 // The menu opens a little right of and below the pointer, so the pointer does
@@ -103,14 +106,14 @@ int ResultModel::rowCount(const QModelIndex& parent) const {
 }
 
 int ResultModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : kGridColumns;
+  return parent.isValid() ? 0 : kViewColumns;
 }
 
 QVariant ResultModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || index.row() >= rowCount() || index.column() >= kGridColumns) {
+  if (!index.isValid() || index.row() >= rowCount() || index.column() >= kViewColumns) {
     return {};
   }
-  const auto column = static_cast<std::size_t>(index.column());
+  const auto column = static_cast<std::size_t>(GridColumnOf(index.column()) - 1);
   switch (role) {
     case Qt::DisplayRole:
       return rows_[static_cast<std::size_t>(index.row())].shown[column];
@@ -124,10 +127,10 @@ QVariant ResultModel::data(const QModelIndex& index, int role) const {
 
 QVariant ResultModel::headerData(int section, Qt::Orientation orientation,
                                  int role) const {
-  if (orientation != Qt::Horizontal || section < 0 || section >= kGridColumns) {
+  if (orientation != Qt::Horizontal || section < 0 || section >= kViewColumns) {
     return QAbstractTableModel::headerData(section, orientation, role);
   }
-  const auto& spec = GridColumns()[static_cast<std::size_t>(section)];
+  const auto& spec = GridColumns()[static_cast<std::size_t>(GridColumnOf(section) - 1)];
   switch (role) {
     case Qt::DisplayRole: return QString::fromLatin1(spec.caption);
     case Qt::TextAlignmentRole: return QVariant::fromValue(spec.header);
@@ -211,17 +214,23 @@ ResultGrid::ResultGrid(QWidget* parent)
   horizontalHeader()->setHighlightSections(false);
   horizontalHeader()->setStretchLastSection(false);
 
-  for (int i = 0; i < kGridColumns; ++i) {
-    const auto& spec = GridColumns()[static_cast<std::size_t>(i)];
-    if (spec.shown) {
-      setColumnWidth(i, pixels(spec.width));
-    } else {
-      setColumnHidden(i, true);
-    }
+  for (int i = 0; i < kViewColumns; ++i) {
+    setColumnWidth(i, pixels(GridColumns()[static_cast<std::size_t>(GridColumnOf(i) - 1)].width));
   }
+  setAccessibleName(QStringLiteral("Studies found"));
+  setAccessibleDescription(QStringLiteral(
+      "Space selects a study, Shift extends; Ctrl+1 to Ctrl+0 sort by the first ten columns"));
+  // White text on the selection at over 4.5:1 (the style's blue gives 3.7:1),
+  // whether or not the window is active.
+  QPalette colours = palette();
+  for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+    colours.setColor(group, QPalette::Highlight, kSelectionColour);
+    colours.setColor(group, QPalette::HighlightedText, Qt::white);
+  }
+  setPalette(colours);
 
   connect(horizontalHeader(), &QHeaderView::sectionClicked, this,
-          [this](int section) { sortColumnClicked(section + 1); });
+          [this](int section) { sortColumnClicked(GridColumnOf(section)); });
   connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
           [this](const QItemSelection& selected, const QItemSelection&) {
             onSelectionChanged(selected);
@@ -315,6 +324,11 @@ void ResultGrid::sortColumnClicked(int column) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   model_->sortByText(column - 1, order);
   QApplication::restoreOverrideCursor();
+  // Said to assistive technology, as the header shows no sort mark.
+  setAccessibleDescription(QStringLiteral("Sorted by %1, %2")
+                               .arg(QString::fromLatin1(GridColumns()[static_cast<std::size_t>(column - 1)].caption),
+                                    order == Qt::AscendingOrder ? QStringLiteral("ascending")
+                                                                : QStringLiteral("descending")));
 }
 
 void ResultGrid::onSelectionChanged(const QItemSelection& selected) {
@@ -365,9 +379,18 @@ void ResultGrid::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
     if (rowCount() > 0) {
       const int row = std::max(currentRow(), 1) - 1;
-      requestMenuAt(QPoint(columnViewportPosition(kColStudyDate - 1),
+      requestMenuAt(QPoint(columnViewportPosition(ViewColumn(kColStudyDate)),
                            rowViewportPosition(row) + rowHeight(row)));
     }
+    event->accept();
+    return;
+  }
+  // A header click from the keyboard: Ctrl (with or without Shift) and the
+  // column's place among the shown ones, 0 for the tenth.
+  const Qt::KeyboardModifiers mods = event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
+  if (mods == Qt::ControlModifier && event->key() >= Qt::Key_0 && event->key() <= Qt::Key_9) {
+    const int place = event->key() == Qt::Key_0 ? 10 : event->key() - Qt::Key_0;
+    sortColumnClicked(GridColumnOf(place - 1));
     event->accept();
     return;
   }
@@ -379,7 +402,7 @@ void ResultGrid::contextMenuEvent(QContextMenuEvent* event) {
   // Menu key as a keyboard context-menu event.
   if (event->reason() == QContextMenuEvent::Keyboard && rowCount() > 0) {
     const int row = std::max(currentRow(), 1) - 1;
-    requestMenuAt(QPoint(columnViewportPosition(kColStudyDate - 1),
+    requestMenuAt(QPoint(columnViewportPosition(ViewColumn(kColStudyDate)),
                          rowViewportPosition(row) + rowHeight(row)));
   }
   event->accept();
@@ -403,6 +426,26 @@ bool ResultGrid::ownPaint() const {
 // here: each cell's options copied, the style asked for a row panel that only
 // a selected cell has, the grid lines stroked one by one.
 void ResultGrid::paintEvent(QPaintEvent* event) {
+  paintCells(event);
+  paintFocusFrame();
+}
+
+void ResultGrid::paintFocusFrame() {
+  const QModelIndex current = currentIndex();
+  if (!current.isValid() || !(hasFocus() || viewport()->hasFocus())) return;
+  const QRect cell(columnViewportPosition(current.column()), rowViewportPosition(current.row()),
+                   columnWidth(current.column()) - 1, rowHeight(current.row()) - 1);
+  const QPalette::ColorGroup group = isActiveWindow() ? QPalette::Active : QPalette::Inactive;
+  const bool selected = selectionModel()->isSelected(current);
+  const QColor fill = palette().color(group, selected ? QPalette::Highlight : QPalette::Base);
+  const QColor text = palette().color(group, QPalette::Text);
+  const QColor highlighted = palette().color(group, QPalette::HighlightedText);
+  const QColor frame = ui::ContrastRatio(text, fill) >= ui::ContrastRatio(highlighted, fill) ? text : highlighted;
+  QPainter painter(viewport());
+  ui::DrawFrame(painter, cell.adjusted(1, 1, -1, -1), 2, frame);
+}
+
+void ResultGrid::paintCells(QPaintEvent* event) {
   if (!ownPaint()) {
     QTableView::paintEvent(event);
     return;

@@ -39,6 +39,14 @@ enum GridColumn : int {
   kColAccessionNumber = 11,
 };
 
+// The view's columns are the shown ones, grid column 2 first: the Study UID
+// (column 1) stays with its row but is no column of the table view, so
+// assistive technology, which lists a table's model columns, never offers
+// a column nobody can see.
+inline constexpr int kViewColumns = kGridColumns - 1;
+constexpr int ViewColumn(int gridColumn) { return gridColumn - 2; }
+constexpr int GridColumnOf(int viewColumn) { return viewColumn + 2; }
+
 struct GridColumnSpec {
   const char* caption;
   int width;  // pixels at 96 DPI; 0 for the hidden column's default
@@ -82,6 +90,10 @@ class ResultModel : public QAbstractTableModel {
   // this, once, and move with their rows.
   void setRows(std::vector<GridRow> rows);
   const GridRow& row(int index) const { return rows_[static_cast<std::size_t>(index)]; }
+  // What a cell of the view shows.
+  const QString& shownText(const QModelIndex& index) const {
+    return rows_[static_cast<std::size_t>(index.row())].shown[static_cast<std::size_t>(GridColumnOf(index.column()) - 1)];
+  }
   // Stable sort on a column's text (0-based), selection and current row
   // following their rows.
   void sortByText(int column, Qt::SortOrder order);
@@ -123,7 +135,8 @@ class ResultGrid : public QTableView {
   // The order the column's next header click sorts in: ascending first,
   // then each click turns it round.
   Qt::SortOrder nextSortOrder(int column) const;
-  // What a click on the column header does.
+  // What a click on the column header does (Ctrl+1 to Ctrl+9 and Ctrl+0 do
+  // it for the first ten shown columns).
   void sortColumnClicked(int column);
 
  signals:
@@ -141,6 +154,11 @@ class ResultGrid : public QTableView {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  // The current cell's frame while the grid has the focus, in whichever of
+  // the text colours stands out more from the cell's fill (the selection's
+  // in a selected row), over what the style drew.
+  void paintFocusFrame();
+  void paintCells(QPaintEvent* event);
   bool ownPaint() const;
   void onSelectionChanged(const QItemSelection& selected);
   void reportUserSelection(const QItemSelection& selected);

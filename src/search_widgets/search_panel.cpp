@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "ui/accessibility.h"
 #include "ui/controls.h"
 #include "ui/optional_date_edit.h"
 #include "ui/ui.h"
@@ -30,7 +31,11 @@ SearchPanel::SearchPanel(QWidget* parent) : QWidget(parent) {
   lblSearch[3] = MakeLabel(this, "lblSearch_3", QStringLiteral("Date of Birth:"), 3420, 0);
   dtpDOB = MakeDate(this, "dtpDOB", 3420, 270, 1725, 330);
 
-  cmdSearch = ui::MakeButton(this, QStringLiteral("cmdSearch"), QStringLiteral("Search"), 7020, 225, 1185, 1050);
+  // The default button: it draws its own focus frame, which the style's
+  // default-button look would hide.
+  cmdSearch = new ui::FocusMarkedButton(QStringLiteral("Search"), this);
+  cmdSearch->setObjectName(QStringLiteral("cmdSearch"));
+  ui::PlaceTwips(cmdSearch, 7020, 225, 1185, 1050);
   cmdSearch->setFont(ui::Tahoma(11.25, true));
   cmdSearch->setDefault(true);
 
@@ -60,9 +65,28 @@ SearchPanel::SearchPanel(QWidget* parent) : QWidget(parent) {
   lblSearch[7] = MakeLabel(this, "lblSearch_7", QStringLiteral("-"), 3285, 1485);
   dtpStudy2 = MakeDate(this, "dtpStudy2", 3420, 1395, 1725, 375);
 
+  NameForAssistiveTechnology();
+
   // The composed name of the latest search, kept but never shown.
   txtPatName = MakeText(this, "txtPatName", 0, 0, 0, 0);
   txtPatName->hide();
+}
+
+void SearchPanel::NameForAssistiveTechnology() {
+  ui::InstallAccessibleInterfaces();
+  ui::NameField(lblSearch[0], txtPatID, QStringLiteral("Patient ID"));
+  ui::NameField(lblSearch[1], txtLastName, QStringLiteral("Last Name"));
+  ui::NameField(lblSearch[2], txtFirstName, QStringLiteral("First Name"));
+  ui::NameField(lblSearch[5], cboMod, QStringLiteral("Modality"),
+                QStringLiteral("Pick a modality from the list or type one"));
+  // A date field is named on its edit, which takes the focus for it.
+  lblSearch[3]->setBuddy(dtpDOB);
+  dtpDOB->setAccessibleLabel(QStringLiteral("Date of Birth"));
+  lblSearch[6]->setBuddy(dtpStudy1);
+  dtpStudy1->setAccessibleLabel(QStringLiteral("Study Date from"));
+  lblSearch[7]->setBuddy(dtpStudy2);
+  dtpStudy2->setAccessibleLabel(QStringLiteral("Study Date to"));
+  cmdSearch->setAccessibleDescription(QStringLiteral("Search the archive with the fields filled (Enter)"));
 }
 
 SearchCriteria SearchPanel::criteria() const {

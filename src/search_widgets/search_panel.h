@@ -46,6 +46,9 @@ class SearchPanel : public QWidget {
   ui::OptionalDateEdit* dtpStudy2 = nullptr;
   QComboBox* cboMod = nullptr;
   QPushButton* cmdSearch = nullptr;
+
+ private:
+  void NameForAssistiveTechnology();
 };
 
 }  // namespace morvanta::search

@@ -7,6 +7,7 @@
 
 #include "settings_ui/dialog_frame.h"
 #include "settings_ui/line_edits.h"
+#include "ui/accessibility.h"
 #include "ui/ui.h"
 
 namespace morvanta::settings_ui {
@@ -59,6 +60,11 @@ frmChange::frmChange(QWidget* owner, Mode mode, ui::MessageSink& messages,
     txtAET->setMaxLength(std::max<int>(kAETitleMaxLength, static_cast<int>(aet.size())));
     txtAET->setText(aet);
   }
+
+  ui::NameField(lblSettings_4, txtAlias, QStringLiteral("Alias"),
+                QStringLiteral("The name the forward node's button shows"));
+  ui::NameField(lblSettings_5, txtAET, QStringLiteral("AET"),
+                QStringLiteral("The forward node's AE title, at most 16 characters"));
 
   setTabOrder(txtAlias, txtAET);
   setTabOrder(txtAET, cmdOK);

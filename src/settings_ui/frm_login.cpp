@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "settings_ui/dialog_frame.h"
+#include "ui/accessibility.h"
 #include "ui/ui.h"
 
 namespace morvanta::settings_ui {
@@ -64,6 +65,8 @@ frmLogin::frmLogin(QWidget* owner, ui::MessageSink& messages)
   ui::PlaceTwips(cmdCancel, 3015, 675, 1230, 375);
   // Enter anywhere presses OK, also while Cancel has the focus.
   cmdCancel->setAutoDefault(false);
+
+  ui::NameField(Label1, txtPW, QStringLiteral("Password"), QStringLiteral("The settings password"));
 
   setTabOrder(txtPW, cmdCancel);
   setTabOrder(cmdCancel, cmdOK);

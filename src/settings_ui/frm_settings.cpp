@@ -19,6 +19,7 @@
 #include "settings_ui/frm_change.h"
 #include "settings_ui/line_edits.h"
 #include "settings_ui/settings_ui.h"
+#include "ui/accessibility.h"
 #include "ui/shown_text.h"
 #include "ui/ui.h"
 
@@ -170,6 +171,19 @@ frmSettings::frmSettings(QWidget* owner, SettingsHost& host) : QDialog(owner), h
     cboForwardMethod->addItem(text, static_cast<int>(method));
   }
   ui::PlaceTwips(cboForwardMethod, 4140, 150, 1935, 315);
+
+  // Named after their labels, not their frames, for assistive technology.
+  ui::InstallAccessibleInterfaces();
+  ui::NameField(nullptr, lvNodes, QStringLiteral("Forward nodes"),
+                QStringLiteral("Alias and AET of each forward node; Edit changes the selected one"));
+  ui::NameField(lblSettings_3, txtLocAET, QStringLiteral("Local AET"), QStringLiteral("This station's AE title"));
+  ui::NameField(lblSettings_0, txtQuAET, QStringLiteral("Remote AET"), QStringLiteral("Archive AE title"));
+  ui::NameField(lblSettings_1, txtQuIP, QStringLiteral("Remote IP"),
+                QStringLiteral("Archive IP address; digits and dots"));
+  ui::NameField(lblSettings_2, txtQuPort, QStringLiteral("Remote Port"),
+                QStringLiteral("Archive TCP port, 1 to 65535"));
+  ui::NameField(lblModalityKey, cboModalityKey, QStringLiteral("Modality key"));
+  ui::NameField(lblForwardMethod, cboForwardMethod, QStringLiteral("Send by"));
 
   // The designed order first; the additions after it.
   QWidget* const order[] = {cmdAdd,    cmdEdit,  cmdDelete, txtLocAET,      txtQuAET,

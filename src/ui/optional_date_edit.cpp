@@ -5,6 +5,12 @@
 #include <QDateEdit>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QAbstractItemView>
+#include <QCoreApplication>
+#include <QItemSelectionModel>
+#include <QMouseEvent>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 
 namespace morvanta::ui {
 
@@ -91,31 +97,83 @@ void OptionalDateEdit::UpdateLook() {
                      palette.color(QPalette::Disabled, QPalette::Text));
   }
   edit_->setPalette(palette);
+  if (!label_.isEmpty()) {
+    edit_->setAccessibleDescription(
+        check_->isChecked()
+            ? QStringLiteral("Searched. Space clears it; F4 or Alt+Down opens the calendar.")
+            : QStringLiteral("No date: the date shown is not searched until you type, step or pick one, "
+                             "or press Space. F4 or Alt+Down opens the calendar."));
+  }
 }
 
-void OptionalDateEdit::ConnectCalendar() {
+void OptionalDateEdit::EnsureCalendar() {
   if (calendarConnected_) return;
   calendarConnected_ = true;
+  // Made here rather than by the edit, so that its view is silenced before
+  // the edit first gives it a date.
+  auto* calendar = new QCalendarWidget;
+  calendarView_ = calendar->findChild<QAbstractItemView*>();
+  SetCalendarSilent(true);
+  edit_->setCalendarWidget(calendar);
+  calendarPopup_ = calendar->window();
+  if (calendarPopup_ != nullptr && calendarPopup_ != calendar) calendarPopup_->installEventFilter(this);
   // Picking the date already shown changes nothing in the edit, yet it is
   // a choice. Queued, so that a new date is in the edit first.
   const auto picked = [this](QDate) {
     if (!check_->isChecked()) SetChecked(true);
   };
-  QCalendarWidget* calendar = edit_->calendarWidget();
   connect(calendar, &QCalendarWidget::clicked, this, picked, Qt::QueuedConnection);
   connect(calendar, &QCalendarWidget::activated, this, picked, Qt::QueuedConnection);
 }
 
+void OptionalDateEdit::SetCalendarSilent(bool silent) {
+  // The view hears of a new current cell or selection only through its
+  // selection model's signals; it repaints from the model when shown.
+  if (calendarView_ != nullptr && calendarView_->selectionModel() != nullptr)
+    calendarView_->selectionModel()->blockSignals(silent);
+}
+
+void OptionalDateEdit::showCalendar() {
+  EnsureCalendar();
+  if (calendarPopup_ != nullptr && calendarPopup_->isVisible()) return;
+  // A press on the arrow, where the edit opens its pop-up: placed and
+  // wired as the edit does it for the mouse.
+  QStyleOptionComboBox option;
+  option.initFrom(edit_);
+  option.editable = true;
+  option.subControls = QStyle::SC_All;
+  const QPointF at =
+      edit_->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxArrow, edit_).center();
+  QMouseEvent press(QEvent::MouseButtonPress, at, edit_->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+  QCoreApplication::sendEvent(edit_, &press);
+}
+
+void OptionalDateEdit::setAccessibleLabel(const QString& name) {
+  label_ = name;
+  edit_->setAccessibleName(name);
+  check_->setAccessibleName(QStringLiteral("Use %1").arg(name));
+  check_->setAccessibleDescription(
+      QStringLiteral("Ticked: the search asks for this date. Space in the date field ticks or clears it."));
+  UpdateLook();
+}
+
 bool OptionalDateEdit::eventFilter(QObject* watched, QEvent* event) {
   // The calendar is a window full of widgets and icons that most searches
-  // never open: it is made when the user first presses a key or a button in
-  // the field, before the edit could open it.
-  if (watched == edit_ &&
-      (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::KeyPress)) {
-    ConnectCalendar();
+  // never open: it is made when the user first presses a button in the
+  // field or a key that opens it, before the edit could open it.
+  if (watched == calendarPopup_ && (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
+    SetCalendarSilent(event->type() == QEvent::Hide);
   }
+  if (watched == edit_ && event->type() == QEvent::MouseButtonPress) EnsureCalendar();
   if (watched == edit_ && event->type() == QEvent::KeyPress) {
     const auto* key = static_cast<QKeyEvent*>(event);
+    // The pop-up's keys, as in a combo box; Up and Down alone step the date.
+    if ((key->key() == Qt::Key_F4 && key->modifiers() == Qt::NoModifier) ||
+        (key->key() == Qt::Key_Down && (key->modifiers() & ~Qt::KeypadModifier) == Qt::AltModifier)) {
+      showCalendar();
+      return true;
+    }
     if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier) {
       check_->toggle();
       return true;

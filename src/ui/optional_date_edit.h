@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <optional>
 
+class QAbstractItemView;
 class QCheckBox;
 class QDateEdit;
 
@@ -29,6 +30,14 @@ class OptionalDateEdit : public QWidget {
   QCheckBox* checkBox() const { return check_; }
   QDateEdit* dateEdit() const { return edit_; }
 
+  // Names the field for assistive technology after its label: the date edit
+  // `name`, the check box "Use `name`"; the edit's description says whether
+  // the field holds a date and which keys work it.
+  void setAccessibleLabel(const QString& name);
+  // Opens the calendar pop-up as a click on the arrow does (F4 and Alt+Down
+  // in the edit, as in a combo box).
+  void showCalendar();
+
  signals:
   void dateChanged(std::optional<QDate> date);
 
@@ -38,7 +47,11 @@ class OptionalDateEdit : public QWidget {
  private:
   void SetChecked(bool checked);
   void UpdateLook();
-  void ConnectCalendar();
+  void EnsureCalendar();
+  // While the pop-up is hidden its calendar follows the edit's date without
+  // telling anyone: a hidden calendar's current cell must not take the
+  // screen reader's focus away from the edit.
+  void SetCalendarSilent(bool silent);
 
   QCheckBox* check_;
   QDateEdit* edit_;
@@ -48,6 +61,9 @@ class OptionalDateEdit : public QWidget {
   // The date the edit shows, as last reported or set.
   QDate shown_;
   bool calendarConnected_ = false;
+  QWidget* calendarPopup_ = nullptr;
+  QAbstractItemView* calendarView_ = nullptr;
+  QString label_;
 };
 
 }  // namespace morvanta::ui

@@ -398,7 +398,7 @@ void FaultMatrixTest::faults() {
         // Shown is a line's worth of it, marked where it is cut, and the
         // window paints it.
         const QString shownName =
-            st.frm->grid1->model()->index(0, search::kColPatientName - 1).data().toString();
+            st.frm->grid1->model()->index(0, search::ViewColumn(search::kColPatientName)).data().toString();
         if (name.size() > ui::kShownChars)
           QCOMPARE(shownName, name.left(ui::kShownChars) + ui::kCutMark);
         WithinHangBound("the window froze over the rows", [&] { st.frm->grab(); });

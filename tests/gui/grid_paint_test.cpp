@@ -92,7 +92,7 @@ class GridPaintTest : public QObject {
   std::unique_ptr<QWidget> other_;  // a second window to take activation away
 
   void clickRow(int row, Qt::KeyboardModifiers modifiers = {}) {
-    const QModelIndex index = grid_->model()->index(row - 1, search::kColPatientName - 1);
+    const QModelIndex index = grid_->model()->index(row - 1, search::ViewColumn(search::kColPatientName));
     QTest::mouseClick(grid_->viewport(), Qt::LeftButton, modifiers,
                       grid_->visualRect(index).center());
   }
@@ -263,9 +263,9 @@ class GridPaintTest : public QObject {
     const std::uint16_t element = column == search::kColPatientId ? 0x0020 : 0x0010;
     grid_->Fill(RowsWith(0x0010, element, {plain, disguised}));
     const QImage grab = grid_->grab().toImage();
-    const QImage first = Cell(grab, *grid_, 0, column - 1);
-    QVERIFY(first != Cell(grab, *grid_, 0, search::kColSex - 1));  // the value is drawn at all
-    QVERIFY(first != Cell(grab, *grid_, 1, column - 1));
+    const QImage first = Cell(grab, *grid_, 0, search::ViewColumn(column));
+    QVERIFY(first != Cell(grab, *grid_, 0, search::ViewColumn(search::kColSex)));  // the value is drawn at all
+    QVERIFY(first != Cell(grab, *grid_, 1, search::ViewColumn(column)));
     // Only what is shown changes: the value is sorted and sent as received.
     QCOMPARE(grid_->cellText(2, column), QString(disguised).replace('^', ' '));
   }
@@ -281,18 +281,15 @@ class GridPaintTest : public QObject {
   void rightToLeftNameReadsAsItself() {
     QFETCH(QString, name);
     grid_->Fill(RowsWith(0x0010, 0x0010, {name}));
-    const int column = search::kColPatientName - 1;
-    QStandardItemModel model(1, search::kGridColumns);
+    const int column = search::ViewColumn(search::kColPatientName);
+    QStandardItemModel model(1, search::kViewColumns);
     model.setItem(0, column, new QStandardItem(QString(name).replace('^', ' ')));
     // A table laid out as the grid, so the cell lands on the same pixels.
     QTableView plain;
     plain.setModel(&model);
     plain.setFont(grid_->font());
     plain.verticalHeader()->hide();
-    for (int c = 0; c < search::kGridColumns; ++c) {
-      plain.setColumnHidden(c, grid_->isColumnHidden(c));
-      plain.setColumnWidth(c, grid_->columnWidth(c));
-    }
+    for (int c = 0; c < search::kViewColumns; ++c) plain.setColumnWidth(c, grid_->columnWidth(c));
     plain.verticalHeader()->setDefaultSectionSize(grid_->rowHeight(0));
     plain.resize(grid_->size());
     plain.show();

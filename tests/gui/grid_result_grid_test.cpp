@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QSignalSpy>
+#include <QAccessible>
 #include <QTest>
 #include <QtMath>
 #include <optional>
@@ -76,14 +77,15 @@ class ResultGridTest : public QObject {
   std::unique_ptr<ResultGrid> grid_;
 
   QPoint cellCentre(int row, int column = search::kColStudyDate) const {
-    return grid_->visualRect(grid_->model()->index(row - 1, column - 1)).center();
+    return grid_->visualRect(grid_->model()->index(row - 1, search::ViewColumn(column))).center();
   }
   void click(int row, Qt::KeyboardModifiers mods = {}) {
     QTest::mouseClick(grid_->viewport(), Qt::LeftButton, mods, cellCentre(row));
   }
   void clickHeader(int column) {
     QHeaderView* header = grid_->horizontalHeader();
-    const int x = header->sectionViewportPosition(column - 1) + header->sectionSize(column - 1) / 2;
+    const int section = search::ViewColumn(column);
+    const int x = header->sectionViewportPosition(section) + header->sectionSize(section) / 2;
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
   }
   QStringList column(int c) const {
@@ -120,7 +122,7 @@ class ResultGridTest : public QObject {
     QFETCH(QString, caption);
     QFETCH(int, width96);
     QFETCH(bool, leftHeader);
-    const int section = column - 1;
+    const int section = search::ViewColumn(column);
     QCOMPARE(grid_->model()->headerData(section, Qt::Horizontal).toString(), caption);
     QVERIFY(!grid_->isColumnHidden(section));
     QCOMPARE(grid_->columnWidth(section), qRound(width96 * grid_->logicalDpiX() / 96.0));
@@ -131,9 +133,22 @@ class ResultGridTest : public QObject {
   }
 
   void hiddenIdColumnAndGridOptions() {
-    QCOMPARE(grid_->model()->columnCount(), 11);
-    QCOMPARE(grid_->model()->headerData(0, Qt::Horizontal).toString(), QString("ID"));
-    QVERIFY(grid_->isColumnHidden(0));
+    // The Study UID is kept with its row but is no column of the view: a
+    // screen reader's table has the ten shown columns only.
+    grid_->Fill(Numbered(3));
+    QCOMPARE(grid_->model()->columnCount(), 10);
+    QCOMPARE(grid_->model()->headerData(0, Qt::Horizontal).toString(), QString("Study Date"));
+    QAccessible::setActive(true);
+    QAccessibleInterface* table = QAccessible::queryAccessibleInterface(grid_.get());
+    QVERIFY(table != nullptr && table->tableInterface() != nullptr);
+    QCOMPARE(table->tableInterface()->columnCount(), 10);
+    QCOMPARE(table->tableInterface()->rowCount(), 3);
+    QCOMPARE(table->text(QAccessible::Name), QString("Studies found"));
+    for (int c = 0; c < table->tableInterface()->columnCount(); ++c) {
+      QVERIFY(!table->tableInterface()->cellAt(0, c)->text(QAccessible::Name).startsWith("1.2."));
+    }
+    QCOMPARE(grid_->studyUid(1), QString("1.2.1"));
+    grid_->Clear();
     QVERIFY(grid_->showGrid());
     QCOMPARE(grid_->selectionBehavior(), QAbstractItemView::SelectRows);
     QCOMPARE(grid_->selectionMode(), QAbstractItemView::ExtendedSelection);
@@ -163,8 +178,8 @@ class ResultGridTest : public QObject {
     QVERIFY(!grid_->isNoDataRow(1));
 
     // Dates, time, sex, birth date and modality centred; the rest as default.
-    for (int c = 1; c <= 11; ++c) {
-      const auto align = grid_->model()->index(0, c - 1).data(Qt::TextAlignmentRole);
+    for (int c = 2; c <= 11; ++c) {
+      const auto align = grid_->model()->index(0, search::ViewColumn(c)).data(Qt::TextAlignmentRole);
       const bool centred = c == 2 || c == 3 || c == 6 || c == 7 || c == 8;
       QCOMPARE(align.isValid() && (align.value<Qt::Alignment>() & Qt::AlignHCenter), centred);
     }
@@ -180,7 +195,9 @@ class ResultGridTest : public QObject {
     }
     QVERIFY(grid_->isNoDataRow(1));
     QCOMPARE(grid_->studyUid(1), QString());
-    QCOMPARE(grid_->model()->index(0, 1).data(Qt::TextAlignmentRole).value<Qt::Alignment>(),
+    QCOMPARE(grid_->model()->index(0, search::ViewColumn(search::kColStudyDate))
+                 .data(Qt::TextAlignmentRole)
+                 .value<Qt::Alignment>(),
              Qt::Alignment(Qt::AlignCenter));
   }
 
@@ -248,8 +265,22 @@ class ResultGridTest : public QObject {
   }
 
   // Study Date twice: ascending, descending. Time: ascending. Study Date a
-  // third time: ascending again, its own toggle back at the start.
+  // third time: ascending again, its own toggle back at the start. By header
+  // clicks, and from the keyboard: Ctrl and the column's place among the
+  // shown ones (Shift too, as a screen reader's users may hold it).
+  void sortToggleSequence_data() {
+    QTest::addColumn<bool>("keyboard");
+    QTest::newRow("header clicks") << false;
+    QTest::newRow("Ctrl+number") << true;
+  }
   void sortToggleSequence() {
+    QFETCH(bool, keyboard);
+    const auto clickHeader = [&](int column) {
+      if (!keyboard) return this->clickHeader(column);
+      const Qt::KeyboardModifiers mods =
+          column == search::kColTime ? Qt::ControlModifier | Qt::ShiftModifier : Qt::ControlModifier;
+      QTest::keyClick(grid_.get(), Qt::Key(Qt::Key_0 + search::ViewColumn(column) + 1), mods);
+    };
     grid_->Fill(ListOf({{"u1", "20261203", "0900", "", "", "", "", "", "", "", "", ""},
                         {"u2", "20261201", "1100", "", "", "", "", "", "", "", "", ""},
                         {"u3", "20261202", "1000", "", "", "", "", "", "", "", "", ""}}));
@@ -268,6 +299,13 @@ class ResultGridTest : public QObject {
     QCOMPARE(column(search::kColStudyDate), ascDates);
     // Whole rows move together.
     QCOMPARE(column(search::kColId), (QStringList{"u2", "u3", "u1"}));
+    // The order is said, as the header shows no mark.
+    QCOMPARE(grid_->accessibleDescription(), QString("Sorted by Study Date, ascending"));
+    if (keyboard) {
+      // Ctrl+0 is the tenth shown column.
+      QTest::keyClick(grid_.get(), Qt::Key_0, Qt::ControlModifier);
+      QCOMPARE(grid_->nextSortOrder(search::kColAccessionNumber), Qt::DescendingOrder);
+    }
   }
 
   void sortTagsSurviveNewSearchAndNewRowsAreNotSorted() {
