@@ -1,7 +1,6 @@
 #include "app/node_buttons.h"
 
 #include <QApplication>
-#include <QButtonGroup>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QStyleOptionButton>
@@ -20,15 +19,21 @@ namespace {
 constexpr const char* kAetProperty = "aet";
 
 // A node button tells assistive technology which node is the active one: it
-// is checkable, one checked at a time, and presented as a radio button. It
-// looks and answers the keys as the plain button it always was: green and
-// bold say "active", never a pressed-in face, and the arrow keys move the
-// focus on instead of choosing another node.
+// is checkable, and the bar keeps one checked at a time. Not through an
+// exclusive button group: Tab would then stop only at the checked button,
+// and the arrow keys would choose nodes. It looks and answers the keys as the
+// plain button it always was: green and bold say "active", never a
+// pressed-in face, and the arrow keys move the focus on.
 class NodeButton : public QPushButton {
  public:
   using QPushButton::QPushButton;
 
  protected:
+  // A click checks, never unchecks: the active node stays active when it is
+  // chosen again.
+  void nextCheckState() override {
+    if (!isChecked()) setChecked(true);
+  }
   void paintEvent(QPaintEvent*) override {
     QStylePainter painter(this);
     QStyleOptionButton option;
@@ -101,15 +106,11 @@ NodeButtonBar::NodeButtonBar(operations::Controller& owner, const SettingsStore&
   setObjectName(QStringLiteral("nodeButtons"));
   // Two rows of four, in twips from the bar's corner.
   static constexpr std::array<int, 4> kLeft{0, 2025, 4050, 6075};
-  group_ = new QButtonGroup(this);
-  group_->setExclusive(true);
   for (int i = 0; i < kNodeSlots; ++i) {
     auto* button = new NodeButton(this);
     button->setObjectName(QStringLiteral("cmdNode_%1").arg(i));
     ui::PlaceTwips(button, kLeft[static_cast<std::size_t>(i % 4)], i < 4 ? 0 : 540, 1860, 420);
     button->setCheckable(true);
-    button->setAutoExclusive(true);
-    group_->addButton(button, i);
     cmdNode[static_cast<std::size_t>(i)] = button;
     connect(button, &QPushButton::clicked, this, [this, i] { ActivateNode(static_cast<std::int16_t>(i)); });
   }
@@ -165,15 +166,12 @@ void NodeButtonBar::ActivateNode(std::int16_t index) {
 }
 
 void NodeButtonBar::SetChecked(QPushButton* chosen) {
-  // Only this bar may leave no node checked (a rebuild): the group would
-  // refuse to clear its checked button. The others are cleared first, so a
-  // screen reader hears one change per button.
-  group_->setExclusive(false);
+  // One change per button for a screen reader to hear: the chosen one was
+  // checked by its click already, or is checked here.
   for (QPushButton* button : cmdNode) {
     if (button != chosen) button->setChecked(false);
   }
   if (chosen != nullptr) chosen->setChecked(true);
-  group_->setExclusive(true);
 }
 
 }  // namespace morvanta

@@ -17,7 +17,6 @@ namespace morvanta::operations {
 class Controller;
 }
 
-class QButtonGroup;
 class QPushButton;
 
 namespace morvanta {
@@ -59,8 +58,6 @@ class NodeButtonBar : public QWidget {
  private:
   // Checks `chosen` (none when null) and clears the others.
   void SetChecked(QPushButton* chosen);
-
-  QButtonGroup* group_ = nullptr;
   operations::Controller& owner_;
   const SettingsStore& store_;
   const Log& log_;

@@ -13,13 +13,17 @@ namespace morvanta::ui {
 namespace {
 
 // A combo box as Qt presents it, except that its name is its accessible name
-// (the label's) and its value is the text it shows.
+// (the label's) and its value is the text it shows. Made for every combo box,
+// as the interface is made once, perhaps before the box is named.
 class NamedComboBox : public QAccessibleWidget {
  public:
   explicit NamedComboBox(QComboBox* box) : QAccessibleWidget(box, QAccessible::ComboBox) {}
 
   QString text(QAccessible::Text t) const override {
-    if (t == QAccessible::Value) return box()->isEditable() ? box()->lineEdit()->text() : box()->currentText();
+    const QString value = box()->isEditable() ? box()->lineEdit()->text() : box()->currentText();
+    if (t == QAccessible::Value) return value;
+    // Without a name of its own it is named as Qt names it: by its value.
+    if (t == QAccessible::Name && box()->accessibleName().isEmpty()) return value;
     return QAccessibleWidget::text(t);
   }
   int childCount() const override { return box()->isEditable() ? 2 : 1; }
@@ -49,8 +53,7 @@ class NamedComboBox : public QAccessibleWidget {
 
 QAccessibleInterface* Factory(const QString& className, QObject* object) {
   if (className == QLatin1String("QComboBox")) {
-    if (auto* box = qobject_cast<QComboBox*>(object); box != nullptr && !box->accessibleName().isEmpty())
-      return new NamedComboBox(box);
+    if (auto* box = qobject_cast<QComboBox*>(object)) return new NamedComboBox(box);
   }
   return nullptr;
 }
