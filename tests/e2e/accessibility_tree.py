@@ -1,0 +1,131 @@
+#!/usr/bin/python3
+# Walks the running program's main window as a screen reader sees it, over
+# the AT-SPI bus: the search fields, the result grid and the forward-node
+# buttons, their names, roles and states. Every wait has a deadline.
+#
+# usage: accessibility_tree.py   (DISPLAY and the D-Bus session of the program)
+# exit 0 when all is as expected; otherwise each problem on a line of its own.
+
+import subprocess
+import sys
+import time
+
+import pyatspi
+from gi.repository import GLib
+
+DEADLINE = 60  # seconds for the program to appear on the bus
+
+
+def fail(message):
+    print("FAIL: " + message, file=sys.stderr)
+    sys.exit(1)
+
+
+def main_window():
+    """The frame named Morvanta, once the program has put it on the bus."""
+    end = time.monotonic() + DEADLINE
+    while time.monotonic() < end:
+        desktop = pyatspi.Registry.getDesktop(0)
+        for app in desktop:
+            if app is None:
+                continue
+            for frame in app:
+                if frame is not None and frame.name == "Morvanta" and frame.getRole() == pyatspi.ROLE_FRAME:
+                    return frame
+        time.sleep(0.2)
+    fail("no window named Morvanta on the accessibility bus within %d s" % DEADLINE)
+
+
+def walk(node, depth=0):
+    if node is None or depth > 40:
+        return
+    yield node
+    for child in node:
+        yield from walk(child, depth + 1)
+
+
+def main():
+    frame = main_window()
+    found = {}
+    problems = []
+    for node in walk(frame):
+        states = node.getState()
+        if not states.contains(pyatspi.STATE_SHOWING):
+            continue
+        found.setdefault((node.getRoleName(), node.name), []).append(node)
+
+    def one(role, name):
+        nodes = found.get((role, name), [])
+        if len(nodes) != 1:
+            problems.append("expected one %s named %r, found %d" % (role, name, len(nodes)))
+            return None
+        return nodes[0]
+
+    for name in ("Patient ID", "Last Name", "First Name"):
+        one("text", name)
+    one("combo box", "Modality")
+    for name in ("Date of Birth", "Study Date from", "Study Date to"):
+        one("spin button", name)
+    one("push button", "Search")
+
+    grid = one("table", "Studies found")
+    if grid is not None:
+        columns = grid.queryTable().nColumns
+        headers = [grid.queryTable().getColumnDescription(c) for c in range(columns)]
+        if columns != 10 or "ID" in headers or headers[:1] != ["Study Date"]:
+            problems.append("the grid offers %d columns: %s" % (columns, headers))
+
+    for name, checked in (("CT room", True), ("MR room", False)):
+        button = one("check box", name)
+        if button is None:
+            continue
+        state = button.getState()
+        if state.contains(pyatspi.STATE_CHECKED) != checked:
+            problems.append("%s: checked is %s, expected %s" % (name, state.contains(pyatspi.STATE_CHECKED), checked))
+        if "AE title" not in (button.description or ""):
+            problems.append("%s has no description of its node: %r" % (name, button.description))
+
+    # "Count:" labels the number beside it (which is named after it).
+    labels_for = [
+        relation
+        for node in found.get(("label", "Count:"), [])
+        for relation in node.getRelationSet()
+        if relation.getRelationType() == pyatspi.RELATION_LABEL_FOR and relation.getNTargets() > 0
+    ]
+    if not labels_for:
+        problems.append("Count: labels nothing")
+
+    # Space on "MR room", as a keyboard user chooses a node: the screen reader
+    # hears the focus arrive on it and its checked state change.
+    mr = found.get(("check box", "MR room"), [None])[0]
+    if mr is not None and not problems:
+        heard = []
+        listener = lambda e: heard.append((e.type, e.source.name, e.detail1))
+        pyatspi.Registry.registerEventListener(listener, "object:state-changed:checked", "object:state-changed:focused")
+        if not mr.queryComponent().grabFocus():
+            problems.append("MR room did not take the focus")
+        subprocess.run(["xdotool", "key", "space"], timeout=10, check=True)
+        end = time.monotonic() + 20
+        wanted = {("object:state-changed:focused", "MR room", 1), ("object:state-changed:checked", "MR room", 1),
+                  ("object:state-changed:checked", "CT room", 0)}
+        while time.monotonic() < end and not wanted <= set(heard):
+            GLib.MainContext.default().iteration(False)
+            time.sleep(0.02)
+        pyatspi.Registry.deregisterEventListener(listener, "object:state-changed:checked", "object:state-changed:focused")
+        if not wanted <= set(heard):
+            problems.append("after Space on MR room the bus said %s, missing %s" % (heard, wanted - set(heard)))
+        if not mr.getState().contains(pyatspi.STATE_CHECKED):
+            problems.append("MR room is not checked after Space")
+
+    if problems:
+        for problem in problems:
+            print("FAIL: " + problem, file=sys.stderr)
+        print("what the window offers:", file=sys.stderr)
+        for role, name in sorted(found):
+            print("  %s %r" % (role, name), file=sys.stderr)
+        sys.exit(1)
+    print("ok: %d named controls, the grid's 10 columns, CT room checked, then MR room by Space" % len(found))
+
+
+if __name__ == "__main__":
+    main()
