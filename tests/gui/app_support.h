@@ -121,8 +121,8 @@ struct Station {
   // Clicks grid row `row` (from 1) with the given modifiers, as a user does.
   void ClickRow(int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     search::ResultGrid* grid = frm->grid1;
-    grid->scrollTo(grid->model()->index(row - 1, search::kColPatientId - 1));
-    const QRect cell = grid->visualRect(grid->model()->index(row - 1, search::kColPatientId - 1));
+    grid->scrollTo(grid->model()->index(row - 1, search::ViewColumn(search::kColPatientId)));
+    const QRect cell = grid->visualRect(grid->model()->index(row - 1, search::ViewColumn(search::kColPatientId)));
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, modifiers, cell.center());
   }
 

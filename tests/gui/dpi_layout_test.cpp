@@ -169,7 +169,7 @@ class DpiLayoutTest : public QObject {
          std::vector<std::pair<int, int>>{{morvanta::search::kColStudyDate, 110},
                                           {morvanta::search::kColPatientName, 200},
                                           {morvanta::search::kColSex, 35}}) {
-      const double got = f.grid1->columnWidth(column - 1) * r;
+      const double got = f.grid1->columnWidth(morvanta::search::ViewColumn(column)) * r;
       const double want = at96 * dpi_ / 96;
       QVERIFY2(std::abs(got - want) <= 0.5 * r + 0.5,
                qPrintable(QStringLiteral("column %1: %2 device px, want %3")

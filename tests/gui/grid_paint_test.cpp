@@ -170,12 +170,12 @@ class GridPaintTest : public QObject {
     QTest::newRow("columns narrowed after a paint") << Setup([](ResultGrid& g) {
       g.grab();
       for (int c = search::kColStudyDate; c <= search::kColAccessionNumber; ++c)
-        g.setColumnWidth(c - 1, g.columnWidth(c - 1) * 2 / 5);
+        g.setColumnWidth(search::ViewColumn(c), g.columnWidth(search::ViewColumn(c)) * 2 / 5);
     });
     QTest::newRow("columns widened after a paint") << Setup([](ResultGrid& g) {
       g.grab();
-      g.setColumnWidth(search::kColPatientName - 1, 520);
-      g.setColumnWidth(search::kColStudyDescription - 1, 480);
+      g.setColumnWidth(search::ViewColumn(search::kColPatientName), 520);
+      g.setColumnWidth(search::ViewColumn(search::kColStudyDescription), 480);
     });
     QTest::newRow("font changed after a paint") << Setup([](ResultGrid& g) {
       g.grab();
