@@ -1,13 +1,13 @@
 #include "ui/optional_date_edit.h"
 
+#include <QAbstractItemView>
 #include <QCalendarWidget>
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDateEdit>
 #include <QHBoxLayout>
-#include <QKeyEvent>
-#include <QAbstractItemView>
-#include <QCoreApplication>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QStyle>
 #include <QStyleOptionComboBox>
@@ -100,7 +100,7 @@ void OptionalDateEdit::UpdateLook() {
   if (!label_.isEmpty()) {
     edit_->setAccessibleDescription(
         check_->isChecked()
-            ? QStringLiteral("Searched. Space clears it; F4 or Alt+Down opens the calendar.")
+            ? QStringLiteral("Date set: the search asks for it. Space clears it; F4 or Alt+Down opens the calendar.")
             : QStringLiteral("No date: the date shown is not searched until you type, step or pick one, "
                              "or press Space. F4 or Alt+Down opens the calendar."));
   }
