@@ -51,24 +51,21 @@ class WorkRunnerTest : public QObject {
     std::atomic<bool> cancelSeen{false};
     QStringList seen;
     bool offThread = false;
-    auto runner = std::make_unique<Runner<int, int>>(
-        [&](const int& outcome) {
-          seen << QStringLiteral("outcome %1").arg(outcome);
-          offThread |= QThread::currentThread() != thread();
-        },
-        [&](const int& state) {
-          seen << QStringLiteral("state %1").arg(state);
-          offThread |= QThread::currentThread() != thread();
-          if (step == Step::StateThenMore && state == 1) gate.release();
-        });
+    const auto record = [&](const char* what, int value) {
+      seen << QStringLiteral("%1 %2").arg(what).arg(value);
+      offThread |= QThread::currentThread() != thread();
+    };
+    auto runner = std::make_unique<Runner<int, int>>([&](const int& outcome) { record("outcome", outcome); },
+                                                     [&](const int& state) {
+                                                       record("state", state);
+                                                       if (step == Step::StateThenMore && state == 1) gate.release();
+                                                     });
     // Whatever fails, the job is gone before what it refers to.
     const auto drain = qScopeGuard([] { QThreadPool::globalInstance()->waitForDone(kBoundMs); });
     const auto job = [&, step](const CancelToken& token, const auto& report) {
       switch (step) {
         case Step::OutcomeOnly: break;
-        case Step::RapidStates:
-          for (int i = 1; i <= 1000; ++i) report(i);
-          break;
+        case Step::RapidStates: for (int i = 1; i <= 1000; ++i) report(i); break;
         case Step::StateThenMore:
           report(1);
           if (!gate.try_acquire_for(kJobBound)) return 0;
