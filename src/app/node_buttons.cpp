@@ -1,14 +1,10 @@
 #include "app/node_buttons.h"
 
 #include <QApplication>
-#include <QKeyEvent>
 #include <QPushButton>
-#include <QStyleOptionButton>
-#include <QStylePainter>
 #include <QVariant>
 
 #include "operations/controller.h"
-#include "ui/controls.h"
 #include "ui/ui.h"
 
 
@@ -20,10 +16,10 @@ constexpr const char* kAetProperty = "aet";
 
 // A node button tells assistive technology which node is the active one: it
 // is checkable, and the bar keeps one checked at a time. Not through an
-// exclusive button group: Tab would then stop only at the checked button,
-// and the arrow keys would choose nodes. It looks and answers the keys as the
-// plain button it always was: green and bold say "active", never a
-// pressed-in face, and the arrow keys move the focus on.
+// exclusive button group (nor auto-exclusive buttons): Tab would then stop
+// only at the checked button, and the arrow keys would choose nodes. Its
+// style sheet draws checked and unchecked alike: green and bold say
+// "active", as they always have.
 class NodeButton : public QPushButton {
  public:
   using QPushButton::QPushButton;
@@ -33,23 +29,6 @@ class NodeButton : public QPushButton {
   // chosen again.
   void nextCheckState() override {
     if (!isChecked()) setChecked(true);
-  }
-  void paintEvent(QPaintEvent*) override {
-    QStylePainter painter(this);
-    QStyleOptionButton option;
-    initStyleOption(&option);
-    option.state &= ~QStyle::State_On;
-    painter.drawControl(QStyle::CE_PushButton, option);
-  }
-  void keyPressEvent(QKeyEvent* event) override {
-    const int key = event->key();
-    if (key != Qt::Key_Left && key != Qt::Key_Right && key != Qt::Key_Up && key != Qt::Key_Down) {
-      QPushButton::keyPressEvent(event);
-      return;
-    }
-    const QWidget* area = parentWidget() != nullptr ? parentWidget() : this;
-    const bool reverse = area->layoutDirection() == Qt::RightToLeft;
-    focusNextPrevChild(!((key == Qt::Key_Left && !reverse) || (key == Qt::Key_Right && reverse)));
   }
 };
 
