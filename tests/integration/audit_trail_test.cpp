@@ -255,6 +255,46 @@ class AuditTrailTest : public QObject {
     QCOMPARE(log.count("2 audit messages did not reach"), 1);
   }
 
+  // The program itself: Application Start when it starts, Application Stop
+  // when it ends, both naming who ran it and on which station.
+  void programStartAndStopAreRecorded() {
+    UdpReceiver repository;
+    QTemporaryDir program;
+    QVERIFY(QFile::copy(QStringLiteral(MORVANTA_BINARY), program.filePath("morvanta")));
+    QFile settings(program.filePath("Settings.ini"));
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    settings.write(Base(104) + "[Audit]\r\nRepository=127.0.0.1:" + QByteArray::number(repository.port()) +
+                   "\r\nTransport=UDP\r\n");
+    settings.close();
+    QProcess run;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("MORVANTA_EXIT_WHEN_SHOWN", "1");
+    run.setProcessEnvironment(env);
+    run.start(program.filePath("morvanta"), {});
+    QVERIFY(run.waitForStarted(20000));
+    const QString pid = QString::number(run.processId());
+    QVERIFY(run.waitForFinished(60000));
+    QCOMPARE(run.exitCode(), 0);
+    QVERIFY(repository.WaitFor(2));
+    const std::vector<AuditRecord> records = repository.Records();
+    QCOMPARE(records.size(), std::size_t{2});
+    for (std::size_t i = 0; i < 2; ++i) {
+      const AuditRecord& r = records[i];
+      QVERIFY2(r.wellFormed, r.xml.constData());
+      QVERIFY(r.Has("EventID", {{"csd-code", "110100"}, {"originalText", "Application Activity"}}));
+      QVERIFY(r.Has("EventTypeCode", i == 0 ? std::map<QString, QString>{{"csd-code", "110120"}}
+                                            : std::map<QString, QString>{{"csd-code", "110121"}}));
+      QVERIFY(r.Has("ActiveParticipant", {{"UserID", pid}, {"AlternativeUserID", "AETITLES=MORVANTA"},
+                                          {"NetworkAccessPointID", QString::fromStdString(audit::HostName())}}));
+      QVERIFY(r.Has("ActiveParticipant", {{"UserID", QString::fromStdString(audit::CurrentPerson().login)},
+                                          {"UserIsRequestor", "true"}}));
+      QVERIFY(r.Has("RoleIDCode", {{"csd-code", "110150"}}));
+      QVERIFY(r.Has("RoleIDCode", {{"csd-code", "110151"}}));
+      QVERIFY(r.Has("ActiveParticipant", {{"UserID", "127.0.0.1:104"}, {"AlternativeUserID", "AETITLES=ARCHIVE"}}));
+    }
+  }
+
   // The queue holds `capacity` messages; what it could not hold is counted,
   // and the count rides on the next message that reaches the repository.
   void lostMessagesAreCountedInTheNextOneThatGetsThrough() {
