@@ -135,10 +135,10 @@ void Controller::OnSearchEnded(const search::SearchOutcome& outcome) {
 Start Controller::Send(std::vector<std::string> studyUids) {
   std::vector<SendStudy> studies;
   for (std::string& uid : studyUids) studies.push_back({std::move(uid), {}, {}});
-  return Send(std::move(studies));
+  return SendStudies(std::move(studies));
 }
 
-Start Controller::Send(std::vector<SendStudy> studies) {
+Start Controller::SendStudies(std::vector<SendStudy> studies) {
   std::vector<std::string> studyUids;
   for (const SendStudy& study : studies) studyUids.push_back(study.uid);
   if (busy()) return Start::Busy;

@@ -90,7 +90,7 @@ class Controller : public QObject {
   // sendFinished follows a start.
   Start Send(std::vector<std::string> studyUids);
   // The same with each study's patient, for the audit trail.
-  Start Send(std::vector<SendStudy> studies);
+  Start SendStudies(std::vector<SendStudy> studies);
   // Ends the running search (at once) or Send (after the request in flight).
   void Cancel();
 

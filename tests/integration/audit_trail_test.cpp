@@ -183,7 +183,7 @@ class AuditTrailTest : public QObject {
       studies.push_back({row.StudyUID(), row.PatientID(), row.PatientName()});
       byPatient[row.PatientID()].push_back(row.StudyUID());
     }
-    QCOMPARE(st.controller.Send(studies), operations::Start::Started);
+    QCOMPARE(st.controller.SendStudies(studies), operations::Start::Started);
     QVERIFY(sent.wait(30000));
     QCOMPARE(archive.stores().size(), 3);
 
