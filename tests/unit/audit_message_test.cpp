@@ -19,6 +19,8 @@ struct Hostile {
   QString expected;  // as an XML reader gives it back
 };
 
+void PrintTo(const Hostile& h, std::ostream* os) { *os << h.label; }
+
 class HostileValue : public ::testing::TestWithParam<Hostile> {};
 
 TEST_P(HostileValue, LeavesTheMessageWellFormed) {
