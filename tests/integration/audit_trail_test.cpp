@@ -224,14 +224,22 @@ class AuditTrailTest : public QObject {
   // trail ends within its flush time.
   void deadRepositoryNeverHoldsUpASearch_data() {
     QTest::addColumn<int>("mode");
-    QTest::newRow("refuses") << int(TlsReceiver::Mode::Refuse);
-    QTest::newRow("never handshakes") << int(TlsReceiver::Mode::Silent);
+    QTest::addColumn<QString>("certificate");  // the repository's
+    QTest::addColumn<QString>("why");          // in Error.log
+    QTest::newRow("refuses") << int(TlsReceiver::Mode::Refuse) << "archive" << "the TLS handshake failed";
+    QTest::newRow("never handshakes") << int(TlsReceiver::Mode::Silent) << "archive" << "no TLS handshake within 2 s";
+    // Another machine the CA vouches for: never sent a message.
+    QTest::newRow("certificate for another host") << int(TlsReceiver::Mode::Serve) << "evil"
+                                                  << "its certificate was refused";
   }
   void deadRepositoryNeverHoldsUpASearch() {
     QFETCH(int, mode);
+    QFETCH(QString, certificate);
+    QFETCH(QString, why);
     test::Archive archive({"--demo", "4"});
     QVERIFY(archive.ready());
-    TlsReceiver repository(Pki("archive.pem"), Pki("archive.key"), TlsReceiver::Mode(mode));
+    TlsReceiver repository(Pki((certificate + ".pem").toLatin1()), Pki((certificate + ".key").toLatin1()),
+                           TlsReceiver::Mode(mode));
     Station st(Base(archive.port()) + TlsAudit(repository.port()));
     {
       audit::Trail trail(st.Options());
@@ -251,6 +259,7 @@ class AuditTrailTest : public QObject {
     }
     const QByteArray log = st.ErrorLog();
     QCOMPARE(log.count("cannot be sent to the audit record repository 127.0.0.1:"), 1);
+    QVERIFY2(log.contains(why.toLatin1()), log.constData());
     // What never got through is counted once at the end.
     QCOMPARE(log.count("2 audit messages did not reach"), 1);
   }

@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <string>
 
 #include "../support/audit_receiver.h"
 #include "audit/events.h"
+#include "audit/trail.h"
 
 using namespace morvanta;
 
@@ -58,5 +62,73 @@ INSTANTIATE_TEST_SUITE_P(
         Hostile{"noncharacter", "A\xEF\xBF\xBE" "B", "A" + kReplaced + "B"},
         Hostile{"surrogate", "A\xED\xA0\x80" "B", "A" + kReplaced + "B"}),
     [](const ::testing::TestParamInfo<Hostile>& info) { return std::string(info.param.label); });
+
+}  // namespace
+
+namespace {
+
+// [Audit] as Settings.ini gives it: used, or refused with a reason said once.
+struct AuditSection {
+  const char* label;
+  std::string ini;
+  bool used;
+  std::string host;
+  int port;
+  audit::Transport transport;
+  std::string problem;  // part of the reason, "" when used or absent
+};
+
+void PrintTo(const AuditSection& a, std::ostream* os) { *os << a.label; }
+
+class AuditSettings : public ::testing::TestWithParam<AuditSection> {};
+
+TEST_P(AuditSettings, AreReadOrRefusedInWords) {
+  const AuditSection& a = GetParam();
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("audit_settings_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::filesystem::path file = dir / "Settings.ini";
+  {
+    std::ofstream out(file, std::ios::binary);
+    if (a.ini.find("[TLS]") == std::string::npos) out << "[TLS]\r\nCACertificates=/etc/ca.pem\r\n";
+    out << a.ini;
+  }
+  std::string problem;
+  const std::optional<audit::Repository> repository = audit::ReadRepository(file, &problem);
+  std::filesystem::remove_all(dir);
+  EXPECT_EQ(repository.has_value(), a.used);
+  if (a.problem.empty()) {
+    EXPECT_EQ(problem, "");
+  } else {
+    EXPECT_NE(problem.find(a.problem), std::string::npos) << problem;
+  }
+  if (!repository) return;
+  EXPECT_EQ(repository->host, a.host);
+  EXPECT_EQ(repository->port, a.port);
+  EXPECT_EQ(repository->transport, a.transport);
+  if (a.transport == audit::Transport::Tls) {
+    EXPECT_EQ(repository->tls.caCertificates, "/etc/ca.pem");
+  }
+}
+
+using audit::Transport;
+INSTANTIATE_TEST_SUITE_P(
+    Sections, AuditSettings,
+    ::testing::Values(
+        AuditSection{"absent", "", false, "", 0, Transport::Tls, ""},
+        AuditSection{"tls_by_default", "[Audit]\r\nRepository=audit.example:6514\r\n", true, "audit.example", 6514,
+                     Transport::Tls, ""},
+        AuditSection{"udp_any_case", "[audit]\r\nrepository = 10.0.0.7:514\r\nTransport=udp\r\n", true, "10.0.0.7",
+                     514, Transport::Udp, ""},
+        AuditSection{"ipv6", "[Audit]\r\nRepository=[::1]:6514\r\nTransport=TLS\r\n", true, "::1", 6514,
+                     Transport::Tls, ""},
+        AuditSection{"no_port", "[Audit]\r\nRepository=audit.example\r\n", false, "", 0, Transport::Tls,
+                     "\"audit.example\" is not host:port"},
+        AuditSection{"port_out_of_range", "[Audit]\r\nRepository=audit.example:70000\r\n", false, "", 0,
+                     Transport::Tls, "a port from 1 to 65535"},
+        AuditSection{"unknown_transport", "[Audit]\r\nRepository=audit.example:514\r\nTransport=TCP\r\n", false, "",
+                     0, Transport::Tls, "Transport \"TCP\" is neither TLS nor UDP"},
+        AuditSection{"tls_without_ca", "[TLS]\r\nCACertificates=\r\n[Audit]\r\nRepository=a:6514\r\n", false, "", 0,
+                     Transport::Tls, "needs [TLS] CACertificates"}),
+    [](const ::testing::TestParamInfo<AuditSection>& info) { return std::string(info.param.label); });
 
 }  // namespace
