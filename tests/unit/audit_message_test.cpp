@@ -8,6 +8,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "../support/audit_receiver.h"
 #include "audit/events.h"
@@ -130,5 +131,58 @@ INSTANTIATE_TEST_SUITE_P(
         AuditSection{"tls_without_ca", "[TLS]\r\nCACertificates=\r\n[Audit]\r\nRepository=a:6514\r\n", false, "", 0,
                      Transport::Tls, "needs [TLS] CACertificates"}),
     [](const ::testing::TestParamInfo<AuditSection>& info) { return std::string(info.param.label); });
+
+}  // namespace
+
+namespace {
+
+// A Send's message per patient: which event, whose role, which outcome.
+struct SendCase {
+  const char* label;
+  bool move;
+  bool failed;
+  std::vector<bool> done;  // per study
+  QString event;
+  QString action;
+  QString outcome;
+  QString counted;  // the start of EventOutcomeDescription
+};
+
+void PrintTo(const SendCase& c, std::ostream* os) { *os << c.label; }
+
+class SendMessage : public ::testing::TestWithParam<SendCase> {};
+
+TEST_P(SendMessage, SaysWhatWentWhere) {
+  const SendCase& c = GetParam();
+  audit::TransferRecord transfer;
+  transfer.move = c.move;
+  transfer.destination = "CT_ROOM";
+  transfer.failed = c.failed;
+  audit::PatientStudies patient{"PID1", "Doe^Jane", {}};
+  for (std::size_t i = 0; i < c.done.size(); ++i) patient.studies.push_back({"1.2." + std::to_string(i), c.done[i]});
+  transfer.patients = {patient};
+  const audit::Context context{{"tech", ""}, "station", "MORVANTA", "ARCHIVE", "archive.example", 104};
+  const test::AuditRecord r(audit::ToXml(audit::Transfer(context, transfer).at(0)));
+  ASSERT_TRUE(r.wellFormed);
+  EXPECT_EQ(r.Attr("EventID", "csd-code"), c.event);
+  EXPECT_EQ(r.Attr("EventIdentification", "EventActionCode"), c.action);
+  EXPECT_EQ(r.Attr("EventIdentification", "EventOutcomeIndicator"), c.outcome);
+  EXPECT_TRUE(r.texts.at("EventOutcomeDescription").startsWith(c.counted)) << r.xml.constData();
+  // The archive sends; with C-MOVE the destination node receives.
+  EXPECT_TRUE(r.Has("ActiveParticipant", {{"UserID", "archive.example:104"}, {"NetworkAccessPointTypeCode", "1"}}));
+  EXPECT_EQ(r.Has("ActiveParticipant", {{"UserID", "CT_ROOM"}, {"UserIsRequestor", "false"}}), c.move);
+  EXPECT_EQ(r.Has("RoleIDCode", {{"csd-code", "110152"}}), c.move);
+  EXPECT_EQ(r.Count("StudyIDs"), int(c.done.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sends, SendMessage,
+    ::testing::Values(
+        SendCase{"redirect_all", false, false, {true, true}, "110102", "E", "0", "2 of 2 forwarding requests"},
+        SendCase{"redirect_refused_at_once", false, true, {false, false}, "110102", "E", "8", "0 of 2 forwarding"},
+        SendCase{"move_stopped_halfway", true, true, {true, false}, "110104", "R", "4",
+                 "1 of 2 studies moved by ARCHIVE at archive.example:104 to CT_ROOM"},
+        SendCase{"move_cancelled_before_any", true, false, {false}, "110104", "R", "4", "0 of 1 studies moved"}),
+    [](const ::testing::TestParamInfo<SendCase>& info) { return std::string(info.param.label); });
 
 }  // namespace
