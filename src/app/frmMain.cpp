@@ -159,8 +159,8 @@ frmMain::frmMain(std::filesystem::path programDir, Clock clock,
 }
 
 frmMain::~frmMain() {
-  // The controller stops what runs and waits for it; what it reports is
-  // dropped with the window.
+  // The controller stops what runs without waiting for it; what it reports
+  // is dropped with the window.
   operations_->disconnect(this);
   operations_.reset();
   if (busyCursor_) QApplication::restoreOverrideCursor();

@@ -203,7 +203,7 @@ class frmMain : public QMainWindow {
   // The window icon is drawn after the first paint, which does not need it.
   bool iconPending_ = true;
 
-  // Declared last: destroyed first, waiting for a worker still running
+  // Declared last: destroyed first, cancelling a worker still running
   // while everything it reports to is still there.
   std::unique_ptr<settings_ui::SettingsHost> settingsHost_;
   std::unique_ptr<operations::Controller> operations_;

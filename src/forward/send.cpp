@@ -1,8 +1,5 @@
 #include "forward/send.h"
 
-#include <QPromise>
-#include <QtConcurrent/QtConcurrentRun>
-#include <algorithm>
 #include <memory>
 
 namespace morvanta::forward {
@@ -225,83 +222,38 @@ QString MoveDoneText(const SendOutcome& outcome) {
   return text;
 }
 
-SendRunner::SendRunner(QObject* parent) : QObject(parent) {
-  connect(&watcher_, &QFutureWatcher<SendOutcome>::progressValueChanged, this,
-          [this](int k) {
-            if (running_ && k > 0) emit progress(k, total_);
-          });
+SendRunner::SendRunner(QObject* parent)
+    : QObject(parent),
+      runner_([this](const SendOutcome& outcome) { emit finished(outcome); },
+              [this](const MoveProgressInfo& info) {
+                if (moving_) {
+                  emit moveProgress(info);
+                } else {
+                  emit progress(info.study, info.studies);
+                }
+              }) {
   qRegisterMetaType<MoveProgressInfo>();
-  connect(&watcher_, &QFutureWatcher<SendOutcome>::finished, this, [this] {
-    SendOutcome outcome = watcher_.result();
-    running_ = false;
-    emit finished(outcome);
-  });
-}
-
-SendRunner::~SendRunner() {
-  watcher_.disconnect(this);
-  watcher_.waitForFinished();
 }
 
 bool SendRunner::start(const dicom::ArchiveAddress& archive,
                        std::vector<std::string> studyUids) {
-  if (running_) return false;
-  running_ = true;
-  cancel_.store(false);
-  total_ = static_cast<int>(std::count_if(studyUids.begin(), studyUids.end(),
-                                          [](const std::string& u) { return !u.empty(); }));
-  watcher_.setFuture(QtConcurrent::run(
-      [](QPromise<SendOutcome>& promise, dicom::ArchiveAddress address,
-         std::vector<std::string> uids, int total, const std::atomic<bool>* cancel) {
-        promise.setProgressRange(0, std::max(total, 1));
-        SendOutcome outcome = SendStudies(
-            address, uids, [&promise](int k, int) { promise.setProgressValue(k); }, cancel);
-        promise.addResult(std::move(outcome));
-      },
-      archive, std::move(studyUids), total_, &cancel_));
-  return true;
+  if (runner_.isRunning()) return false;
+  moving_ = false;
+  return runner_.start([archive, uids = std::move(studyUids)](const work::CancelToken& cancel,
+                                                               const auto& report) {
+    return SendStudies(
+        archive, uids, [&report](int k, int n) { report(MoveProgressInfo{k, n, {}}); }, cancel.flag());
+  });
 }
 
 bool SendRunner::startMove(const dicom::ArchiveAddress& archive, std::vector<std::string> studyUids,
                            std::string destinationAET) {
-  if (running_) return false;
-  running_ = true;
-  cancel_.store(false);
-  total_ = 0;
-  {
-    const std::lock_guard lock(moveProgressMutex_);
-    pendingMoveProgress_.reset();
-  }
-  watcher_.setFuture(QtConcurrent::run(
-      [this](dicom::ArchiveAddress address, std::vector<std::string> uids, std::string destination) {
-        return MoveStudies(
-            address, uids, destination,
-            [this](const MoveProgressInfo& info) { PostMoveProgress(info); }, &cancel_);
-      },
-      archive, std::move(studyUids), std::move(destinationAET)));
-  return true;
-}
-
-void SendRunner::PostMoveProgress(const MoveProgressInfo& info) {
-  {
-    const std::lock_guard lock(moveProgressMutex_);
-    const bool queued = pendingMoveProgress_.has_value();
-    pendingMoveProgress_ = info;
-    if (queued) return;
-  }
-  // Queued before the worker ends, so it arrives before finished(); dropped
-  // if the runner is gone.
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        std::optional<MoveProgressInfo> latest;
-        {
-          const std::lock_guard lock(moveProgressMutex_);
-          latest.swap(pendingMoveProgress_);
-        }
-        if (running_ && latest) emit moveProgress(*latest);
-      },
-      Qt::QueuedConnection);
+  if (runner_.isRunning()) return false;
+  moving_ = true;
+  return runner_.start([archive, uids = std::move(studyUids), destination = std::move(destinationAET)](
+                           const work::CancelToken& cancel, const auto& report) {
+    return MoveStudies(archive, uids, destination, report, cancel.flag());
+  });
 }
 
 }  // namespace morvanta::forward

@@ -4,13 +4,11 @@
 // widget; SendRunner starts it off the UI thread and reports progress and the
 // outcome back on the UI thread.
 
-#include <QFutureWatcher>
 #include <QMetaType>
 #include <QObject>
 #include <QString>
 #include <atomic>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +16,7 @@
 #include "dicom/archive.h"
 #include "dicom/dicom.h"
 #include "dicom/errors.h"
+#include "work/runner.h"
 
 namespace morvanta::forward {
 
@@ -109,46 +108,40 @@ QString SendCancelledText(const SendOutcome& outcome);
 // what failed with the likely cause.
 QString MoveDoneText(const SendOutcome& outcome);
 
-// Runs one Send at a time in the thread pool. Lives on the UI thread; its
-// signals are emitted there.
+// Runs one Send at a time in the thread pool (work::Runner: destroying it
+// cancels the Send without waiting). Lives on the UI thread; its signals are
+// emitted there.
 class SendRunner : public QObject {
   Q_OBJECT
  public:
   explicit SendRunner(QObject* parent = nullptr);
-  ~SendRunner() override;
 
   // False (and nothing started) while a Send is running.
   bool start(const dicom::ArchiveAddress& archive, std::vector<std::string> studyUids);
   // Forwarding by C-MOVE to destinationAET; moveProgress() reports it.
   bool startMove(const dicom::ArchiveAddress& archive, std::vector<std::string> studyUids,
                  std::string destinationAET);
-  bool isRunning() const { return running_; }
+  bool isRunning() const { return runner_.isRunning(); }
   // Ends the running Send after the request in flight, which the archive
   // has a second to answer (a C-MOVE: with C-CANCEL); within about a second
   // whatever the archive does, finished() carries an outcome with cancelled set.
-  void cancel() { cancel_.store(true); }
+  void cancel() { runner_.cancel(); }
 
  signals:
-  // The C-MOVE's progress: its latest state, at most once per turn of the
-  // UI thread's event loop.
-  void moveProgress(const morvanta::forward::MoveProgressInfo& info);
-  // Request k of n is being sent. Progress is reported at most a few dozen
-  // times a second; the last request is always reported.
+  // The progress signals carry the Send's latest state only, at most a few
+  // dozen times a second (the archive may answer an image at a time, far
+  // faster than the window repaints); the last state before finished() is
+  // always reported.
+  // Forwarding requests: request k of n is being sent.
   void progress(int k, int n);
+  // C-MOVE: the study under way and its latest counts.
+  void moveProgress(const morvanta::forward::MoveProgressInfo& info);
   void finished(const morvanta::forward::SendOutcome& outcome);
 
  private:
-  // A C-MOVE's latest progress, waiting for the UI thread. The archive may
-  // answer an image at a time, far faster than the window repaints: a new
-  // state replaces one not yet shown, and one call is queued at a time.
-  void PostMoveProgress(const MoveProgressInfo& info);
-
-  QFutureWatcher<SendOutcome> watcher_;
-  std::mutex moveProgressMutex_;
-  std::optional<MoveProgressInfo> pendingMoveProgress_;
-  int total_ = 0;
-  bool running_ = false;
-  std::atomic<bool> cancel_{false};
+  // Forwarding requests report as a C-MOVE without counts: request k of n.
+  bool moving_ = false;
+  work::Runner<SendOutcome, MoveProgressInfo> runner_;
 };
 
 }  // namespace morvanta::forward

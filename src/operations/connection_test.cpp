@@ -1,7 +1,5 @@
 #include "operations/connection_test.h"
 
-#include <QtConcurrent/QtConcurrentRun>
-
 #include "dicom/dicom.h"
 #include "dicom/errors.h"
 
@@ -23,23 +21,12 @@ EchoOutcome TestConnection(const dicom::ArchiveAddress& archive, const std::atom
   return outcome;
 }
 
-ConnectionTest::ConnectionTest(QObject* parent) : QObject(parent) {
-  connect(&watcher_, &QFutureWatcher<EchoOutcome>::finished, this, [this] { emit finished(watcher_.result()); });
-}
-
-ConnectionTest::~ConnectionTest() { cancel(); }
+ConnectionTest::ConnectionTest(QObject* parent)
+    : QObject(parent), runner_([this](const EchoOutcome& outcome) { emit finished(outcome); }) {}
 
 bool ConnectionTest::start(const dicom::ArchiveAddress& archive) {
-  if (watcher_.isRunning()) return false;
-  // The worker keeps the flag alive: the runner may go while it runs.
-  cancel_ = std::make_shared<std::atomic<bool>>(false);
-  watcher_.setFuture(QtConcurrent::run(
-      [archive, flag = cancel_] { return TestConnection(archive, flag.get()); }));
-  return true;
-}
-
-void ConnectionTest::cancel() {
-  if (cancel_) cancel_->store(true);
+  return runner_.start(
+      [archive](const work::CancelToken& cancel, const auto&) { return TestConnection(archive, cancel.flag()); });
 }
 
 }  // namespace morvanta::operations

@@ -4,14 +4,13 @@
 // answer: closing the dialog ends the test, and the worker, which holds only
 // copies, may finish after the dialog is gone.
 
-#include <QFutureWatcher>
 #include <QObject>
 #include <atomic>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 #include "dicom/archive.h"
+#include "work/runner.h"
 
 namespace morvanta::operations {
 
@@ -27,24 +26,23 @@ struct EchoOutcome {
 // says "over TLS".
 EchoOutcome TestConnection(const dicom::ArchiveAddress& archive, const std::atomic<bool>* cancel = nullptr);
 
+// The test's runner (work::Runner: destroying it cancels the test without
+// waiting). Lives on the UI thread; finished() is emitted there.
 class ConnectionTest : public QObject {
   Q_OBJECT
  public:
   explicit ConnectionTest(QObject* parent = nullptr);
-  // Ends a test still running without waiting for it.
-  ~ConnectionTest() override;
 
   // False (and nothing started) while a test runs.
   bool start(const dicom::ArchiveAddress& archive);
-  void cancel();
-  bool isRunning() const { return watcher_.isRunning(); }
+  void cancel() { runner_.cancel(); }
+  bool isRunning() const { return runner_.isRunning(); }
 
  signals:
   void finished(const morvanta::operations::EchoOutcome& outcome);
 
  private:
-  QFutureWatcher<EchoOutcome> watcher_;
-  std::shared_ptr<std::atomic<bool>> cancel_;
+  work::Runner<EchoOutcome> runner_;
 };
 
 }  // namespace morvanta::operations

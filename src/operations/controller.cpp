@@ -49,16 +49,11 @@ Controller::Controller(const SettingsStore& store, const Log& log, ui::MessageSi
           [this](const forward::MoveProgressInfo& info) { emit statusNote(forward::MovingText(info), 0); });
 }
 
-Controller::~Controller() {
-  // The runners wait for their workers when they go; what those report is
-  // dropped. Both are told to stop first, so a program being closed never
-  // sits out a network time-out: a search at once, a Send after the request
-  // in flight or a second's grace for it (what was stored stays stored).
-  searchRunner_->disconnect(this);
-  searchRunner_->cancel();
-  sendRunner_->disconnect(this);
-  sendRunner_->cancel();
-}
+// The runners cancel their workers when they go and do not wait for them,
+// so a program being closed never sits out a network time-out; what the
+// workers report is dropped. A search ends at once, a Send after the request
+// in flight or a second's grace for it (what was stored stays stored).
+Controller::~Controller() = default;
 
 bool Controller::busy() const { return searchRunner_->isRunning() || sendRunner_->isRunning(); }
 

@@ -55,8 +55,8 @@ class Controller : public QObject {
   // `store`, `log` and `messages` must outlive the controller.
   Controller(const SettingsStore& store, const Log& log, ui::MessageSink& messages,
              QObject* parent = nullptr);
-  // Tells a running operation to stop and waits for its worker; nothing is
-  // reported any more.
+  // Tells a running operation to stop without waiting for its worker (see
+  // work::Runner); nothing is reported any more.
   ~Controller() override;
 
   // The settings values of the run. They change only through the
@@ -125,7 +125,7 @@ class Controller : public QObject {
   // What the audit trail records when the running search or Send ends.
   audit::QueryRecord pendingQuery_;
   std::vector<SendStudy> pendingSend_;
-  // Declared last: destroyed first, each waiting for its worker.
+  // Declared last: destroyed first, each cancelling its worker.
   std::unique_ptr<search::SearchRunner> searchRunner_;
   std::unique_ptr<forward::SendRunner> sendRunner_;
 };

@@ -1,7 +1,5 @@
 #include "search/search_worker.h"
 
-#include <QtConcurrent/QtConcurrentRun>
-
 #include "search/return_keys.h"
 
 namespace morvanta::search {
@@ -41,32 +39,15 @@ SearchOutcome RunSearch(const dicom::ArchiveAddress& archive,
   return outcome;
 }
 
-SearchRunner::SearchRunner(QObject* parent) : QObject(parent) {
-  connect(&watcher_, &QFutureWatcher<SearchOutcome>::finished, this, [this] {
-    SearchOutcome outcome = watcher_.result();
-    running_ = false;
-    emit finished(outcome);
-  });
-}
-
-SearchRunner::~SearchRunner() {
-  // The worker holds only its own copies, but waiting keeps the binding's
-  // sockets from outliving the window that asked for them.
-  watcher_.disconnect(this);
-  watcher_.waitForFinished();
-}
+SearchRunner::SearchRunner(QObject* parent)
+    : QObject(parent), runner_([this](const SearchOutcome& outcome) { emit finished(outcome); }) {}
 
 bool SearchRunner::start(const dicom::ArchiveAddress& archive,
                          const dicom::DataSet& identifier) {
-  if (running_) return false;
-  running_ = true;
-  cancel_.store(false);
-  SearchControl control;
-  control.cancel = &cancel_;
-  control.resultLimit = resultLimit_;
-  watcher_.setFuture(QtConcurrent::run(
-      [archive, identifier, control] { return RunSearch(archive, identifier, control); }));
-  return true;
+  return runner_.start([archive, identifier, limit = resultLimit_](const work::CancelToken& cancel,
+                                                                   const auto&) {
+    return RunSearch(archive, identifier, SearchControl{cancel.flag(), limit});
+  });
 }
 
 }  // namespace morvanta::search

@@ -3,7 +3,6 @@
 // whole job and touches no widget; SearchRunner starts it and hands the
 // outcome back on the UI thread.
 
-#include <QFutureWatcher>
 #include <QMetaType>
 #include <QObject>
 #include <atomic>
@@ -13,6 +12,7 @@
 #include "dicom/archive.h"
 #include "dicom/dicom.h"
 #include "dicom/errors.h"
+#include "work/runner.h"
 
 namespace morvanta::search {
 
@@ -52,14 +52,13 @@ SearchOutcome RunSearch(const dicom::ArchiveAddress& archive,
                         const dicom::DataSet& identifier,
                         const SearchControl& control);
 
-// Runs one search at a time in the thread pool. Lives on the UI thread;
-// finished() is emitted there.
+// Runs one search at a time in the thread pool (work::Runner: destroying it
+// cancels the search without waiting). Lives on the UI thread; finished() is
+// emitted there.
 class SearchRunner : public QObject {
   Q_OBJECT
  public:
   explicit SearchRunner(QObject* parent = nullptr);
-  // Waits for a search still running, so no worker outlives the window.
-  ~SearchRunner() override;
 
   // Starts the search; false (and nothing started) while one is running.
   bool start(const dicom::ArchiveAddress& archive, const dicom::DataSet& identifier);
@@ -67,18 +66,16 @@ class SearchRunner : public QObject {
   void setResultLimit(std::size_t limit) { resultLimit_ = limit; }
   // Ends the running search within about a second and a half, whatever the
   // archive does; finished() then carries an outcome with cancelled set.
-  void cancel() { cancel_.store(true); }
+  void cancel() { runner_.cancel(); }
   // From start() until just before finished() is emitted.
-  bool isRunning() const { return running_; }
+  bool isRunning() const { return runner_.isRunning(); }
 
  signals:
   void finished(const morvanta::search::SearchOutcome& outcome);
 
  private:
-  QFutureWatcher<SearchOutcome> watcher_;
-  bool running_ = false;
   std::size_t resultLimit_ = 0;
-  std::atomic<bool> cancel_{false};
+  work::Runner<SearchOutcome> runner_;
 };
 
 }  // namespace morvanta::search

@@ -4,7 +4,6 @@
 // and OK.
 
 #include <QDialog>
-#include <QFutureWatcher>
 #include <atomic>
 #include <cstdint>
 #include <memory>

@@ -471,8 +471,8 @@ void AppSearchTest::closingWhileTheWorkerRuns() {
     QTest::mouseClick(st.frm->panel().cmdSearch, Qt::LeftButton);
   }
   QVERIFY(st.frm->busy());
-  // Closed and gone with the archive still working: the window waits for
-  // its worker, reports nothing into the void, and leaves no busy cursor.
+  // Closed and gone with the archive still working: the window cancels its
+  // worker, reports nothing into the void, and leaves no busy cursor.
   st.frm->close();
   st.frm.reset();
   QVERIFY(QApplication::overrideCursor() == nullptr);

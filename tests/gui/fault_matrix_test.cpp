@@ -331,7 +331,7 @@ void FaultMatrixTest::faults() {
         // would never return.
         WithinHangBound("closing the window waited for the archive", [&] {
           st.frm->close();
-          st.frm.reset();  // waits for the Send's worker
+          st.frm.reset();  // cancels the Send's worker
         });
         QCOMPARE(static_cast<int>(errorLines().size()), errorLinesBefore);
         return;
