@@ -235,6 +235,15 @@ struct Trail::State {
     return true;
   }
 
+  // A repository closes a connection it finds idle; a write into it would
+  // still be taken by the system and then lost. Nothing is ever read from a
+  // repository, so anything to read on the socket is its end.
+  bool PeerClosed() const {
+    if (!tls) return false;
+    pollfd p{fd, POLLIN | POLLRDHUP, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR)) != 0;
+  }
+
   bool Send(const std::string& message) {
     if (tls) return tls->Write(std::to_string(message.size()) + " " + message);  // RFC 5425 4.3.1
     return ::send(fd, message.data(), message.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(message.size());
@@ -259,6 +268,8 @@ struct Trail::State {
         lostBefore = lost;
       }
       std::string why;
+      if (fd >= 0 && PeerClosed()) Disconnect();
+      const bool reused = fd >= 0;
       if (fd < 0 && !Connect(why)) {
         Fail(why);
         nextAttempt = Clock::now() + options.retry;
@@ -276,6 +287,10 @@ struct Trail::State {
         std::lock_guard<std::mutex> lock(mutex);
         queue.pop_front();
         ++lost;
+      } else if (reused) {
+        // A connection that served before and failed now has most likely
+        // been ended by the repository: one fresh try before it counts.
+        Disconnect();
       } else {
         why = std::strerror(errno);
         Disconnect();

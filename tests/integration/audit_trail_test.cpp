@@ -304,6 +304,23 @@ class AuditTrailTest : public QObject {
     }
   }
 
+  // A repository ends a connection it finds idle: the next message goes
+  // over a new one, and that is no failure worth a line in Error.log.
+  void idleConnectionClosedByTheRepositoryLosesNothing() {
+    TlsReceiver repository(Pki("archive.pem"), Pki("archive.key"), TlsReceiver::Mode::Serve);
+    Station st(Base(104) + TlsAudit(repository.port()));
+    audit::Trail trail(st.Options());
+    const audit::Context context = audit::ContextFrom(st.controller.settings());
+    trail.Record(audit::LoginRefused(context));
+    QVERIFY(repository.WaitFor(1));
+    repository.DropConnection();
+    QTRY_COMPARE_WITH_TIMEOUT(repository.Dropped(), 1, 20000);
+    trail.Record(audit::LoginRefused(context));
+    QVERIFY(repository.WaitFor(2));
+    QCOMPARE(repository.Accepted(), 2);
+    QCOMPARE(st.ErrorLog(), QByteArray());
+  }
+
   // The queue holds `capacity` messages; what it could not hold is counted,
   // and the count rides on the next message that reaches the repository.
   void lostMessagesAreCountedInTheNextOneThatGetsThrough() {

@@ -179,6 +179,9 @@ class TlsReceiver : public ReceiverBase {
     SSL_CTX_free(ctx_);
   }
   void SetMode(Mode mode) { mode_ = mode; }
+  // Ends the connection being served, as a repository ends an idle one.
+  void DropConnection() { drop_ = true; }
+  int Dropped() const { return dropped_; }
   // Connections taken so far.
   int Accepted() const { return accepted_; }
 
@@ -205,6 +208,11 @@ class TlsReceiver : public ReceiverBase {
       std::string pending;
       char buffer[4096];
       while (!stop_) {
+        if (drop_.exchange(false)) {
+          SSL_shutdown(ssl);
+          ++dropped_;
+          break;
+        }
         if (SSL_pending(ssl) == 0 && !Readable(c)) continue;
         const int got = SSL_read(ssl, buffer, sizeof buffer);
         if (got <= 0) break;
@@ -228,6 +236,8 @@ class TlsReceiver : public ReceiverBase {
   SSL_CTX* ctx_ = nullptr;
   int fd_ = -1;
   std::atomic<int> accepted_{0};
+  std::atomic<bool> drop_{false};
+  std::atomic<int> dropped_{0};
   std::vector<int> held_;
   std::thread thread_;
 };
