@@ -502,7 +502,8 @@ void frmMain::Send() {
                          grid1->cellText(row, search::kColPatientId).toStdString(),
                          grid1->cellText(row, search::kColPatientName).toStdString()});
   const bool selected = !rows.empty();
-  if (operations_->SendStudies(std::move(studies)) == operations::Start::NoActiveNode && selected) cmdSend->setEnabled(true);
+  if (operations_->SendStudies(std::move(studies)) == operations::Start::NoActiveNode && selected)
+    cmdSend->setEnabled(true);
 }
 
 void frmMain::CancelOperation() { operations_->Cancel(); }

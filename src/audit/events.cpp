@@ -283,7 +283,8 @@ std::vector<std::string> ChangedDialogKeys(const SettingsValues& before, const D
   for (int slot = 0; slot < kNodeSlots; ++slot) {
     const auto& was = before.ForwardNodes[static_cast<std::size_t>(slot)];
     const auto& now = after.nodes[static_cast<std::size_t>(slot)];
-    const bool same = was.has_value() == now.has_value() && (!was || (was->alias == now->alias && was->aet == now->aet));
+    const bool same =
+        was.has_value() == now.has_value() && (!was || (was->alias == now->alias && was->aet == now->aet));
     if (!same) keys.push_back("[Forward] " + NodeKey(slot));
   }
   return keys;

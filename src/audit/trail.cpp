@@ -103,7 +103,8 @@ std::string SyslogMessage(const std::string& xml, bool warning, std::chrono::sys
   // is ours, and needs an SD-ID of its own; sequenceId (RFC 5424 7.3.1)
   // lets a repository see the gap as well.
   std::string out = "<" + std::to_string(10 * 8 + (warning ? 4 : 5)) + ">1 " + XsDateTime(time) + " " +
-                    Printable(HostName()) + " morvanta " + std::to_string(::getpid()) + " IHE+RFC-3881 [meta sequenceId=\"" +
+                    Printable(HostName()) + " morvanta " + std::to_string(::getpid()) +
+                    " IHE+RFC-3881 [meta sequenceId=\"" +
                     std::to_string(sequence % 2147483647UL + 1) + "\"]";
   if (lost > 0) out += "[lost@32473 count=\"" + std::to_string(lost) + "\"]";
   out += " \xEF\xBB\xBF";

@@ -145,7 +145,9 @@ std::unique_ptr<TlsStream> TlsStream::Open(const TlsSettings& tls, const std::st
 
 TlsStream::~TlsStream() { LoadedTlsModule()->closeStream(handle_); }
 
-bool TlsStream::Write(const std::string& data) { return LoadedTlsModule()->writeStream(handle_, data.data(), data.size()); }
+bool TlsStream::Write(const std::string& data) {
+  return LoadedTlsModule()->writeStream(handle_, data.data(), data.size());
+}
 
 void ReleaseThreadTlsState() {
   if (const TlsModuleTable* module = LoadedTlsModule()) module->releaseThreadState();

@@ -80,7 +80,8 @@ void CheckParties(const AuditRecord& r, int archivePort) {
   QVERIFY(r.Has("ActiveParticipant", {{"UserID", QString::fromStdString(person.login)},
                                       {"UserIsRequestor", "true"},
                                       {"NetworkAccessPointID", QString::fromStdString(audit::HostName())}}));
-  QVERIFY(r.Has("ActiveParticipant", {{"UserID", QString::number(::getpid())}, {"AlternativeUserID", "AETITLES=MORVANTA"}}));
+  QVERIFY(r.Has("ActiveParticipant",
+                {{"UserID", QString::number(::getpid())}, {"AlternativeUserID", "AETITLES=MORVANTA"}}));
   QVERIFY(r.Has("ActiveParticipant", {{"UserID", "127.0.0.1:" + QString::number(archivePort)},
                                       {"AlternativeUserID", "AETITLES=ARCHIVE"},
                                       {"NetworkAccessPointTypeCode", "2"}}));
@@ -206,7 +207,8 @@ class AuditTrailTest : public QObject {
           patientId = it->second.at("ParticipantObjectID").toStdString();
       QVERIFY(byPatient.count(patientId) == 1);
       for (const dicom::DataSet& row : found.results)
-        if (row.PatientID() == patientId) QCOMPARE(r.texts.at("ParticipantObjectName").toStdString(), row.PatientName());
+        if (row.PatientID() == patientId)
+          QCOMPARE(r.texts.at("ParticipantObjectName").toStdString(), row.PatientName());
       QCOMPARE(r.Count("StudyIDs"), int(byPatient[patientId].size()));
       for (const std::string& uid : byPatient[patientId]) {
         QVERIFY(r.Has("StudyIDs", {{"UID", QString::fromStdString(uid)}}));

@@ -85,7 +85,8 @@ class AuditSettings : public ::testing::TestWithParam<AuditSection> {};
 
 TEST_P(AuditSettings, AreReadOrRefusedInWords) {
   const AuditSection& a = GetParam();
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("audit_settings_" + std::to_string(::getpid()));
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("audit_settings_" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   const std::filesystem::path file = dir / "Settings.ini";
   {
