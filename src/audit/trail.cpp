@@ -318,7 +318,7 @@ struct Trail::State {
 Trail::Trail(TrailOptions options) : state_(std::make_shared<State>()) {
   state_->options = std::move(options);
   if (state_->options.repository) {
-    std::thread([state = state_] { state->Run(); }).detach();
+    worker_ = std::thread([state = state_] { state->Run(); });
   } else {
     state_->done = true;
   }
@@ -335,10 +335,16 @@ Trail::~Trail() {
   state_->wake.notify_all();
   if (!state_->finished.wait_until(lock, end - state_->options.flush / 10, [&] { return state_->done; })) {
     if (state_->activeFd >= 0) ::shutdown(state_->activeFd, SHUT_RDWR);
-    // A worker still inside the system's name lookup is left to end by
-    // itself: it holds what it needs, and the program does not wait for it.
     state_->finished.wait_until(lock, end, [&] { return state_->done; });
   }
+  const bool done = state_->done;
+  lock.unlock();
+  if (!worker_.joinable()) return;
+  // A worker that is done only has to leave its thread (and the TLS
+  // library its state in it). One still inside the system's name lookup is
+  // left to end by itself: it holds what it needs, and nobody waits for it.
+  if (done) worker_.join();
+  else worker_.detach();
 }
 
 void Trail::Record(const Message& message) {

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "audit/message.h"
 #include "dicom/tls.h"
@@ -65,6 +66,7 @@ class Trail {
  private:
   struct State;
   std::shared_ptr<State> state_;
+  std::thread worker_;
 };
 
 // The trail the program records to; none (the default) records nothing.
