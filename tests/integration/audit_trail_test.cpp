@@ -306,6 +306,33 @@ class AuditTrailTest : public QObject {
     }
   }
 
+  // The program ends within its flush time while the repository holds the
+  // handshake, cleanly (the sanitizers' exit checks included), and says what
+  // it could not send.
+  void programEndsCleanlyWhileTheRepositoryHangs() {
+    TlsReceiver repository(Pki("archive.pem"), Pki("archive.key"), TlsReceiver::Mode::Silent);
+    QTemporaryDir program;
+    QVERIFY(QFile::copy(QStringLiteral(MORVANTA_BINARY), program.filePath("morvanta")));
+    QVERIFY(QFile::copy(QStringLiteral(MORVANTA_TLS_MODULE), program.filePath("morvanta-tls.so")));
+    QFile settings(program.filePath("Settings.ini"));
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    settings.write(Base(104) + TlsAudit(repository.port()));
+    settings.close();
+    QProcess run;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("MORVANTA_EXIT_WHEN_SHOWN", "1");
+    run.setProcessEnvironment(env);
+    run.setProcessChannelMode(QProcess::ForwardedChannels);
+    run.start(program.filePath("morvanta"), {});
+    QVERIFY(run.waitForFinished(60000));
+    QCOMPARE(run.exitCode(), 0);
+    QVERIFY(repository.Accepted() >= 1);
+    QFile log(program.filePath("Logs/Error.log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.readAll().contains("2 audit messages did not reach the audit record repository"));
+  }
+
   // A repository ends a connection it finds idle: the next message goes
   // over a new one, and that is no failure worth a line in Error.log.
   void idleConnectionClosedByTheRepositoryLosesNothing() {
