@@ -497,12 +497,17 @@ void frmMain::Send() {
   cmdSend->setEnabled(false);
   // In the order the grid shows them. The "No Data" row names no study and
   // is left out; a study listed without a UID goes as "" and is told apart.
+  // Each with its patient, whom the audit trail names.
   const std::vector<int> rows = grid1->selectedRows();
-  std::vector<std::string> uids;
+  std::vector<operations::SendStudy> studies;
   for (int row : rows)
-    if (!grid1->isNoDataRow(row)) uids.push_back(grid1->studyUid(row).toStdString());
+    if (!grid1->isNoDataRow(row))
+      studies.push_back({grid1->studyUid(row).toStdString(),
+                         grid1->cellText(row, search::kColPatientId).toStdString(),
+                         grid1->cellText(row, search::kColPatientName).toStdString()});
   const bool selected = !rows.empty();
-  if (operations_->Send(std::move(uids)) == operations::Start::NoActiveNode && selected) cmdSend->setEnabled(true);
+  if (operations_->SendStudies(std::move(studies)) == operations::Start::NoActiveNode && selected)
+    cmdSend->setEnabled(true);
 }
 
 void frmMain::CancelOperation() { operations_->Cancel(); }

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "app/frmMain.h"
+#include "audit/program.h"
 
 namespace morvanta {
 
@@ -49,6 +50,9 @@ int Main(int argc, char* argv[]) {
   // Settings.ini and Logs/ live beside the executable.
   const std::filesystem::path programDir =
       QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();
+  // Who used the program, and what for: from start to stop, outliving the
+  // window so that its last operation is recorded.
+  const audit::ProgramTrail auditTrail(programDir);
   frmMain window(programDir);
   // The Settings menu command opens the password prompt and the dialogs.
   ConnectSettingsMenu(window);

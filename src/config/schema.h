@@ -49,6 +49,11 @@ inline constexpr SettingKey kTlsCertificate{"TLS", "Certificate", SettingType::P
 inline constexpr SettingKey kTlsPrivateKey{"TLS", "PrivateKey", SettingType::Path, ""};
 inline constexpr SettingKey kTlsServerName{"TLS", "ServerName", SettingType::Text, ""};
 inline constexpr SettingKey kTlsCRL{"TLS", "CRL", SettingType::Path, ""};
+// The audit record repository, host:port; empty: the system log only.
+// Optional, edited by hand and never written by the program.
+inline constexpr SettingKey kAuditRepository{"Audit", "Repository", SettingType::Text, ""};
+// TLS (RFC 5425, with the [TLS] files) or UDP (RFC 5426).
+inline constexpr SettingKey kAuditTransport{"Audit", "Transport", SettingType::Choice, "TLS"};
 
 }  // namespace setting
 

@@ -2,6 +2,7 @@
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcelem.h>
+#include <dcmtk/dcmdata/dcostrmb.h>
 
 #include <cstdint>
 #include <optional>
@@ -144,3 +145,24 @@ DataSet ToDataSet(DcmDataset& dataset) {
 }
 
 }  // namespace morvanta::dicom::detail
+
+namespace morvanta::dicom {
+
+std::string EncodeDataSet(const DataSet& dataSet) {
+  const std::unique_ptr<DcmDataset> dataset = detail::BuildDataset(dataSet.Attributes());
+  const E_TransferSyntax xfer = EXS_LittleEndianExplicit;
+  dataset->chooseRepresentation(xfer, nullptr);
+  std::string bytes(dataset->calcElementLength(xfer, EET_ExplicitLength) + 16, '\0');
+  DcmOutputBufferStream out(bytes.data(), static_cast<offile_off_t>(bytes.size()));
+  dataset->transferInit();
+  const OFCondition cond = dataset->write(out, xfer, EET_ExplicitLength, nullptr);
+  dataset->transferEnd();
+  if (cond.bad()) detail::Throw(ErrorCode::EncodingFailed, std::string("The query could not be encoded: ") + cond.text());
+  void* written = nullptr;
+  offile_off_t length = 0;
+  out.flushBuffer(written, length);
+  bytes.resize(static_cast<std::size_t>(length));
+  return bytes;
+}
+
+}  // namespace morvanta::dicom

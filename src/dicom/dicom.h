@@ -295,6 +295,12 @@ class MoveClient {
 // Over TLS when archive.tls.enabled, with 1015 to 1017 for what TLS refused.
 std::chrono::milliseconds Echo(const ArchiveAddress& archive, const std::atomic<bool>* cancel = nullptr);
 
+// The data set as QueryClient sends it (its character set chosen the same
+// way), encoded in Explicit VR Little Endian (1.2.840.10008.1.2.1) without a
+// preamble or meta header: what an audit message records of a query.
+std::string EncodeDataSet(const DataSet& dataSet);
+inline constexpr const char* kExplicitVRLittleEndian = "1.2.840.10008.1.2.1";
+
 class UidGenerator {
  public:
   // "2.25." and a random 128-bit UUID in decimal (PS3.5 B.2): unique across

@@ -27,6 +27,7 @@ enum class ErrorCode : std::int32_t {
   TlsSetupFailed = 1015,       // this station's TLS files: CA list, certificate, key or TLS module unusable
   TlsCertificateRejected = 1016,  // the archive's certificate did not pass verification
   TlsHandshakeFailed = 1017,   // TLS could not be agreed: client certificate, plain/TLS port mix-up
+  AuditFailed = 1018,          // [Audit]: a value that cannot be used, a repository that takes no messages
   OutOfMemory = 7,             // memory ran out while building or receiving data sets
   Unexpected = 1099,           // a failure from outside this table (it never should happen)
 };

@@ -14,6 +14,7 @@
 
 #include "dicom/dicom.h"
 #include "dicom/tls_module.h"
+#include "dicom/tls_stream.h"
 #include "dicom/tls_transport.h"
 
 namespace morvanta::dicom {
@@ -123,6 +124,29 @@ std::optional<TransportFailure> ExplainTransportFailure(const TransportProbe& pr
   TransportFailure failure{ErrorCode::TlsHandshakeFailed, {}};
   if (!module->explain(probe, tls, peer, timeoutSeconds, &failure)) return std::nullopt;
   return failure;
+}
+
+std::unique_ptr<TlsStream> TlsStream::Open(const TlsSettings& tls, const std::string& host, int fd,
+                                           int timeoutSeconds) {
+  const TlsModuleTable* module = nullptr;
+  try {
+    module = &LoadTlsModule(ProgramFolder());
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+  TlsSettings peer = tls;
+  peer.serverName.clear();  // that name is the archive's
+  TransportFailure failure{ErrorCode::TlsSetupFailed, {}};
+  void* handle = module->openStream(peer, host, fd, timeoutSeconds, &failure);
+  if (handle == nullptr) Throw(failure.code, std::move(failure.text));
+  return std::unique_ptr<TlsStream>(new TlsStream(handle));
+}
+
+TlsStream::~TlsStream() { LoadedTlsModule()->closeStream(handle_); }
+
+bool TlsStream::Write(const std::string& data) {
+  return LoadedTlsModule()->writeStream(handle_, data.data(), data.size());
 }
 
 void ReleaseThreadTlsState() {

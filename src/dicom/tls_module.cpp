@@ -13,6 +13,7 @@
 #include <arpa/inet.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmnet/dcmtrans.h>
@@ -24,6 +25,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 
 #include "dicom/tls_files.h"
@@ -440,6 +442,65 @@ bool ExplainEntry(const TransportProbe& probe, const TlsSettings& tls, const Pee
 
 void ReleaseThreadStateEntry() { OPENSSL_thread_stop(); }
 
+// A plain byte stream over TLS (the audit trail's RFC 5425 transport): the
+// association's layer and connection, without DICOM on top.
+struct Stream {
+  std::atomic<int> socket{-1};
+  TransportProbe probe;
+  std::unique_ptr<DcmTransportLayer> layer;
+  std::unique_ptr<DcmTransportConnection> connection;
+};
+
+// Why a stream's handshake failed, in words that fit any peer.
+std::string StreamFailureText(const TransportProbe& probe, int timeoutSeconds) {
+  if (probe.handshakeTimedOut) return "no TLS handshake within " + std::to_string(timeoutSeconds) + " s";
+  if (probe.verifyResult != X509_V_OK)
+    return std::string("its certificate was refused (") + X509_verify_cert_error_string(probe.verifyResult) +
+           (probe.certificateNames.empty() ? "" : "; it names " + probe.certificateNames) + ")";
+  return "the TLS handshake failed (" + (probe.sslText.empty() ? std::string("no reason given") : probe.sslText) +
+         ")";
+}
+
+void* OpenStreamEntry(const TlsSettings& tls, const std::string& host, int fd, int timeoutSeconds,
+                      TransportFailure* failure) {
+  auto stream = std::make_unique<Stream>();
+  try {
+    stream->layer = MakeTlsLayer(tls, host, timeoutSeconds, &stream->socket, &stream->probe);
+  } catch (TransportFailure& thrown) {
+    ::close(fd);
+    *failure = std::move(thrown);
+    return nullptr;
+  }
+  stream->connection.reset(stream->layer->createConnection(fd, OFTrue));
+  if (!stream->connection) {
+    ::close(fd);
+    *failure = {ErrorCode::TlsSetupFailed, "TLS could not be set up (OpenSSL did not start)."};
+    return nullptr;
+  }
+  if (stream->connection->clientSideHandshake().bad()) {
+    *failure = {ErrorCode::TlsHandshakeFailed, StreamFailureText(stream->probe, timeoutSeconds)};
+    stream->connection->close();
+    return nullptr;
+  }
+  return stream.release();
+}
+
+bool WriteStreamEntry(void* opaque, const char* data, std::size_t size) {
+  auto* stream = static_cast<Stream*>(opaque);
+  while (size > 0) {
+    const ssize_t put = stream->connection->write(const_cast<char*>(data), size);
+    if (put <= 0) return false;
+    data += put;
+    size -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+void CloseStreamEntry(void* opaque) {
+  std::unique_ptr<Stream> stream(static_cast<Stream*>(opaque));
+  stream->connection->close();
+}
+
 }  // namespace
 
 }  // namespace morvanta::dicom
@@ -449,6 +510,7 @@ extern "C" __attribute__((visibility("default"))) const morvanta::dicom::TlsModu
   using namespace morvanta::dicom;
   static const TlsModuleTable table{kTlsModuleInterface, sizeof(TlsSettings), sizeof(TransportProbe),
                                     sizeof(TransportFailure), sizeof(Peer), &MakeLayerEntry, &ExplainEntry,
-                                    &ReleaseThreadStateEntry};
+                                    &ReleaseThreadStateEntry, &OpenStreamEntry, &WriteStreamEntry,
+                                    &CloseStreamEntry};
   return &table;
 }

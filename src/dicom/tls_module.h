@@ -22,7 +22,7 @@ namespace morvanta::dicom {
 
 inline constexpr const char* kTlsModuleFile = "morvanta-tls.so";
 inline constexpr const char* kTlsModuleEntry = "morvanta_tls_module";
-inline constexpr int kTlsModuleInterface = 2;
+inline constexpr int kTlsModuleInterface = 3;
 
 struct TlsModuleTable {
   int interface = 0;
@@ -42,6 +42,16 @@ struct TlsModuleTable {
                   TransportFailure* out) = nullptr;
   // ReleaseThreadTlsState.
   void (*releaseThreadState)() = nullptr;
+  // A TLS stream (TlsStream, tls_stream.h) over the connected socket `fd`,
+  // which it takes over: the same profile and files as an association, the
+  // peer's certificate checked for `host`; the handshake bounded by
+  // `timeoutSeconds`. nullptr with `failure` set when it cannot be had.
+  void* (*openStream)(const TlsSettings& tls, const std::string& host, int fd, int timeoutSeconds,
+                      TransportFailure* failure) = nullptr;
+  // Writes all of `size` bytes or fails (false).
+  bool (*writeStream)(void* stream, const char* data, std::size_t size) = nullptr;
+  // Ends the stream and closes its socket.
+  void (*closeStream)(void* stream) = nullptr;
 };
 
 // What the module's entry point returns: a table only a module of this very
@@ -50,7 +60,8 @@ inline bool Matches(const TlsModuleTable& table) {
   return table.interface == kTlsModuleInterface && table.settingsSize == sizeof(TlsSettings) &&
          table.probeSize == sizeof(TransportProbe) && table.failureSize == sizeof(TransportFailure) &&
          table.peerSize == sizeof(Peer) && table.makeLayer != nullptr && table.explain != nullptr &&
-         table.releaseThreadState != nullptr;
+         table.releaseThreadState != nullptr && table.openStream != nullptr && table.writeStream != nullptr &&
+         table.closeStream != nullptr;
 }
 
 using TlsModuleEntry = const TlsModuleTable* (*)();

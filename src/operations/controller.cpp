@@ -98,6 +98,7 @@ SearchStart Controller::Search(const search::SearchCriteria& criteria) {
       return {Start::MatchesNothing, plan.composedName};
     }
     const dicom::DataSet identifier = search::MakeIdentifier(plan.keys);
+    pendingQuery_ = QueryStarted(identifier);
     if (!searchRunner_->start(ArchiveAddressFrom(settings_), identifier)) return {Start::Busy, plan.composedName};
     emit busyChanged(true);
     return {Start::Started, plan.composedName};
@@ -108,6 +109,7 @@ SearchStart Controller::Search(const search::SearchCriteria& criteria) {
 }
 
 void Controller::OnSearchEnded(const search::SearchOutcome& outcome) {
+  RecordSearch(settings_, std::move(pendingQuery_), outcome);
   emit busyChanged(false);
   if (outcome.cancelled) {
     // The user's choice, not a failure: nothing logged, results as they were.
@@ -126,6 +128,14 @@ void Controller::OnSearchEnded(const search::SearchOutcome& outcome) {
 }
 
 Start Controller::Send(std::vector<std::string> studyUids) {
+  std::vector<SendStudy> studies;
+  for (std::string& uid : studyUids) studies.push_back({std::move(uid), {}, {}});
+  return SendStudies(std::move(studies));
+}
+
+Start Controller::SendStudies(std::vector<SendStudy> studies) {
+  std::vector<std::string> studyUids;
+  for (const SendStudy& study : studies) studyUids.push_back(study.uid);
   if (busy()) return Start::Busy;
   if (!CheckINI()) return Start::NotReady;
   try {
@@ -154,6 +164,7 @@ Start Controller::Send(std::vector<std::string> studyUids) {
       started = sendRunner_->start(archive, std::move(studyUids));
     }
     if (!started) return Start::Busy;
+    pendingSend_ = std::move(studies);
     emit busyChanged(true);
     return Start::Started;
   } catch (...) {
@@ -163,6 +174,7 @@ Start Controller::Send(std::vector<std::string> studyUids) {
 }
 
 void Controller::OnSendEnded(const forward::SendOutcome& outcome) {
+  RecordSend(settings_, std::exchange(pendingSend_, {}), outcome.moved, outcome.destination, outcome);
   emit busyChanged(false);
   emit statusNote(QString(), 0);  // the progress line goes before the outcome is told
   // Studies that could not be sent are said with whatever else is said:

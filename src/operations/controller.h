@@ -22,6 +22,7 @@
 #include "search/query.h"
 #include "search/search_worker.h"
 #include "messages/message.h"
+#include "operations/audit_record.h"
 
 namespace morvanta::operations {
 
@@ -88,6 +89,8 @@ class Controller : public QObject {
   // 1011, logged as Send); when every study is such, nothing starts.
   // sendFinished follows a start.
   Start Send(std::vector<std::string> studyUids);
+  // The same with each study's patient, for the audit trail.
+  Start SendStudies(std::vector<SendStudy> studies);
   // Ends the running search (at once) or Send (after the request in flight).
   void Cancel();
 
@@ -119,6 +122,9 @@ class Controller : public QObject {
   const Log& log_;
   ui::MessageSink& messages_;
   SettingsValues settings_;
+  // What the audit trail records when the running search or Send ends.
+  audit::QueryRecord pendingQuery_;
+  std::vector<SendStudy> pendingSend_;
   // Declared last: destroyed first, each cancelling its worker.
   std::unique_ptr<search::SearchRunner> searchRunner_;
   std::unique_ptr<forward::SendRunner> sendRunner_;

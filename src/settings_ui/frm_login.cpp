@@ -81,6 +81,7 @@ void frmLogin::cmdOK_Click() {
     accept();
     return;
   }
+  emit passwordRefused();
   // The typed text stays as it is so the user can correct it.
   messages_.Show({QStringLiteral("Incorrect password."), QStringLiteral("Login"),
                   ui::MessageIcon::Critical, ui::MessageButtons::Ok});

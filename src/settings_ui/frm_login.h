@@ -24,6 +24,10 @@ class frmLogin : public QDialog {
  public:
   frmLogin(QWidget* owner, ui::MessageSink& messages);
 
+ signals:
+  // A password was typed and refused (for the audit trail; never says what).
+  void passwordRefused();
+
  protected:
   // Esc is not bound to Cancel: the prompt stays open and unchanged.
   void keyPressEvent(QKeyEvent* event) override;

@@ -13,6 +13,8 @@
 #include <string>
 
 #include "config/store.h"
+#include "audit/events.h"
+#include "audit/trail.h"
 #include "config/settings.h"
 #include "operations/controller.h"
 #include "settings_ui/dialog_frame.h"
@@ -320,11 +322,24 @@ bool frmSettings::Apply() {
          ui::kAppTitle, ui::MessageIcon::Critical, ui::MessageButtons::Ok});
     return false;
   }
+  RecordSaved(settings);
   host_.TakeApplied(settings);
 
   host_.SetDateRangeVisible(chkExtStudy->isChecked());
   host_.LoadNodeButtons();
   return true;
+}
+
+void frmSettings::RecordSaved(const DialogSettings& saved) {
+  if (!audit::Installed()) return;
+  // Who changed which keys, and the station and archive as they are now.
+  audit::Context context = audit::ContextFrom(host_.values());
+  context.localAET = saved.localAET;
+  context.archiveAET = saved.queryAET;
+  context.archiveHost = saved.queryIP;
+  context.archivePort = ParseInt32(saved.queryPort).value_or(0);
+  audit::Record(audit::SettingsChanged(context, audit::ChangedDialogKeys(host_.values(), saved),
+                                       host_.store().file().string()));
 }
 
 frmSettings::~frmSettings() { CancelTest(); }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "config/settings.h"
+#include "config/store.h"
 #include "operations/connection_test.h"
 
 class QCheckBox;
@@ -64,6 +65,8 @@ class frmSettings : public QDialog {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  // The audit trail's record of a saved change.
+  void RecordSaved(const DialogSettings& saved);
   void cmdTest_Click();
   void ShowTestOutcome(const operations::EchoOutcome& outcome);
   void Load();

@@ -1,5 +1,8 @@
 #include "settings_ui/settings_ui.h"
 
+#include "audit/events.h"
+#include "audit/trail.h"
+
 #include "settings_ui/frm_login.h"
 #include "settings_ui/frm_settings.h"
 
@@ -10,6 +13,9 @@ void OpenSettingsFromMenu(QWidget* mainWindow, SettingsHost& host) {
   {
     // A fresh prompt each time: it keeps nothing between openings.
     frmLogin login(mainWindow, host.messages());
+    QObject::connect(&login, &frmLogin::passwordRefused, &login, [&host] {
+      audit::Record(audit::LoginRefused(audit::ContextFrom(host.values())));
+    });
     accepted = login.exec() == QDialog::Accepted;
   }
   if (!accepted) return;

@@ -142,7 +142,7 @@ TEST(ErrorTexts, NumbersStayWhereSitesFindThem) {
       {ErrorCode::NetworkError, 1009},  {ErrorCode::InvalidArgument, 1010}, {ErrorCode::EncodingFailed, 1011},
       {ErrorCode::Cancelled, 1012},     {ErrorCode::MoveFailed, 1013},  {ErrorCode::EchoFailed, 1014},
       {ErrorCode::TlsSetupFailed, 1015}, {ErrorCode::TlsCertificateRejected, 1016},
-      {ErrorCode::TlsHandshakeFailed, 1017},
+      {ErrorCode::TlsHandshakeFailed, 1017}, {ErrorCode::AuditFailed, 1018},
   };
   for (const auto& [code, number] : numbers) EXPECT_EQ(static_cast<std::int32_t>(code), number);
 }
