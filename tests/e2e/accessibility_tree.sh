@@ -1,11 +1,6 @@
 #!/bin/bash
 # The real binary as a screen reader meets it: under Xvfb, in a D-Bus session
-# of its own with the AT-SPI bus (started on demand by the session), the
-# program's main window is walked over AT-SPI (accessibility_tree.py) for the
-# names of the search fields, the grid and its columns, and the node buttons'
-# checked state.
-#
-# usage: accessibility_tree.sh <path of the built morvanta binary>
+# of its own with the AT-SPI bus, its main window walked by accessibility_tree.py.
 # Never skipped: without dbus-run-session, the AT-SPI bus or pyatspi it fails.
 
 set -u
@@ -16,7 +11,6 @@ if [[ -z ${MORVANTA_A11Y_SESSION:-} ]]; then
   command -v dbus-run-session >/dev/null || { echo "FAIL: dbus-run-session is not installed (package dbus)"; exit 1; }
   [[ -x /usr/libexec/at-spi-bus-launcher ]] || { echo "FAIL: at-spi2-core is not installed"; exit 1; }
   /usr/bin/python3 -c 'import pyatspi' 2>/dev/null || { echo "FAIL: python3-pyatspi is not installed"; exit 1; }
-  # The whole run, session bus included, is bounded.
   MORVANTA_A11Y_SESSION=1 exec timeout -k 5 200 dbus-run-session -- "$0" "$@"
 fi
 
