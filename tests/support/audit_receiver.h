@@ -137,7 +137,9 @@ class UdpReceiver : public Receiver {
 #ifdef AUDIT_RECEIVER_TLS
 class TlsReceiver : public Receiver {
  public:
-  enum class Mode { Serve, Refuse, Silent };  // Silent: takes the connection, never handshakes
+  // Silent: takes the connection, never handshakes; OneEach: ends each
+  // connection after a message, as a repository ends an idle one.
+  enum class Mode { Serve, OneEach, Refuse, Silent };
   // `certificate`: the path of its .pem and .key without the extension.
   TlsReceiver(const std::string& certificate, Mode mode) : mode_(mode) {
     ctx_ = SSL_CTX_new(TLS_server_method());
@@ -152,9 +154,6 @@ class TlsReceiver : public Receiver {
     SSL_CTX_free(ctx_);
   }
   void SetMode(Mode mode) { mode_ = mode; }
-  // Ends the connection being served, as a repository ends an idle one.
-  void DropConnection() { drop_ = true; }
-  int Dropped() const { return dropped_; }
   int Accepted() const { return accepted_; }
 
  private:
@@ -169,7 +168,7 @@ class TlsReceiver : public Receiver {
       }
       SSL* ssl = SSL_new(ctx_);
       SSL_set_fd(ssl, c);
-      if (mode_ == Mode::Serve && SSL_accept(ssl) == 1) Serve(ssl, c);
+      if (mode_ != Mode::Refuse && SSL_accept(ssl) == 1) Serve(ssl, c);
       SSL_free(ssl);
       ::close(c);
     }
@@ -178,11 +177,6 @@ class TlsReceiver : public Receiver {
     std::string pending;
     char buffer[4096];
     while (!stop_) {
-      if (drop_.exchange(false)) {
-        SSL_shutdown(ssl);
-        ++dropped_;
-        return;
-      }
       if (SSL_pending(ssl) == 0 && !Readable(c)) continue;
       const int got = SSL_read(ssl, buffer, sizeof buffer);
       if (got <= 0) return;
@@ -191,8 +185,11 @@ class TlsReceiver : public Receiver {
       for (auto space = pending.find(' '); space != std::string::npos; space = pending.find(' ')) {
         const std::size_t length = std::stoul(pending.substr(0, space));
         if (pending.size() < space + 1 + length) break;
-        Add(pending.substr(space + 1, length));
+        const std::string message = pending.substr(space + 1, length);
         pending.erase(0, space + 1 + length);
+        if (mode_ == Mode::OneEach) SSL_shutdown(ssl);  // before the message is counted
+        Add(message);
+        if (mode_ == Mode::OneEach) return;
       }
     }
   }
@@ -200,8 +197,6 @@ class TlsReceiver : public Receiver {
   std::atomic<Mode> mode_;
   SSL_CTX* ctx_ = nullptr;
   std::atomic<int> accepted_{0};
-  std::atomic<bool> drop_{false};
-  std::atomic<int> dropped_{0};
   std::vector<int> held_;
 };
 #endif
