@@ -165,9 +165,10 @@ class AuditTrailTest : public QObject {
                      {"value", QByteArray::number(qulonglong(i == 0 ? all.count : one.count)).toBase64()}}));
     }
     QCOMPARE(records[0].Count("ParticipantObjectIdentification"), 1);  // "PID*" names no one
-    QVERIFY(records[1].Has("ParticipantObjectIdentification", {{"ParticipantObjectID", QString::fromStdString(patientId)},
-                                                               {"ParticipantObjectTypeCode", "1"},
-                                                               {"ParticipantObjectTypeCodeRole", "1"}}));
+    QVERIFY(records[1].Has("ParticipantObjectIdentification",
+                           {{"ParticipantObjectID", QString::fromStdString(patientId)},
+                            {"ParticipantObjectTypeCode", "1"},
+                            {"ParticipantObjectTypeCodeRole", "1"}}));
     QCOMPARE(archive.finds().size(), 2);
   }
 
@@ -207,8 +208,9 @@ class AuditTrailTest : public QObject {
       // One patient, all of whose studies it names, and no other's.
       int named = 0;
       for (const operations::SendStudy& study : studies) {
-        if (!r->Has("ParticipantObjectIdentification", {{"ParticipantObjectID", QString::fromStdString(study.patientId)},
-                                                        {"ParticipantObjectTypeCodeRole", "1"}}))
+        const QString patient = QString::fromStdString(study.patientId);
+        if (!r->Has("ParticipantObjectIdentification",
+                    {{"ParticipantObjectID", patient}, {"ParticipantObjectTypeCodeRole", "1"}}))
           continue;
         ++named;
         QCOMPARE(r->texts.at("ParticipantObjectName").toStdString(), study.patientName);

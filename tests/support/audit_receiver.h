@@ -5,8 +5,6 @@
 // can also refuse connections or take them and never handshake. What arrives
 // is taken apart: the RFC 5424 header up to the byte-order mark, then the XML.
 
-#include <QByteArray>
-#include <QString>
 #include <QXmlStreamReader>
 #include <arpa/inet.h>
 #include <netinet/in.h>
