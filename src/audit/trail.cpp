@@ -2,6 +2,7 @@
 
 #include <netdb.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <syslog.h>
@@ -318,7 +319,16 @@ struct Trail::State {
 Trail::Trail(TrailOptions options) : state_(std::make_shared<State>()) {
   state_->options = std::move(options);
   if (state_->options.repository) {
-    worker_ = std::thread([state = state_] { state->Run(); });
+    worker_ = std::thread([state = state_] {
+      // The repository may end the connection at any moment, even inside a
+      // TLS handshake: a write then must fail with EPIPE on this thread,
+      // whatever handler the rest of the program has for SIGPIPE.
+      sigset_t pipe;
+      sigemptyset(&pipe);
+      sigaddset(&pipe, SIGPIPE);
+      pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+      state->Run();
+    });
   } else {
     state_->done = true;
   }
