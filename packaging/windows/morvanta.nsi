@@ -6,7 +6,8 @@
 ; both are the station's, not the package's: made when missing, otherwise left
 ; as they are, and kept by the uninstaller.
 
-Unicode true
+; 64-bit, as the program: it runs where the program runs (a 64-bit-only wine too).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
