@@ -15,10 +15,11 @@ struct Named {
 
 // The iconv names the decoder asks for, as Windows code pages. EUC-KR reads
 // through 949 (Unified Hangul Code), which holds it byte for byte and which
-// every Windows and wine have; not every one has 51949.
+// every Windows and wine have; not every one has 51949. GB18030 falls back
+// to GBK (936), its two-byte part, where 54936 is missing (wine 8).
 constexpr Named kCodePages[] = {
     {"EUC-JP", 20932},      {"EUC-KR", 949},        {"GB2312", 936},        {"GBK", 936},
-    {"GB18030", 54936},     {"ISO-8859-1", 28591},  {"ISO-8859-2", 28592},  {"ISO-8859-3", 28593},
+    {"GB18030", 54936},     {"GB18030", 936},     {"ISO-8859-1", 28591},  {"ISO-8859-2", 28592},  {"ISO-8859-3", 28593},
     {"ISO-8859-4", 28594},  {"ISO-8859-5", 28595},  {"ISO-8859-6", 28596},  {"ISO-8859-7", 28597},
     {"ISO-8859-8", 28598},  {"ISO-8859-9", 28599},  {"ISO-8859-15", 28605}, {"TIS-620", 874},
 };
@@ -43,8 +44,12 @@ struct Converter::State {
 };
 
 Converter::Converter(const char* from) : state_(new State) {
-  for (const Named& n : kCodePages)
-    if (std::strcmp(n.name, from) == 0 && ::IsValidCodePage(n.codePage)) state_->codePage = n.codePage;
+  for (const Named& n : kCodePages) {
+    if (std::strcmp(n.name, from) == 0 && ::IsValidCodePage(n.codePage)) {
+      state_->codePage = n.codePage;
+      break;
+    }
+  }
 }
 
 Converter::~Converter() = default;
