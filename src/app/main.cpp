@@ -48,8 +48,13 @@ int Main(int argc, char* argv[]) {
   QApplication::setApplicationVersion(QStringLiteral(MORVANTA_VERSION));
 
   // Settings.ini and Logs/ live beside the executable.
+#ifdef _WIN32
+  // Wide, as Windows names files: no code page between the folder and us.
+  const std::filesystem::path programDir = QCoreApplication::applicationDirPath().toStdWString();
+#else
   const std::filesystem::path programDir =
       QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();
+#endif
   // Who used the program, and what for: from start to stop, outliving the
   // window so that its last operation is recorded.
   const audit::ProgramTrail auditTrail(programDir);

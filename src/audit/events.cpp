@@ -1,10 +1,7 @@
 #include "audit/events.h"
 
-#include <arpa/inet.h>
-#include <pwd.h>
-#include <unistd.h>
-
-#include <climits>
+#include "platform/process.h"
+#include "platform/socket.h"
 
 namespace morvanta::audit {
 
@@ -55,7 +52,7 @@ Participant PersonParticipant(const Context& c) {
 // This process: its id, as the system log knows it, and its AE title.
 Participant StationParticipant(const Context& c, bool requestor, std::vector<Code> roles) {
   Participant p;
-  p.userId = std::to_string(::getpid());
+  p.userId = std::to_string(platform::ProcessId());
   if (!c.localAET.empty()) p.alternativeUserId = "AETITLES=" + c.localAET;
   p.userName = "morvanta";
   p.requestor = requestor;
@@ -105,30 +102,6 @@ std::string Archive(const Context& c) {
 }
 
 }  // namespace
-
-Person CurrentPerson() {
-  Person person;
-  const uid_t uid = ::geteuid();
-  person.login = std::to_string(uid);
-  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::string buffer(size > 0 ? static_cast<std::size_t>(size) : 16384, '\0');
-  passwd entry{};
-  passwd* found = nullptr;
-  if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
-    if (found->pw_name != nullptr && *found->pw_name != '\0') person.login = found->pw_name;
-    if (found->pw_gecos != nullptr) {
-      const std::string gecos = found->pw_gecos;
-      person.fullName = gecos.substr(0, gecos.find(','));
-    }
-  }
-  return person;
-}
-
-std::string HostName() {
-  char name[HOST_NAME_MAX + 1] = "";
-  if (::gethostname(name, sizeof name - 1) != 0) return "localhost";
-  return name;
-}
 
 Context ContextFrom(const SettingsValues& values) {
   return {CurrentPerson(), HostName(), values.LocalAET, values.QueryAET, values.QueryIP, values.QueryPort};

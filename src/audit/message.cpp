@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/process.h"
+
 namespace morvanta::audit {
 
 namespace {
@@ -128,8 +130,7 @@ std::string Base64(std::string_view bytes) {
 std::string XsDateTime(std::chrono::system_clock::time_point time) {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
   const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
+  const std::tm utc = platform::UtcTime(seconds);
   char text[96];
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
                 utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(ms % 1000));

@@ -1,27 +1,20 @@
 #include "audit/trail.h"
 
-#include <netdb.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <syslog.h>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <condition_variable>
-#include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
 
 #include "audit/events.h"
+#include "audit/system.h"
+#include "platform/process.h"
 #include "config/schema.h"
 #include "config/settings.h"
 #include "dicom/dicom.h"
 #include "dicom/tls_stream.h"
+#include "platform/process.h"
+#include "platform/socket.h"
 
 namespace morvanta::audit {
 
@@ -104,7 +97,7 @@ std::string SyslogMessage(const std::string& xml, bool warning, std::chrono::sys
   // is ours, and needs an SD-ID of its own; sequenceId (RFC 5424 7.3.1)
   // lets a repository see the gap as well.
   std::string out = "<" + std::to_string(10 * 8 + (warning ? 4 : 5)) + ">1 " + XsDateTime(time) + " " +
-                    Printable(HostName()) + " morvanta " + std::to_string(::getpid()) +
+                    Printable(HostName()) + " morvanta " + std::to_string(platform::ProcessId()) +
                     " IHE+RFC-3881 [meta sequenceId=\"" +
                     std::to_string(sequence % 2147483647UL + 1) + "\"]";
   if (lost > 0) out += "[lost@32473 count=\"" + std::to_string(lost) + "\"]";
@@ -162,7 +155,7 @@ struct Trail::State {
       std::lock_guard<std::mutex> lock(mutex);
       activeFd = -1;
     }
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0) platform::CloseSocket(fd);
     fd = -1;
   }
 
@@ -170,54 +163,49 @@ struct Trail::State {
   bool Connect(std::string& why) {
     const Repository& r = *options.repository;
     const bool udp = r.transport == Transport::Udp;
+    platform::StartSockets();
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = udp ? SOCK_DGRAM : SOCK_STREAM;
     addrinfo* found = nullptr;
     const int rc = ::getaddrinfo(r.host.c_str(), std::to_string(r.port).c_str(), &hints, &found);
     if (rc != 0) {
-      why = "the host is unknown (" + std::string(gai_strerror(rc)) + ")";
+      why = "the host is unknown (" + sys::LookupErrorText(rc) + ")";
       return false;
     }
     why = "no address to connect to";
     for (addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
-      const int s = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
+      const int s = sys::OpenSocket(*a);
       if (s < 0) continue;
       {
         std::lock_guard<std::mutex> lock(mutex);
         activeFd = s;
       }
-      bool connected = ::connect(s, a->ai_addr, a->ai_addrlen) == 0;
-      if (!connected && errno == EINPROGRESS) {
+      bool pending = false;
+      bool connected = sys::StartConnect(s, *a, pending);
+      int error = connected || pending ? 0 : sys::LastError();
+      if (pending) {
         const auto deadline = Clock::now() + std::chrono::seconds(options.timeoutSeconds);
         while (!connected && Clock::now() < deadline && !Ending()) {
-          pollfd p{s, POLLOUT, 0};
-          if (::poll(&p, 1, 100) > 0) {
-            int error = 0;
-            socklen_t length = sizeof error;
-            ::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length);
-            if (error != 0) {
-              errno = error;
-              break;
-            }
-            connected = true;
+          const int state = sys::WaitConnected(s, 100);
+          if (state < 0) {
+            error = sys::LastError();
+            break;
           }
+          connected = state > 0;
         }
-        if (!connected && errno == EINPROGRESS) errno = ETIMEDOUT;
+        if (!connected && error == 0) error = sys::TimedOut();
       }
       if (!connected) {
-        why = std::strerror(errno);
+        why = sys::ErrorText(error);
         {
           std::lock_guard<std::mutex> lock(mutex);
           activeFd = -1;
         }
-        ::close(s);
+        platform::CloseSocket(s);
         continue;
       }
-      ::fcntl(s, F_SETFL, ::fcntl(s, F_GETFL) & ~O_NONBLOCK);
-      const timeval bound{options.timeoutSeconds, 0};
-      ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
-      ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+      sys::MakeBlocking(s, options.timeoutSeconds);
       fd = s;
     }
     ::freeaddrinfo(found);
@@ -227,7 +215,7 @@ struct Trail::State {
         // The stream gets a second descriptor of the socket: this one stays
         // open until Disconnect, so the shutdown at the end never meets a
         // number the system has handed to someone else.
-        tls = dicom::TlsStream::Open(r.tls, r.host, ::fcntl(fd, F_DUPFD_CLOEXEC, 0), options.timeoutSeconds);
+        tls = dicom::TlsStream::Open(r.tls, r.host, sys::Duplicate(fd), options.timeoutSeconds);
       } catch (const dicom::Error& error) {
         why = error.description();
         Disconnect();
@@ -242,13 +230,12 @@ struct Trail::State {
   // repository, so anything to read on the socket is its end.
   bool PeerClosed() const {
     if (!tls) return false;
-    pollfd p{fd, POLLIN | POLLRDHUP, 0};
-    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR)) != 0;
+    return sys::HasInput(fd);
   }
 
   bool Send(const std::string& message) {
     if (tls) return tls->Write(std::to_string(message.size()) + " " + message);  // RFC 5425 4.3.1
-    return ::send(fd, message.data(), message.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(message.size());
+    return sys::SendAll(fd, message);
   }
 
   void Run() {
@@ -278,14 +265,16 @@ struct Trail::State {
         continue;
       }
       const std::string message = SyslogMessage(item.xml, item.warning, item.time, item.sequence, lostBefore);
-      if (Send(message)) {
+      const bool sent = Send(message);
+      const int error = sent ? 0 : sys::LastError();
+      if (sent) {
         std::lock_guard<std::mutex> lock(mutex);
         queue.pop_front();
         lost -= lostBefore;
         if (failing && options.reportDebug)
           options.reportDebug("The audit record repository " + Where() + " takes messages again.");
         failing = false;
-      } else if (options.repository->transport == Transport::Udp && errno == EMSGSIZE) {
+      } else if (options.repository->transport == Transport::Udp && sys::TooLong(error)) {
         std::lock_guard<std::mutex> lock(mutex);
         queue.pop_front();
         ++lost;
@@ -294,7 +283,7 @@ struct Trail::State {
         // been ended by the repository: one fresh try before it counts.
         Disconnect();
       } else {
-        why = std::strerror(errno);
+        why = sys::ErrorText(error);
         Disconnect();
         Fail("sending failed (" + why + ")");
         nextAttempt = Clock::now() + options.retry;
@@ -323,10 +312,7 @@ Trail::Trail(TrailOptions options) : state_(std::make_shared<State>()) {
       // The repository may end the connection at any moment, even inside a
       // TLS handshake: a write then must fail with EPIPE on this thread,
       // whatever handler the rest of the program has for SIGPIPE.
-      sigset_t pipe;
-      sigemptyset(&pipe);
-      sigaddset(&pipe, SIGPIPE);
-      pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+      platform::BlockBrokenPipesOnThisThread();
       state->Run();
     });
   } else {
@@ -344,7 +330,7 @@ Trail::~Trail() {
   state_->giveUp = end - state_->options.flush / 5;
   state_->wake.notify_all();
   if (!state_->finished.wait_until(lock, end - state_->options.flush / 10, [&] { return state_->done; })) {
-    if (state_->activeFd >= 0) ::shutdown(state_->activeFd, SHUT_RDWR);
+    if (state_->activeFd >= 0) platform::ShutSocket(state_->activeFd, platform::kShutBoth);
     state_->finished.wait_until(lock, end, [&] { return state_->done; });
   }
   const bool done = state_->done;
@@ -360,8 +346,7 @@ Trail::~Trail() {
 void Trail::Record(const Message& message) {
   const std::string xml = ToXml(message);
   const bool warning = message.outcome != Outcome::Success;
-  if (state_->options.syslog)
-    ::syslog(LOG_AUTHPRIV | (warning ? LOG_WARNING : LOG_NOTICE), "%s", xml.c_str());
+  if (state_->options.syslog) sys::ToSystemLog(warning, xml);
   if (!state_->options.repository) return;
   std::lock_guard<std::mutex> lock(state_->mutex);
   const unsigned long sequence = state_->sequence++;

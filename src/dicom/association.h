@@ -4,10 +4,6 @@
 // to release or abort, with the cancel that can end it at any point, and the
 // mapping of what the toolkit reports to the error table. The DIMSE
 // operations (find.cpp, store.cpp, move.cpp, echo.cpp) run on it.
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcuid.h>
@@ -34,6 +30,7 @@
 #include "dicom/errors.h"
 #include "dicom/resolve.h"
 #include "dicom/tls_transport.h"
+#include "platform/socket.h"
 
 namespace morvanta::dicom::detail {
 
@@ -289,7 +286,7 @@ class Association {
     // wait. Closing our reading side first makes that wait end at once; the
     // A-ABORT still goes out.
     const int fd = socket_.load();
-    if (fd >= 0) ::shutdown(fd, SHUT_RD);
+    if (fd >= 0) platform::ShutSocket(fd, platform::kShutRead);
     ASC_abortAssociation(assoc_);
     Drop();
   }
@@ -418,7 +415,7 @@ class Association {
       while (!stop.stop_requested()) {
         if (shutAt_ && SteadyClock::now() >= *shutAt_) {
           const int fd = socket_.load();
-          if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+          if (fd >= 0) platform::ShutSocket(fd, platform::kShutBoth);
           shutDone_ = true;
           return;
         }
@@ -427,7 +424,7 @@ class Association {
           if (!seen) seen = now;
           const int fd = socket_.load();
           if (fd >= 0 && now - *seen >= *armedGrace_) {
-            ::shutdown(fd, SHUT_RDWR);
+            platform::ShutSocket(fd, platform::kShutBoth);
             return;
           }
         } else {

@@ -1,12 +1,12 @@
 #include "dicom/charset.h"
 
-#include <iconv.h>
 
 #include <array>
 #include <cerrno>
 #include <iterator>
 #include <memory>
 
+#include "dicom/converter.h"
 #include "text/trim.h"
 #include "text/utf8.h"
 
@@ -143,47 +143,13 @@ constexpr const CodeSet& kLatin1 = kCodeSets[7];
 
 std::size_t IndexOf(const CodeSet& set) { return static_cast<std::size_t>(&set - kCodeSets); }
 
-// One iconv conversion to UTF-8. Not shared between threads: each decode
-// opens its own.
-class Iconv {
- public:
-  explicit Iconv(const char* from) : cd_(iconv_open("UTF-8", from)) {}
-  ~Iconv() {
-    if (ok()) iconv_close(cd_);
-  }
-  Iconv(const Iconv&) = delete;
-  Iconv& operator=(const Iconv&) = delete;
-  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-
-  // Appends the conversion of `in` up to the first byte sequence the set
-  // does not define (or that is cut short); returns the bytes it consumed.
-  std::size_t Convert(std::string_view in, std::string& out) {
-    if (!ok()) return 0;
-    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-    char* source = const_cast<char*>(in.data());
-    std::size_t left = in.size();
-    std::array<char, 256> buffer{};
-    while (left > 0) {
-      char* target = buffer.data();
-      std::size_t room = buffer.size();
-      const std::size_t result = iconv(cd_, &source, &left, &target, &room);
-      out.append(buffer.data(), static_cast<std::size_t>(target - buffer.data()));
-      if (result == static_cast<std::size_t>(-1) && errno != E2BIG) break;
-    }
-    return in.size() - left;
-  }
-
- private:
-  iconv_t cd_;
-};
-
 // The 96-character sets' upper halves (0xA0-0xFF), built once.
 const std::array<char32_t, 96>& Table96(const CodeSet& set) {
   static const auto tables = [] {
     std::array<std::array<char32_t, 96>, kCodeSetCount> all{};
     for (std::size_t s = 0; s < kCodeSetCount; ++s) {
       if (kCodeSets[s].form != Form::Table96) continue;
-      Iconv converter(kCodeSets[s].iconvName);
+      Converter converter(kCodeSets[s].iconvName);
       for (int b = 0xA0; b <= 0xFF; ++b) {
         const std::string in(1, static_cast<char>(b));
         std::string out;
@@ -274,7 +240,7 @@ std::string DecodeUtf8Lenient(std::string_view bytes) {
 std::string DecodeWhole(std::string_view bytes, const char* iconvName) {
   std::string out;
   out.reserve(bytes.size() * 3 / 2);
-  Iconv converter(iconvName);
+  Converter converter(iconvName);
   WithoutEscapes(bytes, [&](std::string_view run) {
     while (!run.empty()) {
       run.remove_prefix(converter.Convert(run, out));
@@ -306,13 +272,13 @@ std::string DecodeIso2022(std::string_view bytes, Designations initial, const Co
                           TextKind kind) {
   std::string out;
   out.reserve(bytes.size() * 3 / 2);
-  std::array<std::unique_ptr<Iconv>, kCodeSetCount> converters;
+  std::array<std::unique_ptr<Converter>, kCodeSetCount> converters;
   const auto appendDouble = [&](const CodeSet& set, unsigned char first, unsigned char second) {
     std::string euc = set.eucPrefix;
     euc += static_cast<char>(first | 0x80);
     euc += static_cast<char>(second | 0x80);
     auto& converter = converters[IndexOf(set)];
-    if (!converter) converter = std::make_unique<Iconv>(set.iconvName);
+    if (!converter) converter = std::make_unique<Converter>(set.iconvName);
     std::string utf8;
     if (converter->Convert(euc, utf8) == euc.size() && IsValidUtf8(utf8) && !utf8.empty()) {
       out += utf8;

@@ -92,9 +92,9 @@ class Exchange {
       if (cancelSent_ && now >= cancelDeadline_) return Waited::GraceOver;
       if (ASC_dataWaiting(association_.get(), 0)) return Waited::Data;
       if (!cancelSent_ && now >= deadline) return Waited::TimedOut;
-      pollfd waiting{association_.Socket(), POLLIN, 0};
-      if (waiting.fd < 0) return Waited::Data;  // gone: the read says how
-      ::poll(&waiting, 1, kPollMilliseconds);
+      const int socket = association_.Socket();
+      if (socket < 0) return Waited::Data;  // gone: the read says how
+      platform::WaitReadable(socket, kPollMilliseconds);
     }
   }
 

@@ -1,8 +1,6 @@
 #include "dicom/resolve.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <sys/socket.h>
+#include "platform/socket.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -13,6 +11,7 @@
 namespace morvanta::dicom {
 
 int SystemLookup(const std::string& host, std::string& address) {
+  platform::StartSockets();
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;

@@ -3,19 +3,17 @@
 // what they saw in a TransportProbe, because DUL reports a failed handshake or
 // a peer that spoke the other protocol as one opaque condition; the probe lets
 // the error say which it was.
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmnet/dcmtrans.h>
 
-#include <climits>
 #include <mutex>
 
 #include "dicom/dicom.h"
+#include "dicom/tls_loader.h"
 #include "dicom/tls_module.h"
 #include "dicom/tls_stream.h"
 #include "dicom/tls_transport.h"
+#include "platform/socket.h"
 
 namespace morvanta::dicom {
 
@@ -43,24 +41,7 @@ class PlainLayer : public DcmTransportLayer {
 std::atomic<const TlsModuleTable*> loaded{nullptr};
 std::mutex loadLock;
 
-// The loader's reason, without the path it starts with (the text names it).
-std::string LoaderReason(const std::string& path) {
-  const char* why = dlerror();
-  std::string reason = why != nullptr ? why : "no reason given";
-  if (reason.starts_with(path + ": ")) reason.erase(0, path.size() + 2);
-  return reason;
-}
-
 }  // namespace
-
-std::string ProgramFolder() {
-  char path[PATH_MAX];
-  const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length <= 0) return {};
-  const std::string self(path, static_cast<std::size_t>(length));
-  const auto slash = self.rfind('/');
-  return slash == std::string::npos ? std::string() : self.substr(0, slash == 0 ? 1 : slash);
-}
 
 const TlsModuleTable* LoadedTlsModule() { return loaded.load(std::memory_order_acquire); }
 
@@ -72,21 +53,14 @@ const TlsModuleTable& LoadTlsModule(const std::string& folder) {
   std::lock_guard<std::mutex> guard(loadLock);
   if (const TlsModuleTable* table = LoadedTlsModule()) return *table;
 
-  const std::string path = (folder.back() == '/' ? folder : folder + "/") + kTlsModuleFile;
-  // RTLD_LOCAL: the module's OpenSSL stays its own, out of the lookups of
-  // anything loaded later.
-  void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) Throw(ErrorCode::TlsSetupFailed, TlsModuleText(path, LoaderReason(path)));
-  dlerror();
-  const auto entry = reinterpret_cast<TlsModuleEntry>(::dlsym(handle, kTlsModuleEntry));
-  if (entry == nullptr) {
-    const std::string reason = LoaderReason(path);
-    ::dlclose(handle);
-    Throw(ErrorCode::TlsSetupFailed, TlsModuleText(path, reason));
-  }
+  const std::string path = InFolder(folder, kTlsModuleFile);
+  const OpenedModule opened = OpenModule(path);
+  if (opened.handle == nullptr) Throw(ErrorCode::TlsSetupFailed, TlsModuleText(path, opened.why));
+  void* handle = opened.handle;
+  const TlsModuleEntry entry = opened.entry;
   const TlsModuleTable* table = entry();
   if (table == nullptr || !Matches(*table)) {
-    ::dlclose(handle);
+    CloseModule(handle);
     Throw(ErrorCode::TlsSetupFailed, TlsModuleText(path, "it belongs to another version of the program"));
   }
   // The handle is kept for the process's life: nothing closes the module.
@@ -132,7 +106,7 @@ std::unique_ptr<TlsStream> TlsStream::Open(const TlsSettings& tls, const std::st
   try {
     module = &LoadTlsModule(ProgramFolder());
   } catch (...) {
-    ::close(fd);
+    platform::CloseSocket(fd);
     throw;
   }
   TlsSettings peer = tls;

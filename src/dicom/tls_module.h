@@ -20,7 +20,11 @@
 
 namespace morvanta::dicom {
 
+#ifdef _WIN32
+inline constexpr const char* kTlsModuleFile = "morvanta-tls.dll";
+#else
 inline constexpr const char* kTlsModuleFile = "morvanta-tls.so";
+#endif
 inline constexpr const char* kTlsModuleEntry = "morvanta_tls_module";
 inline constexpr int kTlsModuleInterface = 3;
 

@@ -3,12 +3,13 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/process.h"
+
 namespace morvanta {
 
 LocalDateTime SystemNow() {
   const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  const std::tm local = platform::LocalTime(now);
   return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
           local.tm_hour,        local.tm_min,     local.tm_sec};
 }

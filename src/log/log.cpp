@@ -1,7 +1,5 @@
 #include "log/log.h"
 
-#include <unistd.h>
-
 #include <optional>
 
 #include "log/codepage.h"
@@ -38,7 +36,7 @@ std::optional<LogResult> AppendIn(logfile::Opened folder, const fs::path& dir, c
     return std::nullopt;
   }
   std::string failed = logfile::WriteAll(log.fd.get(), bytes);
-  if (::close(log.fd.release()) != 0 && failed.empty()) failed = "not saved on close";
+  if (!log.fd.Close() && failed.empty()) failed = "not saved on close";
   if (!failed.empty()) return Failure("Cannot write to " + file.string() + ": " + failed);
   return LogResult{};
 }

@@ -14,22 +14,33 @@
 
 namespace morvanta::logfile {
 
-// An open file descriptor, closed when it goes.
+// An open file or folder: a descriptor on POSIX, a handle on Windows.
+#ifdef _WIN32
+using Native = void*;  // HANDLE
+inline const Native kNoFile = reinterpret_cast<Native>(-1);  // INVALID_HANDLE_VALUE
+#else
+using Native = int;
+inline constexpr Native kNoFile = -1;
+#endif
+
+// An open file, closed when it goes.
 class Fd {
  public:
   Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
+  explicit Fd(Native fd) : fd_(fd) {}
   Fd(Fd&& other) noexcept : fd_(other.release()) {}
   Fd& operator=(Fd&& other) noexcept;
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   ~Fd();
-  int get() const { return fd_; }
-  int release();
-  explicit operator bool() const { return fd_ >= 0; }
+  Native get() const { return fd_; }
+  Native release();
+  // Closes now; false when the close failed (a write the disk refused late).
+  bool Close();
+  explicit operator bool() const { return fd_ != kNoFile; }
 
  private:
-  int fd_ = -1;
+  Native fd_ = kNoFile;
 };
 
 // A descriptor, or why there is none.
@@ -48,20 +59,21 @@ Opened OpenUserFolder(const std::filesystem::path& dir);
 // Moves `name` in `folder` aside when it is a plain file larger than `limit`,
 // to the first of candidate(1), candidate(2)... that no entry has; an entry
 // of any kind is never replaced. Returns why it failed, or "".
-std::string RotateIfOver(int folder, const char* name, std::uintmax_t limit,
+std::string RotateIfOver(Native folder, const char* name, std::uintmax_t limit,
                          const std::function<std::string(int)>& candidate);
 
 // Opens `name` in `folder` for appending, starting it when missing, and
 // refuses anything but a plain file with one name. A log started in a shared
 // folder (set-group-ID, group-writable) is opened to the folder's group.
-Opened OpenForAppending(int folder, const char* name);
+Opened OpenForAppending(Native folder, const char* name);
 
 // Writes all of `bytes`; returns why it failed, or "".
-std::string WriteAll(int fd, std::string_view bytes);
+std::string WriteAll(Native fd, std::string_view bytes);
 
 // Where a user's lines go when the shared folder takes none:
 // $XDG_STATE_HOME/morvanta/Logs (only when it is an absolute path), else
-// ~/.local/state/morvanta/Logs. Empty when there is no home either.
+// ~/.local/state/morvanta/Logs. Empty when there is no home either. On
+// Windows %LOCALAPPDATA%\Morvanta\Logs.
 std::filesystem::path UserLogDir();
 
 }  // namespace morvanta::logfile

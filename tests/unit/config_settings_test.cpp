@@ -70,7 +70,10 @@ TEST(LoadArchiveSettings, MissingKeysGiveDefaults) {
 TEST(LoadTlsSettings, PathsFromTheProgramFolderAndEnabledAsAFlag) {
   testing::TempDir dir;
   const auto file = SettingsPath(dir.path());
-  const std::string base = dir.path().string();
+  // A file in the program folder, and one from the root (on Windows: of the
+  // program folder's drive), as the system writes paths ("\\" on Windows).
+  const auto in = [&](const char* name) { return (dir.path() / name).make_preferred().string(); };
+  const std::string root = (dir.path().root_name() / "/etc/pki/ca.pem").make_preferred().string();
   const struct {
     const char* section;  // the [TLS] lines
     bool enabledBefore;
@@ -79,14 +82,14 @@ TEST(LoadTlsSettings, PathsFromTheProgramFolderAndEnabledAsAFlag) {
     std::string serverName{}, crl{};  // a name, not a path; a path
   } cases[] = {
       {"", true, false, "", "", ""},  // no section: off, no files
-      {"Enabled=1\r\nCACertificates=certs/ca.pem\r\n", false, true, base + "/certs/ca.pem", "", ""},
+      {"Enabled=1\r\nCACertificates=certs/ca.pem\r\n", false, true, in("certs/ca.pem"), "", ""},
       {"Enabled=True\r\nCACertificates=/etc/pki/ca.pem\r\nCertificate=ws.pem\r\nPrivateKey=./keys/../ws.key\r\n",
-       false, true, "/etc/pki/ca.pem", base + "/ws.pem", base + "/ws.key"},
-      {"Enabled=0\r\nCACertificates=\"my ca.pem\"\r\n", true, false, base + "/my ca.pem", "", ""},
+       false, true, root, in("ws.pem"), in("ws.key")},
+      {"Enabled=0\r\nCACertificates=\"my ca.pem\"\r\n", true, false, in("my ca.pem"), "", ""},
       {"Enabled=yes\r\n", true, true, "", "", ""},    // no flag: keeps what it was
       {"Enabled=yes\r\n", false, false, "", "", ""},  // either way
       {"Enabled=1\r\nCACertificates=ca.pem\r\nServerName= archive.example \r\nCRL=certs/crl.pem\r\n", false, true,
-       base + "/ca.pem", "", "", "archive.example", base + "/certs/crl.pem"},
+       in("ca.pem"), "", "", "archive.example", in("certs/crl.pem")},
   };
   for (const auto& c : cases) {
     testing::WriteFile(file, std::string("[Query]\r\nPort=104\r\n") + (*c.section ? "[TLS]\r\n" : "") + c.section);

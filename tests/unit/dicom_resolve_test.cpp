@@ -3,13 +3,12 @@
 // behind, and what a lookup answers is told apart.
 #include <gtest/gtest.h>
 
-#include <netdb.h>
-
 #include <atomic>
 #include <future>
 #include <memory>
 
 #include "dicom/resolve.h"
+#include "platform/socket.h"
 
 namespace morvanta::dicom {
 namespace {

@@ -4,11 +4,6 @@
 #include <stdexcept>
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcelem.h>
 
@@ -18,6 +13,7 @@
 #include "dicom/charset.h"
 #include "dicom/codec.h"
 #include "dicom/dicom.h"
+#include "platform/socket.h"
 #include "dicom/errors.h"
 
 namespace morvanta::dicom {
@@ -369,14 +365,15 @@ TEST(DataSetList, ReleaseEmptiesTheList) {
 
 // A loopback port nothing listens on: connecting is refused at once.
 int ClosedLoopbackPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  platform::StartSockets();
+  const int fd = static_cast<int>(::socket(AF_INET, SOCK_STREAM, 0));
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
   ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
+  platform::CloseSocket(fd);
   return ntohs(address.sin_port);
 }
 

@@ -51,7 +51,7 @@ void LoadFolder(const std::string& folder, StudyStore& store) {
        !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
     if (!it->is_regular_file()) continue;
     DcmFileFormat file;
-    if (file.loadFile(it->path().c_str()).bad()) continue;  // not a DICOM file: skipped
+    if (file.loadFile(it->path().string().c_str()).bad()) continue;  // not a DICOM file: skipped
     DcmDataset* dataset = file.getDataset();
     if (!DecodeToUtf8(*dataset)) continue;
     Study study = StudyFromDataset(*dataset);

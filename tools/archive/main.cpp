@@ -1,12 +1,13 @@
 // morvanta-archive: a small DICOM archive for demonstrations, tests and for
 // checking a workstation's configuration.
-#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
 #include <set>
 #include <string>
 
+#include "platform/process.h"
+#include "platform/socket.h"
 #include "server.h"
 
 namespace {
@@ -116,8 +117,7 @@ std::uint16_t Status(const std::string& option, const std::string& text) {
 
 std::string Today() {
   const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  const std::tm local = morvanta::platform::LocalTime(now);
   char text[16];
   std::strftime(text, sizeof text, "%Y%m%d", &local);
   return text;
@@ -243,8 +243,9 @@ int main(int argc, char** argv) {
 
   // DCMTK leaves Nagle's algorithm on unless this is set before the first
   // association; with it on every response waits for a delayed ACK.
-  setenv("TCP_NODELAY", "1", 1);
+  morvanta::platform::SetEnvironment("TCP_NODELAY", "1");
   // A client that disconnects mid-answer must not end the archive.
-  std::signal(SIGPIPE, SIG_IGN);
+  morvanta::platform::IgnoreBrokenPipes();
+  morvanta::platform::StartSockets();
   return morvanta::archive::Serve(options);
 }

@@ -10,9 +10,7 @@
 #include <dcmtk/dcmnet/dulstruc.h>
 #include <dcmtk/dcmnet/scppool.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
+#include "platform/socket.h"
 
 #include <functional>
 

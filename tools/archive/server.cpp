@@ -9,7 +9,9 @@
 #include <dcmtk/dcmnet/scppool.h>
 #include <dcmtk/dcmnet/scpthrd.h>
 #include <dcmtk/dcmnet/scu.h>
+#ifdef WITH_OPENSSL
 #include <dcmtk/dcmtls/tlslayer.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -535,6 +537,7 @@ int Serve(const Options& options) {
   for (int i = 0; i < numberOfDcmAllStorageSOPClassUIDs; ++i)
     config.addPresentationContext(dcmAllStorageSOPClassUIDs[i], syntaxes);
 
+#ifdef WITH_OPENSSL
   std::unique_ptr<DcmTLSTransportLayer> tls;
   if (!options.tlsCert.empty()) {
     tls = std::make_unique<DcmTLSTransportLayer>(NET_ACCEPTOR, nullptr, OFTrue);
@@ -552,6 +555,14 @@ int Serve(const Options& options) {
     tls->setCertificateVerification(options.tlsCa.empty() ? DCV_ignoreCertificate : DCV_requireCertificate);
     config.setTransportLayer(tls.get());
   }
+#else
+  // A toolkit built without OpenSSL (the Windows build so far) has no TLS.
+  const bool tls = false;
+  if (!options.tlsCert.empty()) {
+    std::cerr << "morvanta-archive: TLS cannot be set up: this build has no TLS\n";
+    return 2;
+  }
+#endif
 
   // Said once the socket takes connections, with the port it got (the one
   // asked for, or the system's choice for --port 0).

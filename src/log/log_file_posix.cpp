@@ -53,6 +53,8 @@ int Fd::release() {
   return fd;
 }
 
+bool Fd::Close() { return ::close(release()) == 0; }
+
 Opened OpenSharedFolder(const fs::path& programDir) {
   const Fd program(::open(programDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!program) return {Fd(), Reason(errno)};
