@@ -1,18 +1,16 @@
 #!/usr/bin/python3
 # Walks the running program's main window over the AT-SPI bus as a screen
 # reader does (DISPLAY and the program's D-Bus session): the search fields,
-# the grid and the node buttons, their names, roles and states; then Space
-# on a node button. Every wait has a deadline; each problem is printed.
+# the grid and the node buttons, their names, roles and states. What Space on
+# a node tells is gui_accessibility's. Every wait has a deadline; each problem
+# is printed.
 
-import subprocess
 import sys
 import time
 
 import pyatspi
-from gi.repository import GLib
 
 DEADLINE = 60  # seconds for the program to appear on the bus
-EVENTS = ("object:state-changed:checked", "object:state-changed:focused")
 
 
 def main_window():
@@ -65,32 +63,10 @@ def main():
         if button is not None and button.getState().contains(pyatspi.STATE_CHECKED) != checked:
             problems.append("%s: checked is %s, expected %s" % (name, not checked, checked))
 
-    # Space on "MR room", as a keyboard user chooses a node: the screen reader
-    # hears the focus arrive on it and its checked state change.
-    mr = found.get(("check box", "MR room"), [None])[0]
-    if mr is not None and not problems:
-        heard = []
-        listener = lambda e: heard.append((e.type, e.source.name, e.detail1))
-        pyatspi.Registry.registerEventListener(listener, *EVENTS)
-        if not mr.queryComponent().grabFocus():
-            problems.append("MR room did not take the focus")
-        subprocess.run(["xdotool", "key", "space"], timeout=10, check=True)
-        end = time.monotonic() + 20
-        wanted = {("object:state-changed:focused", "MR room", 1), ("object:state-changed:checked", "MR room", 1),
-                  ("object:state-changed:checked", "CT room", 0)}
-        while time.monotonic() < end and not wanted <= set(heard):
-            GLib.MainContext.default().iteration(False)
-            time.sleep(0.02)
-        pyatspi.Registry.deregisterEventListener(listener, *EVENTS)
-        if not wanted <= set(heard):
-            problems.append("after Space on MR room the bus said %s, missing %s" % (heard, wanted - set(heard)))
-        if not mr.getState().contains(pyatspi.STATE_CHECKED):
-            problems.append("MR room is not checked after Space")
-
     if problems:
         offered = "\n  ".join("%s %r" % key for key in sorted(found))
         sys.exit("FAIL: " + "\nFAIL: ".join(problems) + "\nwhat the window offers:\n  " + offered)
-    print("ok: %d named controls, the grid's 10 columns, CT room checked, then MR room by Space" % len(found))
+    print("ok: %d named controls, the grid's 10 columns, CT room checked" % len(found))
 
 
 if __name__ == "__main__":
