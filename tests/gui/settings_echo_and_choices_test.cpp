@@ -44,6 +44,15 @@ struct Dialog {
     QTest::mouseClick(child<QPushButton>("cmdTest"), Qt::LeftButton);
     return !tested.isEmpty() || tested.wait(kWaitMs);
   }
+  // Test with fields that work against the archive on `port`: [TLS] comes
+  // from one read of Settings.ini, and one message tells the outcome.
+  bool testWorking(int port) {
+    set("txtLocAET", QStringLiteral("MORVANTA"));
+    set("txtQuAET", QStringLiteral("ARCHIVE"));
+    set("txtQuPort", QString::number(port));
+    test::FileOpens opens(host.file);
+    return opens.watching() && test() && opens.Take() == 1 && host.sink.shown.size() == 1;
+  }
   FakeHost host;
   std::unique_ptr<frmSettings> dialog;
 };
@@ -74,15 +83,7 @@ void SettingsEchoAndChoicesTest::testButtonWorksWithTheFieldsValues() {
   Archive archive({});
   QVERIFY(archive.ready());
   Dialog d(kStale);
-  d.set("txtLocAET", QStringLiteral("MORVANTA"));
-  d.set("txtQuAET", QStringLiteral("ARCHIVE"));
-  d.set("txtQuPort", QString::number(archive.port()));
-  test::FileOpens opens(d.host.file);
-  QVERIFY(opens.watching());
-  QVERIFY(d.test());
-  // [TLS] comes from one read of Settings.ini.
-  QCOMPARE(opens.Take(), 1);
-  QCOMPARE(d.host.sink.shown.size(), std::size_t{1});
+  QVERIFY(d.testWorking(archive.port()));
   const ui::Message& m = d.host.sink.shown[0];
   QCOMPARE(m.icon, ui::MessageIcon::Information);
   QCOMPARE(m.title, QStringLiteral("Morvanta"));
@@ -123,15 +124,7 @@ void SettingsEchoAndChoicesTest::tlsIsShownAndTestedAsSettingsIniHasIt() {
   QCOMPARE(tls->text(), QStringLiteral("TLS: on (10.0.0.5)"));
   QTest::keyClick(ip, Qt::Key_A, Qt::ControlModifier);
   QTest::keyClicks(ip, QStringLiteral("127.0.0.1"));
-  d.set("txtLocAET", QStringLiteral("MORVANTA"));
-  d.set("txtQuAET", QStringLiteral("ARCHIVE"));
-  d.set("txtQuPort", QString::number(archive.port()));
-  test::FileOpens opens(d.host.file);
-  QVERIFY(opens.watching());
-  QVERIFY(d.test());
-  // [TLS] comes from one read of Settings.ini.
-  QCOMPARE(opens.Take(), 1);
-  QCOMPARE(d.host.sink.shown.size(), std::size_t{1});
+  QVERIFY(d.testWorking(archive.port()));
   const QRegularExpression works(
       QStringLiteral("^Connection to ARCHIVE at 127\\.0\\.0\\.1:%1 works over TLS, certificate checked for "
                      "127\\.0\\.0\\.1 \\(\\d+ ms\\)\\.$")

@@ -13,9 +13,7 @@
 
 using namespace morvanta;
 using namespace morvanta::settings_ui;
-using morvanta::settings_ui::testing::FakeHost;
-using morvanta::settings_ui::testing::RecordingSink;
-using morvanta::settings_ui::testing::WhenModal;
+using namespace morvanta::settings_ui::testing;
 
 class SettingsLoginTest : public QObject {
   Q_OBJECT

@@ -13,13 +13,7 @@
 
 using namespace morvanta;
 using namespace morvanta::settings_ui;
-using morvanta::settings_ui::testing::Child;
-using morvanta::settings_ui::testing::FakeHost;
-using morvanta::settings_ui::testing::kFullSettings;
-using morvanta::settings_ui::testing::NextFocus;
-using morvanta::settings_ui::testing::Opened;
-using morvanta::settings_ui::testing::RecordingSink;
-using morvanta::settings_ui::testing::WhenModal;
+using namespace morvanta::settings_ui::testing;
 
 class SettingsNodeEditorTest : public QObject {
   Q_OBJECT
