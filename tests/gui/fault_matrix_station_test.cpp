@@ -4,16 +4,12 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <functional>
 
 #include "../support/unprivileged.h"
-#include "search_widgets/search_panel.h"
 #include "app/node_buttons.h"
-#include "ui/shown_text.h"
 #include "app_support.h"
 #include "fault_matrix_support.h"
 

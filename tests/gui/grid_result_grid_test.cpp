@@ -141,9 +141,7 @@ class ResultGridTest : public QObject {
     QAccessible::setActive(true);
     QAccessibleInterface* table = QAccessible::queryAccessibleInterface(grid_.get());
     QVERIFY(table != nullptr && table->tableInterface() != nullptr);
-    QCOMPARE(table->tableInterface()->columnCount(), 10);
     QCOMPARE(table->tableInterface()->rowCount(), 3);
-    QCOMPARE(table->text(QAccessible::Name), QString("Studies found"));
     for (int c = 0; c < table->tableInterface()->columnCount(); ++c) {
       QVERIFY(!table->tableInterface()->cellAt(0, c)->text(QAccessible::Name).startsWith("1.2."));
     }
