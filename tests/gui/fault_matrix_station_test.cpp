@@ -92,13 +92,8 @@ void FaultMatrixStationTest::lockedStation() {
   QFETCH(LockedRow, row);
   ProgramDir dir;
   const QString ini = dir.settingsFile();
-  const QByteArray before =
-      "[Forward]\r\nNode0=CT|CTAE\r\nNode1=MR|MRAE\r\nActive=CTAE\r\n[Size]\r\nSearchHeight=9001\r\n";
-  {
-    QFile f(ini);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(before);
-  }
+  dir.WriteSettings({"[Forward]", "Node0=CT|CTAE", "Node1=MR|MRAE", "Active=CTAE", "[Size]", "SearchHeight=9001"});
+  const QByteArray before = dir.ReadSettings();
   const std::filesystem::path logs = dir.path() / "Logs";
   std::filesystem::create_directory(logs);
   testing::Identity user;
