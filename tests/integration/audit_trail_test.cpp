@@ -13,43 +13,25 @@
 
 #include "../support/audit_receiver.h"
 #include "../support/qt_archive.h"
+#include "../support/station.h"
 #include "audit/events.h"
 #include "audit/trail.h"
-#include "config/store.h"
-#include "log/log.h"
-#include "operations/controller.h"
 #include "tls_peer.h"
 
 using namespace morvanta;
 using test::AuditRecord;
+using test::ReadFile;
+using test::SettingsFor;
 using test::TlsReceiver;
-using Attributes = std::map<QString, QString>;
 
 namespace {
 
-class RecordingSink : public ui::MessageSink {
- public:
-  void Show(const ui::Message&) override {}
-};
-
-QByteArray Base(int archivePort) {
-  return "[Local]\r\nAET=MORVANTA\r\n[Query]\r\nAET=ARCHIVE\r\nIP=127.0.0.1\r\nPort=" +
-         QByteArray::number(archivePort) + "\r\nTimeout=10\r\n";
-}
 QByteArray Udp(int repositoryPort) {
   return "[Audit]\r\nRepository=127.0.0.1:" + QByteArray::number(repositoryPort) + "\r\nTransport=UDP\r\n";
 }
-QByteArray ReadFile(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
-struct Station {
-  explicit Station(const QByteArray& settings) {
-    QFile file(dir.filePath("Settings.ini"));
-    if (file.open(QIODevice::WriteOnly)) file.write(settings);
-  }
-  QByteArray ErrorLog() const { return ReadFile(dir.filePath("Logs/Error.log")); }
+struct Station : test::Station {
+  explicit Station(const QByteArray& settings) : test::Station(settings) {}
   // The trail as the program makes it from [Audit], reporting to this log.
   audit::TrailOptions Options() {
     audit::TrailOptions options;
@@ -73,11 +55,6 @@ struct Station {
       return {};
     return results.at(0).at(0).value<search::SearchOutcome>();
   }
-  QTemporaryDir dir;
-  SettingsStore store{SettingsPath(dir.path().toStdString())};
-  Log log{dir.path().toStdString()};
-  RecordingSink sink;
-  operations::Controller controller{store, log, sink};
 };
 
 // The real program in a folder of its own, shown and closed at once; its exit code, -1 when it did not end.
@@ -135,7 +112,7 @@ class AuditTrailTest : public QObject {
     test::Archive archive({"--demo", "6"});
     QVERIFY(archive.ready());
     TlsReceiver repository(pki_ / "archive", TlsReceiver::Mode::Serve);
-    Station st(Base(archive.port()) + TlsAudit(repository.port()));
+    Station st(SettingsFor(archive.port()) + TlsAudit(repository.port()));
     audit::Trail trail(st.Options());
     audit::Install(&trail);
     const search::SearchOutcome all = st.Search("PID*");
@@ -177,7 +154,7 @@ class AuditTrailTest : public QObject {
     test::Archive archive({"--demo", "8"});
     QVERIFY(archive.ready());
     test::UdpReceiver repository;
-    Station st(Base(archive.port()) + Udp(repository.port()));
+    Station st(SettingsFor(archive.port()) + Udp(repository.port()));
     audit::Trail trail(st.Options());
     audit::Install(&trail);
     QSignalSpy sent(&st.controller, &operations::Controller::sendFinished);
@@ -242,7 +219,7 @@ class AuditTrailTest : public QObject {
     test::Archive archive({"--demo", "4"});
     QVERIFY(archive.ready());
     TlsReceiver repository(pki_ / certificate.toStdString(), TlsReceiver::Mode(mode));
-    Station st(Base(archive.port()) + TlsAudit(repository.port()));
+    Station st(SettingsFor(archive.port()) + TlsAudit(repository.port()));
     {
       audit::Trail trail(st.Options());
       audit::Install(&trail);
@@ -264,7 +241,7 @@ class AuditTrailTest : public QObject {
     test::UdpReceiver repository;
     QTemporaryDir program;
     qint64 pid = 0;
-    QCOMPARE(RunProgram(program, Base(104) + Udp(repository.port()), &pid), 0);
+    QCOMPARE(RunProgram(program, SettingsFor(104) + Udp(repository.port()), &pid), 0);
     QVERIFY(repository.WaitFor(2));
     const std::vector<AuditRecord> records = repository.Records();
     QCOMPARE(records.size(), std::size_t{2});
@@ -284,7 +261,7 @@ class AuditTrailTest : public QObject {
     TlsReceiver repository(pki_ / "archive", TlsReceiver::Mode::Silent);
     QTemporaryDir program;
     qint64 pid = 0;
-    QCOMPARE(RunProgram(program, Base(104) + TlsAudit(repository.port()), &pid), 0);
+    QCOMPARE(RunProgram(program, SettingsFor(104) + TlsAudit(repository.port()), &pid), 0);
     QVERIFY(repository.Accepted() >= 1);
     QVERIFY(ReadFile(program.filePath("Logs/Error.log"))
                 .contains("2 audit messages did not reach the audit record repository"));
@@ -294,7 +271,7 @@ class AuditTrailTest : public QObject {
   // new one, and that is no failure worth a line in Error.log.
   void idleConnectionClosedByTheRepositoryLosesNothing() {
     TlsReceiver repository(pki_ / "archive", TlsReceiver::Mode::OneEach);
-    Station st(Base(104) + TlsAudit(repository.port()));
+    Station st(SettingsFor(104) + TlsAudit(repository.port()));
     audit::Trail trail(st.Options());
     trail.Record(audit::LoginRefused(st.Context()));
     QVERIFY(repository.WaitFor(1));
@@ -308,7 +285,7 @@ class AuditTrailTest : public QObject {
   // next message that reaches the repository; the sequence shows the gap.
   void lostMessagesAreCountedInTheNextOneThatGetsThrough() {
     TlsReceiver repository(pki_ / "archive", TlsReceiver::Mode::Refuse);
-    Station st(Base(104) + TlsAudit(repository.port()));
+    Station st(SettingsFor(104) + TlsAudit(repository.port()));
     audit::TrailOptions options = st.Options();
     options.capacity = 2;
     audit::Trail trail(std::move(options));

@@ -21,6 +21,7 @@ namespace {
 using testing::FreePort;
 using testing::Process;
 using testing::Shell;
+using testing::StartDcmqrscp;
 using testing::StoreScp;
 using testing::TempDir;
 using testing::WaitForPort;
@@ -32,17 +33,8 @@ class Dcmqrscp : public ::testing::Test {
  protected:
   void SetUp() override {
     port_ = FreePort();
-    std::filesystem::create_directories(dir_.path() / "db");
-    std::ofstream config(dir_ / "dcmqrscp.cfg");
-    config << "NetworkTCPPort = " << port_ << "\nMaxPDUSize = 16384\nMaxAssociations = 16\n"
-           << "HostTable BEGIN\nroom = (CT_ROOM, 127.0.0.1, " << room_.port() << ")\nHostTable END\n"
-           << "VendorTable BEGIN\nVendorTable END\n"
-           << "AETable BEGIN\nDCMQR " << dir_.path().string() << "/db RW (50, 100mb) ANY\nAETable END\n";
-    config.close();
-    server_ = std::make_unique<Process>(
-        std::vector<std::string>{"/usr/bin/dcmqrscp", "-c", dir_ / "dcmqrscp.cfg", std::to_string(port_)},
-        dir_ / "dcmqrscp.out");
-    ASSERT_TRUE(WaitForPort(port_)) << "dcmqrscp did not start";
+    server_ = StartDcmqrscp(dir_, port_, "room = (CT_ROOM, 127.0.0.1, " + std::to_string(room_.port()) + ")\n");
+    ASSERT_TRUE(server_) << "dcmqrscp did not start";
     std::string files;
     for (int n = 1; n <= 3; ++n) {
       const std::string dump = dir_ / ("img" + std::to_string(n) + ".txt");

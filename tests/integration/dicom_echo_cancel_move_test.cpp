@@ -26,6 +26,7 @@ using morvanta::testing::StoreScp;
 using morvanta::testing::Process;
 using morvanta::testing::ReadLines;
 using morvanta::testing::Shell;
+using morvanta::testing::StartDcmqrscp;
 using morvanta::testing::TempDir;
 using morvanta::testing::WaitForPort;
 
@@ -385,17 +386,8 @@ class DcmqrscpMove : public ::testing::Test {
   void SetUp() override {
     destination_ = std::make_unique<StoreScp>("DEST");
     port_ = FreePort();
-    std::filesystem::create_directories(dir_.path() / "db");
-    std::ofstream config(dir_ / "dcmqrscp.cfg");
-    config << "NetworkTCPPort = " << port_ << "\nMaxPDUSize = 16384\nMaxAssociations = 16\n"
-           << "HostTable BEGIN\ndest = (DEST, 127.0.0.1, " << destination_->port() << ")\nHostTable END\n"
-           << "VendorTable BEGIN\nVendorTable END\n"
-           << "AETable BEGIN\nDCMQR " << dir_.path().string() << "/db RW (50, 100mb) ANY\nAETable END\n";
-    config.close();
-    server_ = std::make_unique<Process>(
-        std::vector<std::string>{"/usr/bin/dcmqrscp", "-c", dir_ / "dcmqrscp.cfg", std::to_string(port_)},
-        dir_ / "dcmqrscp.out");
-    ASSERT_TRUE(WaitForPort(port_)) << "dcmqrscp did not start";
+    server_ = StartDcmqrscp(dir_, port_, "dest = (DEST, 127.0.0.1, " + std::to_string(destination_->port()) + ")\n");
+    ASSERT_TRUE(server_) << "dcmqrscp did not start";
     std::string files;
     for (int n = 1; n <= 3; ++n) files += " '" + MakeFile(dir_, n) + "'";
     ASSERT_EQ(Shell("storescu -aec DCMQR 127.0.0.1 " + std::to_string(port_) + files + " >/dev/null 2>&1"), 0);

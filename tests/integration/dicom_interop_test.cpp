@@ -18,6 +18,7 @@ using morvanta::testing::FreePort;
 using morvanta::testing::Process;
 using morvanta::testing::ReadLines;
 using morvanta::testing::Shell;
+using morvanta::testing::StartDcmqrscp;
 using morvanta::testing::TempDir;
 using morvanta::testing::WaitForPort;
 
@@ -57,17 +58,8 @@ class Dcmqrscp : public ::testing::Test {
  protected:
   void SetUp() override {
     port_ = FreePort();
-    std::filesystem::create_directories(dir_.path() / "db");
-    std::ofstream config(dir_ / "dcmqrscp.cfg");
-    config << "NetworkTCPPort = " << port_ << "\nMaxPDUSize = 16384\nMaxAssociations = 16\n"
-           << "HostTable BEGIN\nHostTable END\nVendorTable BEGIN\nVendorTable END\n"
-           << "AETable BEGIN\nDCMQR " << dir_.path().string() << "/db" << " RW (50, 100mb) ANY\nAETable END\n";
-    config.close();
-    server_ = std::make_unique<Process>(
-        std::vector<std::string>{"/usr/bin/dcmqrscp", "-c", dir_ / "dcmqrscp.cfg",
-                                 std::to_string(port_)},
-        dir_ / "dcmqrscp.out");
-    ASSERT_TRUE(WaitForPort(port_)) << "dcmqrscp did not start";
+    server_ = StartDcmqrscp(dir_, port_);
+    ASSERT_TRUE(server_) << "dcmqrscp did not start";
   }
 
   TempDir dir_;

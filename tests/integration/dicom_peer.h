@@ -151,6 +151,20 @@ inline int Shell(const std::string& command) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// dcmqrscp on `port`, serving the AE title DCMQR from dir/db; `hosts` are the
+// lines of its HostTable (where a C-MOVE may send). Null when it did not start.
+inline std::unique_ptr<Process> StartDcmqrscp(const TempDir& dir, int port, const std::string& hosts = "") {
+  std::filesystem::create_directories(dir.path() / "db");
+  std::ofstream(dir / "dcmqrscp.cfg") << "NetworkTCPPort = " << port << "\nMaxPDUSize = 16384\nMaxAssociations = 16\n"
+                                      << "HostTable BEGIN\n" << hosts << "HostTable END\n"
+                                      << "VendorTable BEGIN\nVendorTable END\nAETable BEGIN\nDCMQR "
+                                      << dir.path().string() << "/db RW (50, 100mb) ANY\nAETable END\n";
+  auto server = std::make_unique<Process>(
+      std::vector<std::string>{"/usr/bin/dcmqrscp", "-c", dir / "dcmqrscp.cfg", std::to_string(port)},
+      dir / "dcmqrscp.out");
+  return WaitForPort(port) ? std::move(server) : nullptr;
+}
+
 // storescp writing what it receives into a folder of its own: the
 // destination of a C-MOVE. `options` go before the rest (e.g. its TLS ones).
 class StoreScp {

@@ -2,9 +2,7 @@
 // request does, what reaches the message sink and the error log, and that a
 // cancel is no error for any operation.
 
-#include <QFile>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <string>
@@ -12,46 +10,16 @@
 
 #include "../support/file_opens.h"
 #include "../support/qt_archive.h"
-#include "config/store.h"
-#include "log/log.h"
-#include "operations/controller.h"
+#include "../support/station.h"
 #include "search/shortcuts.h"
 
 using namespace morvanta;
 using operations::Start;
 using test::Archive;
+using test::SettingsFor;
+using test::Station;
 
 namespace {
-
-class RecordingSink : public ui::MessageSink {
- public:
-  void Show(const ui::Message& message) override { shown.push_back(message); }
-  std::vector<ui::Message> shown;
-};
-
-// A program folder with its Settings.ini, log and a controller on them.
-struct Station {
-  explicit Station(const QByteArray& settings) {
-    if (!settings.isNull()) {
-      QFile file(dir.filePath("Settings.ini"));
-      if (file.open(QIODevice::WriteOnly)) file.write(settings);
-    }
-  }
-  QByteArray ErrorLog() const {
-    QFile file(dir.filePath("Logs/Error.log"));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-  }
-  QTemporaryDir dir;
-  SettingsStore store{SettingsPath(dir.path().toStdString())};
-  Log log{dir.path().toStdString()};
-  RecordingSink sink;
-  operations::Controller controller{store, log, sink};
-};
-
-QByteArray SettingsFor(int port, const char* forward = "") {
-  return QByteArray("[Local]\r\nAET=MORVANTA\r\n[Query]\r\nAET=ARCHIVE\r\nIP=127.0.0.1\r\nPort=") +
-         QByteArray::number(port) + "\r\nTimeout=10\r\n" + forward;
-}
 
 search::SearchCriteria ById(const char* id) {
   search::SearchCriteria criteria;
