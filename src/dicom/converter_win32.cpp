@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "dicom/converter.h"
 
@@ -37,6 +38,41 @@ bool Decode(UINT codePage, std::string_view in, std::wstring& wide) {
   return ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, in.data(), size, wide.data(), length) == length;
 }
 
+constexpr UINT kEucJp = 20932;
+
+bool IsEucByte(unsigned char c) { return c >= 0xA1 && c != 0xFF; }
+
+// Code page 20932 holds JIS X 0212 not as EUC-JP's three bytes (0x8F, then
+// two bytes with the high bit set) but as two: the first with the high bit
+// set, the second without. `in` rewritten that way, and for each byte of the
+// result (and its end) the offset in `in` it came from, so that what Windows
+// takes can be counted in the caller's bytes. A 0x8F not followed by two such
+// bytes ends the text there: iconv refuses it, while 20932 would make it
+// U+008F.
+std::string EucJpForCodePage(std::string_view in, std::vector<std::size_t>& origin) {
+  std::string out;
+  origin.clear();
+  std::size_t i = 0;
+  while (i < in.size()) {
+    const auto c = static_cast<unsigned char>(in[i]);
+    if (c != 0x8F) {
+      origin.push_back(i);
+      out += in[i++];
+      continue;
+    }
+    if (i + 2 >= in.size() || !IsEucByte(static_cast<unsigned char>(in[i + 1])) ||
+        !IsEucByte(static_cast<unsigned char>(in[i + 2])))
+      break;
+    origin.push_back(i);
+    origin.push_back(i);
+    out += in[i + 1];
+    out += static_cast<char>(static_cast<unsigned char>(in[i + 2]) & 0x7F);
+    i += 3;
+  }
+  origin.push_back(i);
+  return out;
+}
+
 }  // namespace
 
 struct Converter::State {
@@ -58,11 +94,15 @@ bool Converter::ok() const { return state_->codePage != 0; }
 
 std::size_t Converter::Convert(std::string_view in, std::string& out) {
   if (!ok()) return 0;
+  std::vector<std::size_t> origin;
+  std::string rewritten;
+  std::string_view text = in;
+  if (state_->codePage == kEucJp) text = rewritten = EucJpForCodePage(in, origin);
   // Windows converts all or nothing: the longest prefix it takes is what
   // iconv would have converted before stopping. Values are short.
   std::wstring wide;
-  std::size_t taken = in.size();
-  while (taken > 0 && !Decode(state_->codePage, in.substr(0, taken), wide)) --taken;
+  std::size_t taken = text.size();
+  while (taken > 0 && !Decode(state_->codePage, text.substr(0, taken), wide)) --taken;
   if (taken == 0) return 0;
   const int size = static_cast<int>(wide.size());
   const int length = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
@@ -70,7 +110,7 @@ std::size_t Converter::Convert(std::string_view in, std::string& out) {
   std::string utf8(static_cast<std::size_t>(length), '\0');
   ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), length, nullptr, nullptr);
   out += utf8;
-  return taken;
+  return origin.empty() ? taken : origin[taken];
 }
 
 }  // namespace morvanta::dicom
