@@ -5,10 +5,6 @@
 // in 1004.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <fstream>
 #include <future>
@@ -22,6 +18,7 @@
 #include "search/return_keys.h"
 #include "dicom/errors.h"
 #include "dicom_peer.h"
+#include "platform/socket.h"
 
 namespace morvanta::dicom {
 namespace {
@@ -205,11 +202,13 @@ int ConnectsPending(int port) {
 }
 
 // A host that drops our SYNs: a listening socket whose backlog is full
-// (Linux then drops further SYNs).
+// (Linux then drops further SYNs). Under wine, Winsock's sockets are Linux
+// ones and /proc is on drive Z:, so this holds for the Windows build there.
 class DroppingHost {
  public:
   DroppingHost() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    platform::StartSockets();
+    listener_ = static_cast<int>(::socket(AF_INET, SOCK_STREAM, 0));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -219,7 +218,13 @@ class DroppingHost {
       throw std::runtime_error("no listening socket");
     port_ = ntohs(address.sin_port);
     for (int i = 0; i < 2; ++i) {
+#ifdef _WIN32
+      fillers_.push_back(static_cast<int>(::socket(AF_INET, SOCK_STREAM, 0)));
+      u_long nonBlocking = 1;
+      ::ioctlsocket(fillers_.back(), FIONBIO, &nonBlocking);
+#else
       fillers_.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+#endif
       ::connect(fillers_.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
     }
     fillersPending_ = ConnectsPending(port_);
@@ -236,9 +241,9 @@ class DroppingHost {
   }
   // Ends the black hole: a connect still waiting is refused.
   void Close() {
-    for (const int fd : fillers_) ::close(fd);
+    for (const int fd : fillers_) platform::CloseSocket(fd);
     fillers_.clear();
-    if (listener_ >= 0) ::close(listener_);
+    if (listener_ >= 0) platform::CloseSocket(listener_);
     listener_ = -1;
   }
 

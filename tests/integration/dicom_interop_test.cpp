@@ -118,7 +118,7 @@ class DcmtkClients : public ::testing::Test {
   int FindCount(const std::string& keys) {
     const std::filesystem::path out = dir_.path() / ("find" + std::to_string(++finds_));
     std::filesystem::create_directories(out);
-    EXPECT_EQ(Shell("findscu -S -X -od '" + out.string() + "'" + keys + Address() + " >/dev/null 2>&1"), 0);
+    EXPECT_EQ(Shell("findscu -S -X -od '" + out.generic_string() + "'" + keys + Address() + " >/dev/null 2>&1"), 0);
     int count = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(out)) ++count;
     return count;

@@ -2,14 +2,12 @@
 // Helpers for tests that talk to real DICOM peers on loopback: free ports,
 // child processes that are always ended, readiness with a deadline.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
+#ifndef _WIN32
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdlib>
@@ -24,14 +22,19 @@
 #include <vector>
 
 #include "../support/archive_banner.h"
+#include "../support/wine_child.h"
+#include "platform/socket.h"
 
+#ifndef _WIN32
 extern char** environ;
+#endif
 
 namespace morvanta::testing {
 
 // A port nobody listens on right now: bound with port 0, then released.
 inline int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  platform::StartSockets();
+  const auto fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -39,18 +42,19 @@ inline int FreePort() {
   ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
   socklen_t length = sizeof address;
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
+  platform::CloseSocket(static_cast<int>(fd));
   return ntohs(address.sin_port);
 }
 
 inline bool Accepts(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  platform::StartSockets();
+  const auto fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = htons(static_cast<std::uint16_t>(port));
   const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
+  platform::CloseSocket(static_cast<int>(fd));
   return ok;
 }
 
@@ -64,9 +68,17 @@ inline bool WaitForPort(int port, std::chrono::seconds deadline = std::chrono::s
   return false;
 }
 
-// A child process, ended (SIGKILL) and reaped when the object goes.
+// A child process, ended (SIGKILL) and reaped when the object goes. On
+// Windows, a Linux program started through wine (wine_child.h).
 class Process {
  public:
+#ifdef _WIN32
+  Process(const std::vector<std::string>& args, const std::string& output) : pid_(wine::Start(args, output)) {
+    if (pid_ == 0) throw std::runtime_error("cannot start " + args[0]);
+  }
+  ~Process() { wine::Kill(pid_); }
+  bool Running() const { return wine::Alive(pid_); }
+#else
   Process(const std::vector<std::string>& args, const std::string& output) {
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -86,24 +98,35 @@ class Process {
       ::waitpid(pid_, &status, 0);
     }
   }
-  Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
   bool Running() const {
     int status = 0;
     return ::waitpid(pid_, &status, WNOHANG) == 0;
   }
+#endif
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
 
  private:
+#ifdef _WIN32
+  long pid_ = 0;
+#else
   pid_t pid_ = -1;
+#endif
 };
 
 // A fresh folder under the system's temporary directory, removed afterwards.
+// Its names are Linux paths with forward slashes (on Windows under wine, /tmp
+// on drive Z:), so the Linux peers can be given them.
 class TempDir {
  public:
   TempDir() {
+#ifdef _WIN32
+    path_ = wine::UniqueFile("test");
+#else
     std::random_device device;
     path_ = std::filesystem::temp_directory_path() /
             ("morvanta-test-" + std::to_string(::getpid()) + "-" + std::to_string(device()));
+#endif
     std::filesystem::create_directories(path_);
   }
   ~TempDir() {
@@ -111,7 +134,7 @@ class TempDir {
     std::filesystem::remove_all(path_, ignored);
   }
   const std::filesystem::path& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+  std::string operator/(const std::string& name) const { return (path_ / name).generic_string(); }
 
  private:
   std::filesystem::path path_;
@@ -147,8 +170,12 @@ inline int WaitForAnnouncedPort(const std::string& outputFile, const Process& pr
 
 // Runs a shell command; its exit status.
 inline int Shell(const std::string& command) {
+#ifdef _WIN32
+  return wine::Shell(command);
+#else
   const int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
 }
 
 // dcmqrscp on `port`, serving the AE title DCMQR from dir/db; `hosts` are the
