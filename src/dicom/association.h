@@ -232,6 +232,10 @@ class Association {
   int Socket() const {
     return assoc_ != nullptr ? socket_.load() : -1;
   }
+  // Whether the watcher shut the socket (a cancel's grace, the release's
+  // bound). A wait on it asks: on Windows a shut socket never shows as
+  // readable, so only the read that follows finds it gone.
+  bool Shut() const { return shut_.load(); }
 
   T_ASC_PresentationContextID ContextFor(const char* abstractSyntax) const {
     return ASC_findAcceptedPresentationContextID(assoc_, abstractSyntax);
@@ -416,6 +420,7 @@ class Association {
         if (shutAt_ && SteadyClock::now() >= *shutAt_) {
           const int fd = socket_.load();
           if (fd >= 0) platform::ShutSocket(fd, platform::kShutBoth);
+          shut_ = true;
           shutDone_ = true;
           return;
         }
@@ -425,6 +430,7 @@ class Association {
           const int fd = socket_.load();
           if (fd >= 0 && now - *seen >= *armedGrace_) {
             platform::ShutSocket(fd, platform::kShutBoth);
+            shut_ = true;
             return;
           }
         } else {
@@ -456,6 +462,7 @@ class Association {
   // The connected socket, told by the transport layer (DCMTK keeps its own
   // copy out of reach).
   std::atomic<int> socket_{-1};
+  std::atomic<bool> shut_{false};  // by the watcher
   TlsSettings tls_;
   TransportProbe probe_;
   std::unique_ptr<T_ASC_Network, NetworkDeleter> network_;

@@ -90,7 +90,7 @@ class Exchange {
       }
       const auto now = SteadyClock::now();
       if (cancelSent_ && now >= cancelDeadline_) return Waited::GraceOver;
-      if (ASC_dataWaiting(association_.get(), 0)) return Waited::Data;
+      if (association_.Shut() || ASC_dataWaiting(association_.get(), 0)) return Waited::Data;
       if (!cancelSent_ && now >= deadline) return Waited::TimedOut;
       const int socket = association_.Socket();
       if (socket < 0) return Waited::Data;  // gone: the read says how
@@ -113,9 +113,11 @@ class Exchange {
       if (cond.bad()) {
         const Waited waited = WaitForData(deadline);
         if (waited == Waited::GraceOver) return false;
-        cond = waited == Waited::TimedOut
-                   ? OFCondition(DUL_READTIMEOUT)
-                   : DUL_ReadPDVs(dul, nullptr, DUL_NOBLOCK, cancelSent_ ? 1 : association_.timeout());
+        // A socket the watcher shut is not read: on Windows the toolkit's
+        // select would wait the whole time-out on it.
+        if (waited == Waited::TimedOut) cond = DUL_READTIMEOUT;
+        else if (association_.Shut()) cond = DUL_NETWORKCLOSED;
+        else cond = DUL_ReadPDVs(dul, nullptr, DUL_NOBLOCK, cancelSent_ ? 1 : association_.timeout());
         // The PDU that arrived is P-DATA: its PDVs are there to take.
         if (cond == DUL_PDATAPDUARRIVED) cond = DUL_NextPDV(dul, &pdv);
         if (cond.bad()) {

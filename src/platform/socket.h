@@ -21,7 +21,15 @@ namespace morvanta::platform {
 inline constexpr int kShutRead = SD_RECEIVE;
 inline constexpr int kShutBoth = SD_BOTH;
 inline SOCKET Native(int socket) { return static_cast<SOCKET>(static_cast<unsigned>(socket)); }
-inline int ShutSocket(int socket, int how) { return ::shutdown(Native(socket), how); }
+// Shutting a socket is how another thread's blocking read or write on it is
+// ended (a cancel, a bound). Unlike POSIX, Winsock's shutdown does not end a
+// recv already waiting (seen under wine; Windows documents only that later
+// calls fail): the socket's pending I/O, any thread's, is cancelled too.
+inline int ShutSocket(int socket, int how) {
+  const int result = ::shutdown(Native(socket), how);
+  ::CancelIoEx(reinterpret_cast<HANDLE>(Native(socket)), nullptr);
+  return result;
+}
 inline int CloseSocket(int socket) { return ::closesocket(Native(socket)); }
 // Waits up to `milliseconds` for bytes to read (or the end of the stream).
 inline int WaitReadable(int socket, int milliseconds) {
