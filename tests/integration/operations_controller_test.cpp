@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
 #include "../support/file_opens.h"
+#endif
 #include "../support/qt_archive.h"
 #include "../support/station.h"
 #include "search/shortcuts.h"
@@ -199,6 +201,9 @@ class ControllerTest : public QObject {
     QTest::newRow("send by C-MOVE") << QByteArray("[Forward]\r\nMethod=MOVE\r\n") << "move";
   }
   void operationReadsSettingsOnce() {
+#ifdef _WIN32
+    QSKIP("the opens of Settings.ini are counted with inotify, which Windows has not");
+#else
     QFETCH(QByteArray, forward);
     QFETCH(QString, request);
     Archive archive({"--demo", "1"});
@@ -219,6 +224,7 @@ class ControllerTest : public QObject {
     }
     QCOMPARE(archive.journal(request).size(), 1);
     QCOMPARE(opens.Take(), 1);
+#endif
   }
 
   void moveWithoutAChosenNodeSendsNothing() {

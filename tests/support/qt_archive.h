@@ -11,6 +11,9 @@
 
 #include "archive_banner.h"
 #include "dicom/archive.h"
+#ifdef _WIN32
+#include "../integration/dicom_peer.h"
+#endif
 
 namespace morvanta::test {
 
@@ -19,6 +22,16 @@ class Archive {
   explicit Archive(QStringList options) {
     journal_ = dir_.filePath(QStringLiteral("journal.jsonl"));
     options << "--port" << "0" << "--aet" << "ARCHIVE" << "--journal" << journal_;
+#ifdef _WIN32
+    // Under wine the archive is the Linux program, which QProcess cannot
+    // watch or end (tests/support/wine_child.h).
+    std::vector<std::string> args{MORVANTA_ARCHIVE_PATH};
+    for (const QString& option : options) args.push_back(option.toStdString());
+    const std::string output = dir_.dir / "archive.out";
+    process_ = std::make_unique<testing::Process>(args, output);
+    port_ = testing::WaitForAnnouncedPort(output, *process_);
+    output_ = QByteArray::fromStdString(testing::ReadAll(output));
+#else
     process_.setProcessChannelMode(QProcess::MergedChannels);
     process_.start(QStringLiteral(MORVANTA_ARCHIVE_PATH), options);
     QDeadlineTimer deadline(20000);
@@ -28,13 +41,16 @@ class Archive {
       output_ += process_.readAll();
       port_ = testing::AnnouncedPort(output_.toStdString());
     }
+#endif
     ready_ = port_ != 0;
     if (!ready_) qWarning("archive did not start: %s", output_.constData());
   }
+#ifndef _WIN32
   ~Archive() {
     process_.kill();
     process_.waitForFinished(5000);
   }
+#endif
   bool ready() const { return ready_; }
   int port() const { return port_; }
   // The archive as the binding addresses it, with a 10 s time-out.
@@ -56,9 +72,19 @@ class Archive {
   QList<QJsonObject> stores() const { return journal(QStringLiteral("store")); }
 
  private:
+#ifdef _WIN32
+  // A folder the Linux archive can be given, with the members it is used by.
+  struct LinuxDir {
+    testing::TempDir dir;
+    QString path() const { return QString::fromStdString(dir.path().string()); }
+    QString filePath(const QString& name) const { return path() + '/' + name; }
+  } dir_;
+  std::unique_ptr<testing::Process> process_;
+#else
   QTemporaryDir dir_;
-  QString journal_;
   QProcess process_;
+#endif
+  QString journal_;
   QByteArray output_;
   int port_ = 0;
   bool ready_ = false;

@@ -114,9 +114,9 @@ inline bool Kill(long pid) {
 // id, or 0 when it did not start.
 inline long Start(const std::vector<std::string>& args, const std::string& output) {
   const std::string pidFile = UniqueFile("pid");
-  std::string script = "echo $$ > " + ShellWord(pidFile + ".new") + " && mv " + ShellWord(pidFile + ".new") + " " +
-                       ShellWord(pidFile) + " && exec";
-  for (const std::string& arg : args) script += " " + ShellWord(arg);
+  std::string script = "echo $$ > ";
+  script += ShellWord(pidFile + ".new") + " && mv " + ShellWord(pidFile + ".new") + " " + ShellWord(pidFile) + " && exec";
+  for (const std::string& arg : args) script.append(" ").append(ShellWord(arg));
   if (!StartShell(script + " >> " + ShellWord(output) + " 2>&1")) return 0;
   const std::string pid = WaitForWord(pidFile, std::chrono::seconds(10));
   return pid.empty() ? 0 : std::stol(pid);
