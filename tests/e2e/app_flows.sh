@@ -16,7 +16,8 @@
 #   elsewhere  the program in a folder whose name is not ASCII: a search
 #             reaches the archive; with TLS turned on by hand, the next one's
 #             error names the missing TLS module in that folder, right, in
-#             the folder's Logs/Error.log
+#             the folder's Logs/Error.log, and so does the error of the save
+#             on close to a read-only Settings.ini
 #
 # usage: app_flows.sh <morvanta binary> <morvanta-archive binary> <scenario> [reference morvanta]
 # exit 77 (skipped) only when there is no X server to run it in.
@@ -187,8 +188,19 @@ case $scenario in
     LC_ALL=C grep -q $'"[^"]*[\\/]M\xf6rvanta ??[\\/]morvanta-tls\\.[a-z]*"' "$prog/Logs/Error.log" ||
       fail "the folder is not named right: $(od -c "$prog/Logs/Error.log")"
     journal_has '"0010,0020":"PID-E2E-43"' && fail "the archive was asked without TLS"
-    echo "ok: run from \"$prog_name\", a search reached the archive and the error naming the TLS module" \
-      "went to its Error.log"
+    # The window's height, saved on close to a Settings.ini made read-only:
+    # the error names the file, in the folder, with the system's separators.
+    chmod a-w "$prog/Settings.ini"
+    close_program
+    line=$(LC_ALL=C grep -a ' - Cannot write .* - Form_Unload'$'\r$' "$prog/Logs/Error.log") ||
+      fail "no error for the read-only Settings.ini: $(od -c "$prog/Logs/Error.log")"
+    file=${line#* - Cannot write }
+    file=${file%%: the file is read-only*}
+    LC_ALL=C grep -aq $'[\\/]M\xf6rvanta ??[\\/]Settings\\.ini$' <<<"$file" || fail "the file is not named right: $line"
+    [[ $file == */* && $file == *\\* ]] && fail "two kinds of separator in $file"
+    echo "ok: run from \"$prog_name\", a search reached the archive; the errors naming the TLS module and" \
+      "Settings.ini went to its Error.log"
+    exit 0
     ;;
 
   *) fail "unknown scenario $scenario" ;;
