@@ -10,7 +10,8 @@
 #   same_bytes  this program and a reference program (the fourth argument)
 #             each do the same steps against the archive (a search, a Send of
 #             two studies, a second Send that the archive refuses, a node with
-#             an umlaut added through the Settings menu and made active):
+#             an umlaut added through the Settings menu and made active, a
+#             search refused for an AE title with an umlaut):
 #             their Settings.ini and Logs/Error.log match byte for byte but
 #             for the times, and hold CR LF and Windows-1252
 #   elsewhere  the program in a folder whose name is not ASCII: a search
@@ -76,6 +77,13 @@ same_steps() {
   activate "$main"
   xdotool mousemove --window "$main" 77 $((mb + 194)) click 1
   wait_until 10 "a click on the new node button" eval "tr -d '\r' <'$prog/Settings.ini' | grep -qx 'Active=RTGSUED'"
+  # A hand edit no search can use, with a letter outside ASCII, then Search
+  # (1185 x 1050 twips at 7020, 225 in the search panel): the error quotes it.
+  LC_ALL=C sed -i $'s/^AET=MORVANTA\r$/AET=M\xd6RVANTA\r/' "$prog/Settings.ini"
+  xdotool mousemove --window "$main" 516 $((mb + 101)) click 1
+  wait_until 20 "the error's message box" box_shown
+  close_message_box "the error's message box"
+  wait_until 10 "the error in Error.log" logged 1010
   close_program
 }
 
@@ -110,6 +118,8 @@ if [[ $scenario == same_bytes ]]; then
   # And both hold what the other programs on the station read.
   LC_ALL=C grep -q $'^Node0=R\xf6ntgen S\xfcd|RTGSUED\r$' "$prog/Settings.ini" ||
     fail "the node is not in Windows-1252 with CR LF: $(od -c "$prog/Settings.ini")"
+  LC_ALL=C grep -q $' - 1010 - .*"M\xd6RVANTA"' "$prog/Logs/Error.log" ||
+    fail "the AE title is not in Windows-1252: $(od -c "$prog/Logs/Error.log")"
   [[ $(LC_ALL=C grep -c $'\r$' "$prog/Logs/Error.log") -eq $(wc -l <"$prog/Logs/Error.log") ]] ||
     fail "Error.log lines without CR LF: $(od -c "$prog/Logs/Error.log")"
   echo "ok: Settings.ini and Error.log are the reference program's bytes but for the times"
