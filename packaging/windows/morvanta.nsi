@@ -4,10 +4,11 @@
 ; As the Debian package: the program folder holds the executables, Settings.ini
 ; and Logs\. The local group "Morvanta" may change Settings.ini and write Logs\;
 ; both are the station's, not the package's: made when missing, otherwise left
-; as they are, and kept by the uninstaller.
+; as they are, and kept by the uninstaller unless asked.
 
 ; 64-bit, as the program: it runs where the program runs (a 64-bit-only wine too).
 Target amd64-unicode
+!include FileFunc.nsh
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
@@ -50,7 +51,7 @@ Section "Morvanta"
     Pop $0
   logs_done:
 
-  CreateShortcut "$SMPROGRAMS\Morvanta.lnk" "$INSTDIR\morvanta.exe"
+  CreateShortcut "$SMPROGRAMS\Morvanta.lnk" "$INSTDIR\morvanta.exe" "" "$INSTDIR\morvanta.exe" 0
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Morvanta"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -61,10 +62,23 @@ Section "Morvanta"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
-; Removes what the installer put there; Settings.ini and Logs\ stay.
+; Removes what the installer put there. Settings.ini and Logs\ stay unless
+; asked: "Yes" to the question, or /PURGE on the command line (a silent
+; uninstall, /S, keeps them otherwise).
 Section "Uninstall"
   SetShellVarContext all
   SetRegView 64
+  ${un.GetParameters} $R0
+  ClearErrors
+  ${un.GetOptions} $R0 "/PURGE" $R1
+  IfErrors 0 purge
+  MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 \
+    "Also remove this station's Settings.ini and the logs in $INSTDIR\Logs?" /SD IDNO IDYES purge
+  Goto program
+  purge:
+    Delete "$INSTDIR\Settings.ini"
+    RMDir /r "$INSTDIR\Logs"
+  program:
   Delete "$SMPROGRAMS\Morvanta.lnk"
   Delete "$INSTDIR\morvanta.exe"
   Delete "$INSTDIR\morvanta-archive.exe"

@@ -50,7 +50,9 @@ int Main(int argc, char* argv[]) {
   // Settings.ini and Logs/ live beside the executable.
 #ifdef _WIN32
   // Wide, as Windows names files: no code page between the folder and us.
-  const std::filesystem::path programDir = QCoreApplication::applicationDirPath().toStdWString();
+  // Qt gives "/"; the files in it are named in messages with Windows' "\".
+  const std::filesystem::path programDir =
+      std::filesystem::path(QCoreApplication::applicationDirPath().toStdWString()).make_preferred();
 #else
   const std::filesystem::path programDir =
       QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();

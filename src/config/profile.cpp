@@ -14,6 +14,7 @@
 #include "config/profile_encoding.h"
 #include "config/profile_file.h"
 #include "log/codepage.h"
+#include "platform/path_text.h"
 #include "text/trim.h"
 
 namespace morvanta {
@@ -114,7 +115,7 @@ std::string OneLine(std::string_view text) {
 }
 
 WriteResult Failed(const fs::path& file, const std::string& why) {
-  return {false, false, false, "Cannot write " + file.string() + ": " + why};
+  return {false, false, false, "Cannot write " + platform::Utf8Of(file) + ": " + why};
 }
 
 }  // namespace

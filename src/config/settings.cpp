@@ -4,6 +4,7 @@
 
 #include "config/profile.h"
 #include "config/schema.h"
+#include "platform/path_text.h"
 #include "text/trim.h"
 
 namespace morvanta {
@@ -35,8 +36,8 @@ void LoadTls(TlsValues& values, const ProfileSnapshot& ini, const std::filesyste
   const auto read = [&](const SettingKey& key) {
     const std::string value(Trim(ReadSetting(ini, key)));
     if (value.empty() || key.type != SettingType::Path) return value;
-    const std::filesystem::path p(value);
-    return p.is_absolute() ? value : (settingsFile.parent_path() / p).lexically_normal().string();
+    const std::filesystem::path p = platform::PathFromUtf8(value);
+    return p.is_absolute() ? value : platform::Utf8Of((settingsFile.parent_path() / p).lexically_normal());
   };
   values.CACertificates = read(kTlsCACertificates);
   values.Certificate = read(kTlsCertificate);

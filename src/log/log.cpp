@@ -4,6 +4,7 @@
 
 #include "log/codepage.h"
 #include "log/log_file.h"
+#include "platform/path_text.h"
 #include "text/utf8.h"
 
 namespace morvanta {
@@ -19,25 +20,25 @@ std::optional<LogResult> AppendIn(logfile::Opened folder, const fs::path& dir, c
                                   std::string_view bytes,
                                   const std::function<std::string(int)>* rotated, std::string& why) {
   if (!folder.fd) {
-    why = dir.string() + ": " + folder.why;
+    why = platform::Utf8Of(dir) + ": " + folder.why;
     return std::nullopt;
   }
   if (rotated != nullptr) {
     const std::string failed = logfile::RotateIfOver(folder.fd.get(), name, kErrorLogLimit, *rotated);
     if (!failed.empty()) {
-      why = dir.string() + ": " + failed;
+      why = platform::Utf8Of(dir) + ": " + failed;
       return std::nullopt;
     }
   }
   const fs::path file = dir / name;
   logfile::Opened log = logfile::OpenForAppending(folder.fd.get(), name);
   if (!log.fd) {
-    why = file.string() + ": " + log.why;
+    why = platform::Utf8Of(file) + ": " + log.why;
     return std::nullopt;
   }
   std::string failed = logfile::WriteAll(log.fd.get(), bytes);
   if (!log.fd.Close() && failed.empty()) failed = "not saved on close";
-  if (!failed.empty()) return Failure("Cannot write to " + file.string() + ": " + failed);
+  if (!failed.empty()) return Failure("Cannot write to " + platform::Utf8Of(file) + ": " + failed);
   return LogResult{};
 }
 
@@ -109,7 +110,7 @@ LogResult Log::Append(const char* name, std::string_view utf8Line, bool rotate) 
       // Whoever finds lines here learns why they are not in the shared logs.
       const std::string note = FormatDateTime(clock_()) + " - Not written to " +
                                PrintableLogText(sharedWhy) + "; this user's log lines are kept in " +
-                               PrintableLogText(userLogDir_.string());
+                               PrintableLogText(platform::Utf8Of(userLogDir_));
       std::string ignored;
       (void)AppendIn(logfile::OpenUserFolder(userLogDir_), userLogDir_, "Debug.log",
                      Utf8ToCp1252(note) + "\r\n", nullptr, ignored);

@@ -17,6 +17,7 @@
 #include "audit/trail.h"
 #include "config/settings.h"
 #include "operations/controller.h"
+#include "platform/path_text.h"
 #include "settings_ui/dialog_frame.h"
 #include "settings_ui/frm_change.h"
 #include "settings_ui/line_edits.h"
@@ -339,7 +340,7 @@ void frmSettings::RecordSaved(const DialogSettings& saved) {
   context.archiveHost = saved.queryIP;
   context.archivePort = ParseInt32(saved.queryPort).value_or(0);
   audit::Record(audit::SettingsChanged(context, audit::ChangedDialogKeys(host_.values(), saved),
-                                       host_.store().file().string()));
+                                       platform::Utf8Of(host_.store().file())));
 }
 
 frmSettings::~frmSettings() { CancelTest(); }

@@ -56,20 +56,6 @@ fi
 
 start_program "$prog"
 
-# The one message box over the main window (both carry the program's title).
-message_box() {
-  wmctrl -l | awk '{ id = $1; $1 = $2 = $3 = ""; sub(/^ +/, "") } $0 == "Morvanta" { print id }' |
-    while read -r id; do (( $((id)) != main )) && echo $((id)); done | head -n1
-}
-close_message_box() {
-  local box
-  box=$(message_box)
-  [[ -n $box ]] || fail "no message box found"
-  wmctrl -i -a "$box"
-  wait_until 10 "the message box to be active" is_active "$box"
-  xdotool key Return
-}
-
 case $scenario in
   echo)
     xdotool key alt+s
@@ -87,11 +73,8 @@ case $scenario in
     xdotool mousemove --window "$dialog" 380 411 click 1
     wait_until 20 "the archive to answer a C-ECHO" journal_has '"type":"echo"'
     grep '"type":"echo"' "$journal" | grep -q '"calling":"MORVANTA"' || fail "echo not from MORVANTA"
-    box_shown() { [[ -n $(message_box) ]]; }
     wait_until 20 "the outcome's message box" box_shown
     close_message_box
-    box_gone() { [[ -z $(message_box) ]]; }
-    wait_until 10 "the message box to close" box_gone
     wait_until 10 "the settings dialog to be active again" is_active "$dialog"
     # Cancel: 1320 x 420 twips at 5175, 6570.
     xdotool mousemove --window "$dialog" 389 452 click 1
@@ -104,12 +87,8 @@ case $scenario in
     search_for "*"
     wait_until 20 "the archive to receive the C-FIND" journal_has '"type":"find"'
     wait_until 20 "the result rows" grid_filled
-    y1=$((mb + 258 + 45))
-    y2=$((y1 + 70))
-    xdotool mousemove --window "$main" 120 "$y1" click 1
-    xdotool keydown ctrl mousemove --window "$main" 120 "$y2" click 1 keyup ctrl
-    xdotool mousemove --window "$main" 710 $((mb + 110)) click 1
-    box_shown() { [[ -n $(message_box) ]]; }
+    select_two_rows
+    click_send
     wait_until 30 "the completion message" box_shown
     moves=$(grep '"type":"move"' "$journal")
     [[ $(grep -c . <<<"$moves") -eq 2 ]] || fail "expected 2 C-MOVEs, the journal holds: $moves"
@@ -120,21 +99,12 @@ case $scenario in
     ((images > 0)) || fail "no images moved: $moves"
     files_arrived() { [[ $(find "$received" -type f | wc -l) -eq $images ]]; }
     wait_until 20 "$images images at storescp" files_arrived
-    close_message_box
-    box_gone() { [[ -z $(message_box) ]]; }
-    wait_until 10 "the completion message to close" box_gone
+    close_message_box "the completion message"
     echo "ok: two studies moved by C-MOVE; $images images arrived at storescp"
     ;;
 
   *) fail "unknown scenario $scenario" ;;
 esac
 
-# The program still runs and closes cleanly.
-kill -0 "$program_pid" 2>/dev/null || fail "morvanta ended by itself"
-wmctrl -i -c "$main"
-process_ended() { ! kill -0 "$1" 2>/dev/null; }
-wait_until 20 "morvanta to exit" process_ended "$program_pid"
-wait "$program_pid"
-rc=$?
-[[ $rc -eq 0 ]] || fail "morvanta exited with $rc"
+close_program
 exit 0

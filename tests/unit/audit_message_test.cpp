@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "../support/audit_receiver.h"
+#include "../support/audit_record.h"
 #include "audit/events.h"
 #include "audit/trail.h"
 
@@ -108,12 +108,18 @@ struct AuditSection {
 };
 void PrintTo(const AuditSection& a, std::ostream* os) { *os << a.label; }
 class AuditSettings : public ::testing::TestWithParam<AuditSection> {};
+#ifdef _WIN32
+constexpr const char* kCa = "C:\\ca";  // "/ca" there is on the current drive
+#else
+constexpr const char* kCa = "/ca";
+#endif
 
 TEST_P(AuditSettings, AreReadOrRefusedInWords) {
   const AuditSection& a = GetParam();
   const auto file = std::filesystem::temp_directory_path() / ("audit_settings_" + std::to_string(::getpid()));
   const bool ownTls = a.ini.find("[TLS]") != std::string::npos;
-  std::ofstream(file, std::ios::binary) << (ownTls ? "" : "[TLS]\r\nCACertificates=/ca\r\n") << a.ini;
+  std::ofstream(file, std::ios::binary) << (ownTls ? "" : "[TLS]\r\nCACertificates=" + std::string(kCa) + "\r\n")
+                                        << a.ini;
   std::string problem;
   const std::optional<audit::Repository> repository = audit::ReadRepository(file, &problem);
   std::filesystem::remove(file);
@@ -124,7 +130,7 @@ TEST_P(AuditSettings, AreReadOrRefusedInWords) {
   EXPECT_EQ(problem, "");
   const bool tls = repository->transport == audit::Transport::Tls;
   EXPECT_EQ((tls ? "TLS " : "UDP ") + repository->host + ":" + std::to_string(repository->port), a.expected);
-  EXPECT_EQ(repository->tls.caCertificates, tls ? "/ca" : repository->tls.caCertificates);
+  EXPECT_EQ(repository->tls.caCertificates, tls ? kCa : repository->tls.caCertificates);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "config/profile.h"
 #include "config/settings.h"
 #include "test_support.h"
@@ -72,7 +74,12 @@ TEST(LoadTlsSettings, PathsFromTheProgramFolderAndEnabledAsAFlag) {
   const auto file = SettingsPath(dir.path());
   // A file in the program folder, and one from the root (on Windows: of the
   // program folder's drive), as the system writes paths ("\\" on Windows).
-  const auto in = [&](const char* name) { return (dir.path() / name).make_preferred().string(); };
+  // Names in UTF-8, as the program's texts hold them.
+  const auto in = [&](const char* name) {
+    const std::u8string utf8 =
+        (dir.path() / std::u8string(name, name + std::strlen(name))).make_preferred().u8string();
+    return std::string(utf8.begin(), utf8.end());
+  };
   const std::string root = (dir.path().root_name() / "/etc/pki/ca.pem").make_preferred().string();
   const struct {
     const char* section;  // the [TLS] lines
@@ -90,6 +97,10 @@ TEST(LoadTlsSettings, PathsFromTheProgramFolderAndEnabledAsAFlag) {
       {"Enabled=yes\r\n", false, false, "", "", ""},  // either way
       {"Enabled=1\r\nCACertificates=ca.pem\r\nServerName= archive.example \r\nCRL=certs/crl.pem\r\n", false, true,
        in("ca.pem"), "", "", "archive.example", in("certs/crl.pem")},
+      // Windows-1252 in the file; on Windows a name outside plain ASCII is
+      // the same file only when it reaches the system as what it says.
+      {"Enabled=1\r\nCACertificates=R\xf6ntgen/ca f\xfcr S\xfc" "d.pem\r\n", false, true,
+       in("R\xc3\xb6ntgen/ca f\xc3\xbcr S\xc3\xbc" "d.pem"), "", ""},
   };
   for (const auto& c : cases) {
     testing::WriteFile(file, std::string("[Query]\r\nPort=104\r\n") + (*c.section ? "[TLS]\r\n" : "") + c.section);
