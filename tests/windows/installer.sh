@@ -10,7 +10,7 @@ work=$(mktemp -d /tmp/morvanta-installer.XXXXXX)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver64
-trap '"$wineserver" -k 2>/dev/null; rm -rf "$work"' EXIT
+trap '"$wineserver" -k 2>/dev/null || true; rm -rf "$work"' EXIT
 folder="$WINEPREFIX/drive_c/Program Files/Morvanta"
 shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Morvanta.lnk"
 fail() { echo "FAIL: $*" >&2; exit 1; }
