@@ -13,14 +13,9 @@
 #include "app/frmMain.h"
 #include "log/clock.h"
 #include "ui/ui.h"
+#include "../support/recording_sink.h"
 
 namespace morvanta::test {
-
-class RecordingSink : public ui::MessageSink {
- public:
-  void Show(const ui::Message& message) override { shown.push_back(message); }
-  std::vector<ui::Message> shown;
-};
 
 inline LocalDateTime FixedNow() { return {2026, 12, 7, 15, 21, 53}; }
 

@@ -10,14 +10,9 @@
 #include "config/store.h"
 #include "log/log.h"
 #include "operations/controller.h"
+#include "recording_sink.h"
 
 namespace morvanta::test {
-
-class RecordingSink : public ui::MessageSink {
- public:
-  void Show(const ui::Message& message) override { shown.push_back(message); }
-  std::vector<ui::Message> shown;
-};
 
 // MORVANTA asking ARCHIVE on loopback at `port`, then `more`.
 inline QByteArray SettingsFor(int port, const char* more = "") {
